@@ -1,0 +1,58 @@
+// The portable half of the runtime: form lifetime (load on touch, Show,
+// Unload, the end of the process) and the routing of input and timer ticks
+// from the backend to the forms' event procedures.
+#pragma once
+
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/form.h"
+
+namespace platform {
+
+enum class MouseAction { Down, Up, Move, DblClick };
+
+class Runtime {
+ public:
+  static Runtime& Get();
+
+  void Install(Backend* backend);
+  Backend& backend() const;
+  bool HasBackend() const { return backend_ != nullptr; }
+
+  // Form lifetime.
+  void Load(Form& form);
+  void Show(Form& form, int modal, Form* owner);
+  void Unload(Form& form, int unloadMode);
+  bool AnyFormLoaded() const;
+  const std::vector<Form*>& Forms() const { return forms_; }
+
+  // Input from the backend, in twips of the form's client area. For Down and
+  // Up, `button` is the button that changed; for Move, the buttons held.
+  // Pointer events over a visible label go to that label, the rest to the
+  // form; a press captures the pointer for its target until release.
+  void DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x, Twips y);
+  // The window asks to close (Alt+F4, system menu).
+  void DeliverClose(Form& form);
+  void DeliverTimer(Form& form, Timer& timer);
+
+  // Forgets every loaded form without running events: for tests only, after
+  // their program has ended.
+  void ResetForTests();
+
+ private:
+  friend class Form;
+  friend class Control;
+  void Register(Form& form);
+  void Deregister(Form& form);
+
+  Backend* backend_ = nullptr;
+  std::vector<Form*> forms_;
+  // Pointer capture: the label (or the form, when null) that took the press.
+  Form* captureForm_ = nullptr;
+  Label* captureLabel_ = nullptr;
+  int buttonsDown_ = 0;
+  Label* pressedLabel_ = nullptr;
+};
+
+}  // namespace platform
