@@ -31,5 +31,14 @@ bool SaveSetting(const std::string& app, const std::string& section, const std::
                  const std::string& value);
 
 std::optional<std::string> Environ(const std::string& name);
+std::string WindowsDirectory();
+
+// Files, resources and processes, for the component installer.
+bool FileExists(const std::string& path);
+bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
+                                                     const std::string& type);
+// Starts `program` hidden with `arguments` and does not wait for it.
+bool Shell(const std::string& program, const std::string& arguments);
 
 }  // namespace platform

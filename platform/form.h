@@ -179,6 +179,11 @@ class Form : public PropertyOwner {
   bool Visible();
   void Show(int modal = vbModeless, Form* owner = nullptr);
   bool IsLoaded() const { return loaded_; }
+  // The window handle as it stands, 0 when not loaded; never loads the form.
+  // Backends use this one.
+  HWnd Handle() const { return hwnd_; }
+  // Loaded and shown; unlike Visible() this never loads the form.
+  bool IsShown() const { return loaded_ && visible_; }
 
   const std::vector<Control*>& Controls() const { return controls_; }
 
@@ -214,6 +219,20 @@ class Form : public PropertyOwner {
   bool modal_ = false;
   HWnd hwnd_ = 0;
   Form* owner_ = nullptr;
+};
+
+// The colour dialog control: `Color` starts at 0 with every load of its form
+// and afterwards holds the colour last confirmed in the dialog.
+class CommonDialog : public Control {
+ public:
+  CommonDialog(Form& form, std::string name);
+
+  Property<Colour> Color{*this, 0};
+
+  // Shows the system colour dialog modally over the form. True when the user
+  // confirmed a colour (now in Color); false when cancelled or when the
+  // dialog could not be shown, leaving Color as it was.
+  bool ShowColor();
 };
 
 // Unloads a form: Form_QueryUnload, then the window goes.

@@ -1,0 +1,171 @@
+#include "platform/runtime.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace platform {
+
+Runtime& Runtime::Get() {
+  static Runtime runtime;
+  return runtime;
+}
+
+void Runtime::Install(Backend* backend) { backend_ = backend; }
+
+Backend& Runtime::backend() const {
+  assert(backend_ != nullptr && "no backend installed");
+  return *backend_;
+}
+
+void Runtime::Register(Form& form) { forms_.push_back(&form); }
+
+void Runtime::Deregister(Form& form) {
+  forms_.erase(std::remove(forms_.begin(), forms_.end(), &form), forms_.end());
+}
+
+void Runtime::Load(Form& form) {
+  if (form.loaded_) return;
+  form.Layout();
+  form.loaded_ = true;
+  form.visible_ = false;
+  form.hwnd_ = backend().CreateFormWindow(form);
+  for (Control* control : form.controls_) {
+    if (auto* label = dynamic_cast<Label*>(control); label != nullptr && label->AutoSize) {
+      if (auto size = backend().MeasureLabel(form, *label)) {
+        label->Width = size->first;
+        label->Height = size->second;
+      }
+    }
+    if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
+  }
+  form.Form_Load();
+}
+
+void Runtime::Show(Form& form, int modal, Form* owner) {
+  Load(form);
+  if (!form.loaded_) return;  // its Form_Load unloaded it again
+  if (modal == vbModal && form.visible_) return;  // already up: cannot become modal now
+  form.owner_ = owner;
+  backend().ShowFormWindow(form, owner);
+  form.visible_ = true;
+  if (modal != vbModal) return;
+  form.modal_ = true;
+  backend().RunModalLoop(form, owner);
+  form.modal_ = false;
+}
+
+void Runtime::Unload(Form& form, int unloadMode) {
+  if (!form.loaded_) return;
+  int cancel = 0;
+  form.Form_QueryUnload(cancel, unloadMode);
+  if (cancel != 0 || !form.loaded_) return;
+  form.loaded_ = false;
+  form.visible_ = false;
+  for (Control* control : form.controls_) {
+    if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
+  }
+  if (captureForm_ == &form) {
+    captureForm_ = nullptr;
+    captureLabel_ = nullptr;
+    pressedLabel_ = nullptr;
+    buttonsDown_ = 0;
+  }
+  backend().DestroyFormWindow(form);
+  form.hwnd_ = 0;
+  form.owner_ = nullptr;
+  if (!AnyFormLoaded()) backend().QuitWhenIdle();
+}
+
+bool Runtime::AnyFormLoaded() const {
+  return std::any_of(forms_.begin(), forms_.end(), [](const Form* f) { return f->loaded_; });
+}
+
+namespace {
+
+// The topmost visible label under the pointer; later labels lie above.
+Label* LabelAt(Form& form, Twips x, Twips y) {
+  const auto& controls = form.Controls();
+  for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
+    auto* label = dynamic_cast<Label*>(*it);
+    if (label != nullptr && label->Visible && label->Contains(x, y)) return label;
+  }
+  return nullptr;
+}
+
+void CallMouse(const MouseHandler& handler, const Label& label, int button, int shift, Twips x,
+               Twips y) {
+  if (handler) handler(button, shift, x - label.Left, y - label.Top);
+}
+
+}  // namespace
+
+void Runtime::DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x,
+                           Twips y) {
+  if (!form.loaded_) return;
+  // While a button is held, the control that took the press keeps the pointer.
+  const bool captured = buttonsDown_ != 0 && captureForm_ == &form;
+  Label* target = captured ? captureLabel_ : LabelAt(form, x, y);
+
+  switch (action) {
+    case MouseAction::Down:
+      if (buttonsDown_ == 0) {
+        captureForm_ = &form;
+        captureLabel_ = target;
+        pressedLabel_ = button == kLeftButton ? target : nullptr;
+      }
+      buttonsDown_ |= button;
+      if (target != nullptr) {
+        CallMouse(target->MouseDown, *target, button, shift, x, y);
+      } else {
+        form.Form_MouseDown(button, shift, x, y);
+      }
+      break;
+    case MouseAction::Move:
+      if (target != nullptr) {
+        CallMouse(target->MouseMove, *target, button, shift, x, y);
+      } else {
+        form.Form_MouseMove(button, shift, x, y);
+      }
+      break;
+    case MouseAction::Up: {
+      buttonsDown_ &= ~button;
+      Label* pressed = pressedLabel_;
+      if (buttonsDown_ == 0) {
+        captureForm_ = nullptr;
+        captureLabel_ = nullptr;
+        pressedLabel_ = nullptr;
+      }
+      // A click is a left press and release on the same label.
+      if (button == kLeftButton && pressed != nullptr && pressed == LabelAt(form, x, y) &&
+          pressed->Click) {
+        pressed->Click();
+      }
+      break;
+    }
+    case MouseAction::DblClick:
+      if (target == nullptr) form.Form_DblClick();
+      break;
+  }
+}
+
+void Runtime::DeliverClose(Form& form) { Unload(form, vbFormControlMenu); }
+
+void Runtime::DeliverTimer(Form& form, Timer& timer) {
+  if (form.loaded_ && timer.Enabled && timer.OnTimer) timer.OnTimer();
+}
+
+void Runtime::ResetForTests() {
+  for (Form* form : forms_) {
+    form->loaded_ = false;
+    form->visible_ = false;
+    form->modal_ = false;
+    form->hwnd_ = 0;
+    form->owner_ = nullptr;
+  }
+  captureForm_ = nullptr;
+  captureLabel_ = nullptr;
+  pressedLabel_ = nullptr;
+  buttonsDown_ = 0;
+}
+
+}  // namespace platform
