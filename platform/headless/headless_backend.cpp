@@ -1,0 +1,388 @@
+#include "platform/headless/headless_backend.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+#include "platform/user32.h"
+
+namespace platform::headless {
+
+namespace {
+
+// Unwind the program thread: End() was called, or the test is over.
+struct EndSignal {};
+struct ShutdownSignal {};
+
+constexpr std::int32_t kDialogModalFrame = 0x00000001;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+HeadlessBackend::HeadlessBackend() = default;
+
+HeadlessBackend::~HeadlessBackend() { Shutdown(); }
+
+// --- turn taking ----------------------------------------------------------
+
+void HeadlessBackend::Start(std::function<void()> entry) {
+  thread_ = std::thread([this, entry = std::move(entry)] {
+    {
+      std::unique_lock lock(mutex_);
+      turnChanged_.wait(lock, [this] { return programsTurn_; });
+    }
+    try {
+      if (!shuttingDown_) {
+        entry();
+        Loop([this] { return !quit_; });
+      }
+    } catch (const EndSignal&) {
+      ended_ = true;
+    } catch (const ShutdownSignal&) {
+    }
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    programsTurn_ = false;
+    turnChanged_.notify_all();
+  });
+  horizon_ = now_;
+  GiveTurnToProgram();
+}
+
+void HeadlessBackend::GiveTurnToProgram() {
+  if (!thread_.joinable() || finished_) return;
+  std::unique_lock lock(mutex_);
+  programsTurn_ = true;
+  turnChanged_.notify_all();
+  turnChanged_.wait(lock, [this] { return !programsTurn_; });
+}
+
+void HeadlessBackend::WaitForTurn() {
+  std::unique_lock lock(mutex_);
+  programsTurn_ = false;
+  turnChanged_.notify_all();
+  turnChanged_.wait(lock, [this] { return programsTurn_; });
+  if (shuttingDown_) throw ShutdownSignal{};
+}
+
+void HeadlessBackend::RunUntil(std::int64_t ms) {
+  if (ms < now_) return;
+  horizon_ = ms;
+  GiveTurnToProgram();
+  now_ = ms;
+}
+
+void HeadlessBackend::Shutdown() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    shuttingDown_ = true;
+    programsTurn_ = true;
+    turnChanged_.notify_all();
+  }
+  thread_.join();
+}
+
+void HeadlessBackend::Loop(const std::function<bool()>& keepGoing, std::int64_t wakeAt) {
+  while (keepGoing()) {
+    if (!posted_.empty()) {
+      auto action = std::move(posted_.front());
+      posted_.pop_front();
+      action();
+      continue;
+    }
+    auto next = timers_.end();
+    for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+      if (next == timers_.end() || it->second.due < next->second.due ||
+          (it->second.due == next->second.due && it->second.order < next->second.order)) {
+        next = it;
+      }
+    }
+    const std::int64_t timerDue =
+        next == timers_.end() ? std::numeric_limits<std::int64_t>::max() : next->second.due;
+    if (wakeAt >= 0 && wakeAt <= horizon_ && wakeAt <= timerDue) {
+      now_ = std::max(now_, wakeAt);
+      continue;
+    }
+    if (timerDue <= horizon_) {
+      Timer* timer = next->first;
+      Form* form = next->second.form;
+      now_ = timerDue;
+      next->second.due += std::max(1, timer->Interval.get());
+      Runtime::Get().DeliverTimer(*form, *timer);
+      continue;
+    }
+    now_ = horizon_;
+    WaitForTurn();
+  }
+}
+
+// --- input ------------------------------------------------------------------
+
+void HeadlessBackend::Post(std::function<void()> action) {
+  if (finished_) return;
+  posted_.push_back(std::move(action));
+  horizon_ = now_;
+  GiveTurnToProgram();
+}
+
+void HeadlessBackend::Mouse(Form& form, MouseAction action, int button, float x, float y,
+                            int shift) {
+  Post([&form, action, button, x, y, shift] {
+    Runtime::Get().DeliverMouse(form, action, button, shift, x, y);
+  });
+}
+
+void HeadlessBackend::Click(Label& label) {
+  const float x = label.Left + label.Width / 2;
+  const float y = label.Top + label.Height / 2;
+  Form& form = label.Parent();
+  Post([&form, x, y] {
+    Runtime::Get().DeliverMouse(form, MouseAction::Down, kLeftButton, 0, x, y);
+    Runtime::Get().DeliverMouse(form, MouseAction::Up, kLeftButton, 0, x, y);
+  });
+}
+
+void HeadlessBackend::KeyDown(std::int32_t vk) {
+  keyDown_[vk] = true;
+  keyPressedSinceQuery_[vk] = true;
+}
+
+void HeadlessBackend::KeyUp(std::int32_t vk) { keyDown_[vk] = false; }
+
+void HeadlessBackend::KeyTap(std::int32_t vk) { keyPressedSinceQuery_[vk] = true; }
+
+// --- inspection -------------------------------------------------------------
+
+const Window* HeadlessBackend::WindowOf(HWnd hwnd) const {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+const Window* HeadlessBackend::WindowOf(const Form& form) const {
+  return WindowOf(form.Handle());
+}
+
+int HeadlessBackend::Invalidations(const Control* control) const {
+  auto it = invalidations_.find(control);
+  return it == invalidations_.end() ? 0 : it->second;
+}
+
+int HeadlessBackend::WindowsCreated(const Form& form) const {
+  auto it = windowsCreated_.find(&form);
+  return it == windowsCreated_.end() ? 0 : it->second;
+}
+
+Window* HeadlessBackend::Find(HWnd hwnd) {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+// A window comes to the top of its band: the topmost band lies above the rest.
+void HeadlessBackend::RaiseInBand(HWnd hwnd) {
+  zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), hwnd), zOrder_.end());
+  auto position = zOrder_.begin();
+  if (!windows_[hwnd].topmost) {
+    position = std::find_if(zOrder_.begin(), zOrder_.end(),
+                            [this](HWnd h) { return !windows_[h].topmost; });
+  }
+  zOrder_.insert(position, hwnd);
+}
+
+// --- windows ----------------------------------------------------------------
+
+HWnd HeadlessBackend::CreateFormWindow(Form& form) {
+  const HWnd hwnd = nextHandle_;
+  nextHandle_ += 4;
+  Window window;
+  window.form = &form;
+  window.exStyle = (form.ShowInTaskbar ? 0 : WS_EX_TOOLWINDOW) |
+                   (form.borderStyle == BorderStyle::FixedDialog ? kDialogModalFrame : 0);
+  window.createdExStyle = window.exStyle;
+  windows_[hwnd] = window;
+  ++windowsCreated_[&form];
+  RaiseInBand(hwnd);
+  return hwnd;
+}
+
+void HeadlessBackend::DestroyFormWindow(Form& form) {
+  const HWnd hwnd = form.Handle();
+  windows_.erase(hwnd);
+  zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), hwnd), zOrder_.end());
+}
+
+void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
+  Window* window = Find(form.Handle());
+  if (window == nullptr) return;
+  window->visible = true;
+  window->owner = owner != nullptr ? owner->Handle() : 0;
+  RaiseInBand(form.Handle());
+}
+
+void HeadlessBackend::RunModalLoop(Form& form, Form* owner) {
+  const HWnd ownerHandle = owner != nullptr ? owner->Handle() : 0;
+  if (Window* w = Find(ownerHandle)) w->enabled = false;
+  Loop([&form] { return form.IsShown(); });
+  if (Window* w = Find(ownerHandle)) w->enabled = true;
+}
+
+void HeadlessBackend::Invalidate(Form& /*form*/, const Control* control) {
+  ++invalidations_[control];
+}
+
+std::optional<std::pair<Twips, Twips>> HeadlessBackend::MeasureLabel(Form& /*form*/,
+                                                                      const Label& /*label*/) {
+  return std::nullopt;  // no fonts here: labels keep their laid-out size
+}
+
+void HeadlessBackend::UpdateTimer(Form& form, Timer& timer) {
+  if (form.IsLoaded() && timer.Enabled && timer.Interval > 0) {
+    timers_[&timer] = ArmedTimer{&form, now_ + timer.Interval, ++timerOrder_};
+  } else {
+    timers_.erase(&timer);
+  }
+}
+
+// --- process ----------------------------------------------------------------
+
+void HeadlessBackend::RunMessageLoop() {
+  Loop([this] { return !quit_; });
+}
+
+void HeadlessBackend::QuitWhenIdle() { quit_ = true; }
+
+void HeadlessBackend::End() { throw EndSignal{}; }
+
+void HeadlessBackend::DoEvents() {
+  while (!posted_.empty()) {
+    auto action = std::move(posted_.front());
+    posted_.pop_front();
+    action();
+  }
+}
+
+void HeadlessBackend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
+  msgBoxes.push_back(MsgBoxCall{prompt, buttons, caption, now_});
+}
+
+bool HeadlessBackend::PrevInstance(const std::string& /*title*/) { return otherInstanceRunning; }
+
+// --- user32 -----------------------------------------------------------------
+
+std::int32_t HeadlessBackend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
+  Window* window = Find(hwnd);
+  if (window == nullptr || index != GWL_EXSTYLE) return 0;
+  return window->exStyle;
+}
+
+std::int32_t HeadlessBackend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
+  Window* window = Find(hwnd);
+  if (window == nullptr || index != GWL_EXSTYLE) return 0;
+  const std::int32_t previous = window->exStyle;
+  window->exStyle = value;
+  if ((value & WS_EX_LAYERED) == 0) window->layered = false;
+  return previous;
+}
+
+std::int32_t HeadlessBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey,
+                                                         std::uint8_t bAlpha,
+                                                         std::int32_t dwFlags) {
+  Window* window = Find(hwnd);
+  if (window == nullptr || (window->exStyle & WS_EX_LAYERED) == 0) return 0;
+  window->layered = true;
+  window->colourKey = crKey;
+  window->alpha = bAlpha;
+  window->layeredFlags = dwFlags;
+  ++window->layeredCalls;
+  return 1;
+}
+
+std::int32_t HeadlessBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int /*x*/, int /*y*/,
+                                           int /*cx*/, int /*cy*/, std::uint32_t /*flags*/) {
+  Window* window = Find(hwnd);
+  if (window == nullptr) return 0;
+  if (insertAfter == HWND_TOPMOST) window->topmost = true;
+  if (insertAfter == HWND_NOTOPMOST) window->topmost = false;
+  RaiseInBand(hwnd);
+  return 1;
+}
+
+std::int16_t HeadlessBackend::GetAsyncKeyState(std::int32_t vKey) {
+  const bool down = keyDown_[vKey];
+  const bool pressed = keyPressedSinceQuery_[vKey];
+  keyPressedSinceQuery_[vKey] = false;
+  return static_cast<std::int16_t>((down ? 0x8000 : 0) | (pressed ? 1 : 0));
+}
+
+// --- services ---------------------------------------------------------------
+
+std::optional<std::string> HeadlessBackend::GetSetting(const std::string& app,
+                                                       const std::string& section,
+                                                       const std::string& key) {
+  if (refuseStoreReads) return std::nullopt;
+  auto it = store.find(StoreKey(app, section, key));
+  if (it == store.end()) return std::nullopt;
+  return it->second;
+}
+
+bool HeadlessBackend::SaveSetting(const std::string& app, const std::string& section,
+                                  const std::string& key, const std::string& value) {
+  if (refuseStoreWrites) return false;
+  store[StoreKey(app, section, key)] = value;
+  storeWrites.emplace_back(key, value);
+  return true;
+}
+
+std::optional<std::string> HeadlessBackend::Environ(const std::string& name) {
+  auto it = environment.find(Upper(name));
+  if (it == environment.end()) return std::nullopt;
+  return it->second;
+}
+
+bool HeadlessBackend::FileExists(const std::string& path) { return files.count(path) != 0; }
+
+bool HeadlessBackend::WriteFileAtomically(const std::string& path,
+                                          const std::vector<std::uint8_t>& bytes) {
+  if (refuseFileWrites) return false;
+  files[path] = bytes;
+  fileWrites.push_back(path);
+  return true;
+}
+
+std::optional<std::vector<std::uint8_t>> HeadlessBackend::LoadResData(const std::string& name,
+                                                                      const std::string& type) {
+  auto it = resources.find(Upper(type) + "/" + Upper(name));
+  if (it == resources.end()) return std::nullopt;
+  return it->second;
+}
+
+bool HeadlessBackend::Shell(const std::string& program, const std::string& arguments) {
+  shellCalls.push_back(ShellCall{program, arguments});
+  return !shellFails;
+}
+
+bool HeadlessBackend::ShowColorDialog(Form& owner, Colour& colour) {
+  ColourAnswer answer;
+  if (!colourAnswers_.empty()) {
+    answer = colourAnswers_.front();
+    colourAnswers_.pop_front();
+  }
+  if (answer.kind == ColourAnswer::Kind::Fail) return false;
+  ++colourDialogsShown_;
+  colourDialogOpen_ = true;
+  Window* ownerWindow = Find(owner.Handle());
+  if (ownerWindow != nullptr) ownerWindow->enabled = false;
+  const std::int64_t closesAt = now_ + answer.openMs;
+  Loop([this, closesAt] { return now_ < closesAt; }, closesAt);
+  if (Window* w = Find(owner.Handle())) w->enabled = true;
+  colourDialogOpen_ = false;
+  if (answer.kind != ColourAnswer::Kind::Confirm) return false;
+  colour = answer.colour;
+  return true;
+}
+
+}  // namespace platform::headless

@@ -1,0 +1,198 @@
+// A backend without windows, for tests. The program runs on a thread of its
+// own against a virtual clock; the test thread and the program thread take
+// turns, so a test reads like a scenario ("at 100 ms press F7, run to
+// 5000 ms, check the store") and inspects state only while the program
+// waits. Nested modal loops run on the same clock.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/runtime.h"
+
+namespace platform::headless {
+
+struct Window {
+  Form* form = nullptr;
+  std::int32_t createdExStyle = 0;
+  std::int32_t exStyle = 0;
+  bool layered = false;  // layered attributes have been applied
+  Colour colourKey = 0;
+  std::uint8_t alpha = 0;
+  std::int32_t layeredFlags = 0;
+  int layeredCalls = 0;
+  bool topmost = false;
+  bool visible = false;
+  bool enabled = true;
+  HWnd owner = 0;
+};
+
+struct MsgBoxCall {
+  std::string prompt;
+  int buttons = 0;
+  std::string caption;
+  std::int64_t at = 0;
+};
+
+struct ShellCall {
+  std::string program;
+  std::string arguments;
+};
+
+// How the next colour dialog ends: after `openMs` of virtual time, confirmed
+// with `colour`, or cancelled; or it cannot be shown at all.
+struct ColourAnswer {
+  enum class Kind { Confirm, Cancel, Fail } kind = Kind::Cancel;
+  Colour colour = 0;
+  int openMs = 0;
+
+  static ColourAnswer Confirm(Colour c, int openMs = 0) { return {Kind::Confirm, c, openMs}; }
+  static ColourAnswer Cancel(int openMs = 0) { return {Kind::Cancel, 0, openMs}; }
+  static ColourAnswer Fail() { return {Kind::Fail, 0, 0}; }
+};
+
+class HeadlessBackend : public Backend {
+ public:
+  HeadlessBackend();
+  ~HeadlessBackend() override;
+
+  // --- driving the program (test thread) --------------------------------
+  // Runs `entry` and then the message loop on the program thread, until the
+  // program waits for the clock at time 0.
+  void Start(std::function<void()> entry);
+  void RunUntil(std::int64_t ms);
+  void RunFor(std::int64_t ms) { RunUntil(now_ + ms); }
+  std::int64_t Now() const { return now_; }
+  // Stops the program thread wherever it waits; called by the destructor.
+  void Shutdown();
+  bool Finished() const { return finished_; }  // the program is over
+  bool Ended() const { return ended_; }        // ...through End
+  bool QuitRequested() const { return quit_; }
+
+  // Input, delivered now on the program thread (it may open modal loops).
+  void Post(std::function<void()> action);
+  void Mouse(Form& form, MouseAction action, int button, float x, float y, int shift = 0);
+  void Click(Label& label);  // left press and release at the label's centre
+  void KeyDown(std::int32_t vk);
+  void KeyUp(std::int32_t vk);
+  void KeyTap(std::int32_t vk);  // down and up between two polls
+  void QueueColourAnswer(ColourAnswer answer) { colourAnswers_.push_back(answer); }
+
+  // --- what the program did ---------------------------------------------
+  const Window* WindowOf(HWnd hwnd) const;
+  const Window* WindowOf(const Form& form) const;
+  std::vector<HWnd> ZOrder() const { return zOrder_; }  // top first
+  int ColourDialogsShown() const { return colourDialogsShown_; }
+  bool ColourDialogOpen() const { return colourDialogOpen_; }
+  int Invalidations(const Control* control) const;
+  // How many windows the form has had: one per load.
+  int WindowsCreated(const Form& form) const;
+
+  // --- the desktop the program sees (set up before Start) ---------------
+  bool otherInstanceRunning = false;
+  std::map<std::string, std::string> store;  // "app\section\key" -> text
+  std::vector<std::pair<std::string, std::string>> storeWrites;  // key, text, in order
+  bool refuseStoreWrites = false;
+  bool refuseStoreReads = false;
+  std::map<std::string, std::string> environment;  // names upper-case
+  std::string windowsDirectory = "C:\\WINDOWS";
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::vector<std::string> fileWrites;
+  bool refuseFileWrites = false;
+  std::map<std::string, std::vector<std::uint8_t>> resources;  // "TYPE/NAME", upper-case
+  std::vector<ShellCall> shellCalls;
+  bool shellFails = false;
+  std::vector<MsgBoxCall> msgBoxes;
+
+  static std::string StoreKey(const std::string& app, const std::string& section,
+                              const std::string& key) {
+    return app + "\\" + section + "\\" + key;
+  }
+
+  // --- Backend ------------------------------------------------------------
+  HWnd CreateFormWindow(Form& form) override;
+  void DestroyFormWindow(Form& form) override;
+  void ShowFormWindow(Form& form, Form* owner) override;
+  void RunModalLoop(Form& form, Form* owner) override;
+  void Invalidate(Form& form, const Control* control) override;
+  std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
+  void UpdateTimer(Form& form, Timer& timer) override;
+  void RunMessageLoop() override;
+  void QuitWhenIdle() override;
+  [[noreturn]] void End() override;
+  void DoEvents() override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
+  bool PrevInstance(const std::string& title) override;
+  std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
+  std::int32_t SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) override;
+  std::int32_t SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
+                                          std::int32_t dwFlags) override;
+  std::int32_t SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
+                            std::uint32_t flags) override;
+  std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
+  std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
+                                        const std::string& key) override;
+  bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  std::optional<std::string> Environ(const std::string& name) override;
+  std::string WindowsDirectory() override { return windowsDirectory; }
+  bool FileExists(const std::string& path) override;
+  bool WriteFileAtomically(const std::string& path,
+                           const std::vector<std::uint8_t>& bytes) override;
+  std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
+                                                       const std::string& type) override;
+  bool Shell(const std::string& program, const std::string& arguments) override;
+  bool ShowColorDialog(Form& owner, Colour& colour) override;
+
+ private:
+  struct ArmedTimer {
+    Form* form;
+    std::int64_t due;
+    std::uint64_t order;  // ties fire in the order they were armed
+  };
+
+  // Program thread: handles posted input and timers up to the horizon while
+  // `keepGoing` holds; waits for the test when there is nothing left to do.
+  void Loop(const std::function<bool()>& keepGoing, std::int64_t wakeAt = -1);
+  void WaitForTurn();  // program thread gives the turn to the test
+  void GiveTurnToProgram();  // test thread
+  Window* Find(HWnd hwnd);
+  void RaiseInBand(HWnd hwnd);
+
+  std::mutex mutex_;
+  std::condition_variable turnChanged_;
+  bool programsTurn_ = false;
+  bool shuttingDown_ = false;
+  std::thread thread_;
+
+  std::int64_t now_ = 0;
+  std::int64_t horizon_ = 0;
+  bool finished_ = false;
+  bool ended_ = false;
+  bool quit_ = false;
+  std::deque<std::function<void()>> posted_;
+  std::map<Timer*, ArmedTimer> timers_;
+  std::uint64_t timerOrder_ = 0;
+
+  std::map<HWnd, Window> windows_;
+  std::vector<HWnd> zOrder_;
+  HWnd nextHandle_ = 0x100;
+  std::map<std::int32_t, bool> keyDown_;
+  std::map<std::int32_t, bool> keyPressedSinceQuery_;
+  std::deque<ColourAnswer> colourAnswers_;
+  int colourDialogsShown_ = 0;
+  bool colourDialogOpen_ = false;
+  std::map<const Control*, int> invalidations_;
+  std::map<const Form*, int> windowsCreated_;
+};
+
+}  // namespace platform::headless
