@@ -1,0 +1,29 @@
+// The overlay: one maximised, borderless, topmost, click-through window in
+// the chosen colour at the chosen opacity over the whole screen. Its timer
+// polls F7, which opens the settings panel.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/form.h"
+
+namespace mdluser {
+// The overlay's current opacity: 0 fully transparent, 255 fully opaque.
+extern std::uint8_t bytLig;
+}  // namespace mdluser
+
+class FrmNight : public platform::Form {
+ public:
+  FrmNight();
+
+  platform::Timer Timer1{*this, "Timer1"};
+
+  void Form_Load() override;
+  void Form_DblClick() override;
+  void Timer1_Timer();
+
+ protected:
+  void Layout() override;
+};
+
+extern FrmNight frmNight;
