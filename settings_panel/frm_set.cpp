@@ -1,0 +1,158 @@
+#include "settings_panel/frm_set.h"
+
+#include "overlay/frm_night.h"
+#include "overlay/translucency.h"
+#include "platform/app.h"
+#include "platform/conversions.h"
+#include "platform/user32.h"
+#include "settings/settings_store.h"
+
+using namespace platform;
+using mdluser::bytLig;
+using settings_panel::kExitHoverColour;
+using settings_panel::kExitNormalColour;
+
+FrmSet frmSet;
+
+namespace {
+
+constexpr Colour kWhite = 0x00FFFFFF;
+constexpr int kGb2312 = 134;
+
+}  // namespace
+
+FrmSet::FrmSet() : Form("frmSet") {
+  Timer1.OnTimer = [this] { Timer1_Timer(); };
+  lbColor.Click = [this] { lbColor_Click(); };
+  lbExit.MouseMove = [this](int b, int s, float x, float y) { lbExit_MouseMove(b, s, x, y); };
+  lbExit.Click = [this] { lbExit_Click(); };
+}
+
+void FrmSet::Layout() {
+  Caption = "";
+  borderStyle = BorderStyle::FixedDialog;
+  ClientWidth = 6120;
+  ClientHeight = 2775;
+  ShowInTaskbar = false;
+  startUpPosition = StartUpPosition::CenterOwner;
+  IconResource = 0;
+  BackColor = 0x00404040;
+
+  Label1.Caption = "色调";
+  Label1.Left = 585, Label1.Top = 225, Label1.Width = 900, Label1.Height = 420;
+  Label1.ForeColor = kWhite;
+  Label1.AutoSize = true;
+  Label1.font = Font{"宋体", 21.75F, true, false, kGb2312};
+
+  lbColor.Caption = "点击此处选择颜色";
+  lbColor.Left = 1665, lbColor.Top = 225, lbColor.Width = 3750, lbColor.Height = 420;
+  lbColor.backStyle = BackStyle::Opaque;
+  lbColor.BackColor = settings::kDefaultColour;
+  lbColor.ForeColor = kWhite;
+  lbColor.FixedSingleBorder = true;
+  lbColor.alignment = Alignment::Center;
+  lbColor.font = Font{"宋体", 15.0F, true, false, kGb2312};
+
+  lbLig.Caption = "亮度";
+  lbLig.Left = 585, lbLig.Top = 945, lbLig.Width = 900, lbLig.Height = 435;
+  lbLig.ForeColor = kWhite;
+  lbLig.AutoSize = true;
+  lbLig.font = Font{"宋体", 21.75F, true, false, kGb2312};
+
+  Lx.X1 = 1800, Lx.Y1 = 1170, Lx.X2 = 5265, Lx.Y2 = 1170;
+  Lx.BorderColor = kWhite;
+  Lx.BorderWidth = 20;
+
+  Ly.X1 = 2430, Ly.Y1 = 990, Ly.X2 = 2430, Ly.Y2 = 1395;
+  Ly.BorderColor = 0x000000FF;
+  Ly.BorderWidth = 10;
+
+  lbInfo.Caption = "Morvane软件出品　夜间呵护您的眼睛";
+  lbInfo.Left = 765, lbInfo.Top = 1710, lbInfo.Width = 4410, lbInfo.Height = 180;
+  lbInfo.ForeColor = kWhite;
+  lbInfo.AutoSize = true;
+  lbInfo.font = DefaultDialogFont();
+
+  lbExit.Caption = "关闭夜间模式";
+  lbExit.Left = 2295, lbExit.Top = 2205, lbExit.Width = 1890, lbExit.Height = 300;
+  lbExit.ForeColor = kExitNormalColour;
+  lbExit.AutoSize = true;
+  lbExit.font = Font{"黑体", 15.0F, true, false, kGb2312};
+
+  Timer1.Interval = 2500;
+  Timer1.Enabled = true;
+  CommonDialog1.Color = 0;
+}
+
+void FrmSet::Form_Load() {
+  blnActive = true;
+  lbColor.BackColor = frmNight.BackColor;
+  SetWindowPos(hWnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  // Opacity 255 puts the thumb on the left end of the track, 0 on the right.
+  Ly.X1 = static_cast<float>((static_cast<double>(Lx.X2) - Lx.X1) / 255 * (255 - bytLig) + Lx.X1);
+  Ly.X2 = Ly.X1;
+}
+
+// Closes the panel at the first tick that finds no interaction since the
+// previous one: 2.5 to 5 s after the last one.
+void FrmSet::Timer1_Timer() {
+  if (blnActive) {
+    blnActive = false;
+    return;
+  }
+  Unload(*this);
+}
+
+// Every close stores what is in force. A store that refuses the write must
+// not take the tint away: the panel closes all the same and the next close
+// tries again.
+void FrmSet::Form_QueryUnload(int& /*Cancel*/, int /*UnloadMode*/) {
+  settings::SaveBoth(bytLig, lbColor.BackColor);
+}
+
+void FrmSet::Form_MouseDown(int Button, int Shift, float X, float Y) {
+  blnActive = true;
+  Form_MouseMove(Button, Shift, X, Y);
+}
+
+// The slider: a drag with the left button alone, strictly inside the track
+// and the height of its heading, moves the thumb to the pointer and applies
+// the opacity at once. Left end opaque, right end transparent.
+void FrmSet::Form_MouseMove(int Button, int /*Shift*/, float X, float Y) {
+  const float left = Lx.X1;
+  const float right = Lx.X2;
+  const float top = lbLig.Top;
+  const float bottom = top + lbLig.Height;
+  if (X > left && X < right && Y > top && Y < bottom && Button == kLeftButton) {
+    Ly.X1 = X;
+    Ly.X2 = X;
+    const double v = 255 - (static_cast<double>(X) - left) / (static_cast<double>(right) - left) * 255;
+    if (const auto opacity = ToByte(v)) bytLig = *opacity;
+    mdluser::SetTranslucent(frmNight.hWnd(), 0, bytLig, LWA_ALPHA);
+    blnActive = true;
+  }
+  lbExit.ForeColor = kExitNormalColour;
+}
+
+// The swatch opens the colour dialog; its timer is stopped meanwhile so the
+// panel never closes under the dialog. A cancelled dialog changes nothing.
+void FrmSet::lbColor_Click() {
+  blnActive = true;
+  Timer1.Enabled = false;
+  if (CommonDialog1.ShowColor()) {
+    lbColor.BackColor = CommonDialog1.Color;
+    frmNight.BackColor = CommonDialog1.Color;
+  }
+  Timer1.Enabled = true;
+}
+
+void FrmSet::lbExit_MouseMove(int /*Button*/, int /*Shift*/, float /*X*/, float /*Y*/) {
+  lbExit.ForeColor = kExitHoverColour;
+  blnActive = true;
+}
+
+// Turns night mode off: store both values, then stop at once.
+void FrmSet::lbExit_Click() {
+  settings::SaveBoth(bytLig, lbColor.BackColor);
+  End();
+}
