@@ -1,0 +1,130 @@
+// Start-up: the component installer, the order of start-up and the splash.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/user32.h"
+#include "program_fixture.h"
+#include "settings_panel/frm_set.h"
+#include "splash/frm_splash.h"
+
+using namespace platform;
+
+namespace {
+
+const std::vector<std::uint8_t> kLanguageLibrary = {'M', 'Z', 1, 2, 3, 0, 4};
+const std::vector<std::uint8_t> kControl = {'M', 'Z', 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+constexpr const char* kDllPath = "C:\\WINDOWS\\system32\\CMDLGCHS.DLL";
+constexpr const char* kOcxPath = "C:\\WINDOWS\\system32\\COMDLG32.ocx";
+constexpr const char* kRegsvr32 = "C:\\WINDOWS\\system32\\regsvr32.exe";
+
+class StartupTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    desktop.environment["WINDIR"] = "C:\\WINDOWS";
+    desktop.resources["DLL/CMDLGCHS"] = kLanguageLibrary;
+    desktop.resources["OCX/COMDLG32"] = kControl;
+  }
+
+  void ExpectBothRegistered(const std::string& folder = "C:\\WINDOWS\\system32\\") {
+    ASSERT_EQ(desktop.shellCalls.size(), 2U);
+    EXPECT_EQ(desktop.shellCalls[0].program, folder + "regsvr32.exe");
+    EXPECT_EQ(desktop.shellCalls[0].arguments, "\"" + folder + "CMDLGCHS.DLL\" /s");
+    EXPECT_EQ(desktop.shellCalls[1].program, folder + "regsvr32.exe");
+    EXPECT_EQ(desktop.shellCalls[1].arguments, "\"" + folder + "COMDLG32.ocx\" /s");
+  }
+};
+
+TEST_F(StartupTest, WritesMissingComponentsWithTheirExactBytesThenRegistersBoth) {
+  StartProgram();
+  EXPECT_EQ(desktop.fileWrites, (std::vector<std::string>{kDllPath, kOcxPath}));
+  EXPECT_EQ(desktop.files[kDllPath], kLanguageLibrary);
+  EXPECT_EQ(desktop.files[kOcxPath], kControl);
+  ExpectBothRegistered();
+}
+
+TEST_F(StartupTest, LeavesPresentComponentsAloneButStillRegistersThem) {
+  desktop.files[kDllPath] = {1};
+  desktop.files[kOcxPath] = {};
+  StartProgram();
+  EXPECT_TRUE(desktop.fileWrites.empty());
+  EXPECT_EQ(desktop.files[kDllPath], std::vector<std::uint8_t>{1});
+  EXPECT_TRUE(desktop.files[kOcxPath].empty());
+  ExpectBothRegistered();
+}
+
+TEST_F(StartupTest, AFolderThatRefusesWritesStopsNothing) {
+  desktop.refuseFileWrites = true;
+  desktop.shellFails = true;
+  StartProgram();
+  EXPECT_TRUE(desktop.files.empty());
+  ExpectBothRegistered();
+  EXPECT_TRUE(frmSplash.IsShown());
+  EXPECT_TRUE(frmNight.IsShown());
+}
+
+TEST_F(StartupTest, WithoutWindirUsesTheWindowsDirectoryTheSystemReports) {
+  desktop.environment.clear();
+  desktop.windowsDirectory = "D:\\Win";
+  StartProgram();
+  ExpectBothRegistered("D:\\Win\\system32\\");
+  EXPECT_EQ(desktop.fileWrites.front(), "D:\\Win\\system32\\CMDLGCHS.DLL");
+}
+
+TEST_F(StartupTest, AnEmptyWindirCountsAsUnsetAndATrailingBackslashIsNotDoubled) {
+  desktop.environment["WINDIR"] = "";
+  desktop.windowsDirectory = "E:\\Windows\\";
+  StartProgram();
+  ExpectBothRegistered("E:\\Windows\\system32\\");
+}
+
+TEST_F(StartupTest, TheSplashBringsUpTheOverlayAndLiesAboveIt) {
+  StartProgram();
+  const auto* splash = desktop.WindowOf(frmSplash);
+  const auto* overlay = desktop.WindowOf(frmNight);
+  ASSERT_NE(splash, nullptr);
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_TRUE(splash->visible && overlay->visible);
+  EXPECT_TRUE(splash->topmost && overlay->topmost);
+  // The splash's window came first: the overlay was loaded inside its load.
+  EXPECT_LT(frmSplash.Handle(), frmNight.Handle());
+  EXPECT_EQ(desktop.ZOrder(), (std::vector<HWnd>{frmSplash.Handle(), frmNight.Handle()}));
+  EXPECT_NE(splash->exStyle & WS_EX_TOOLWINDOW, 0);  // no taskbar button
+}
+
+TEST_F(StartupTest, TheSplashClosesItselfAt4000MsAndTheTintStays) {
+  StartProgram();
+  desktop.RunUntil(3999);
+  EXPECT_TRUE(frmSplash.IsShown());
+  desktop.RunUntil(4000);
+  EXPECT_FALSE(frmSplash.IsLoaded());
+  EXPECT_TRUE(frmNight.IsShown());
+  desktop.RunUntil(20000);
+  EXPECT_EQ(desktop.WindowsCreated(frmSplash), 1);
+  EXPECT_EQ(OverlayWindow().alpha, 150);
+  EXPECT_FALSE(desktop.Finished());
+}
+
+TEST_F(StartupTest, ASecondInstanceInstallsThenSaysSoBeforeItsSplashIsSeen) {
+  desktop.otherInstanceRunning = true;
+  StartProgram();
+  ExpectBothRegistered();
+  EXPECT_EQ(desktop.fileWrites.size(), 2U);
+  ASSERT_EQ(desktop.msgBoxes.size(), 1U);
+  EXPECT_TRUE(desktop.Ended());
+  ASSERT_NE(desktop.WindowOf(frmSplash), nullptr);  // loaded, never shown
+  EXPECT_FALSE(desktop.WindowOf(frmSplash)->visible);
+  EXPECT_TRUE(desktop.storeWrites.empty());
+}
+
+TEST_F(StartupTest, AMissingResourceWritesNothingButStillRegisters) {
+  desktop.resources.clear();
+  StartProgram();
+  EXPECT_TRUE(desktop.fileWrites.empty());
+  ExpectBothRegistered();
+  EXPECT_TRUE(frmNight.IsShown());
+}
+
+}  // namespace
