@@ -267,6 +267,7 @@ TEST_F(SettingsPanelTest, AConfirmedColourTintsTheScreenAndIsStoredOnClose) {
   EXPECT_FALSE(desktop.ColourDialogOpen());
   EXPECT_EQ(frmNight.BackColor, 0x00FF0000);
   EXPECT_EQ(frmSet.lbColor.BackColor, 0x00FF0000);
+  EXPECT_EQ(Stored(settings::kColourKey), "<absent>");  // stored on close only
   desktop.RunUntil(6100);
   EXPECT_FALSE(frmSet.IsLoaded());
   EXPECT_EQ(Stored(settings::kColourKey), "16711680");
