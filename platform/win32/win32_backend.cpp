@@ -1,0 +1,582 @@
+// Windows of forms, input, timers and message loops. Painting lives in
+// win32_paint.cpp, the desktop services in win32_services.cpp.
+#include "platform/win32/win32_backend.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+#include "platform/runtime.h"
+
+namespace platform {
+
+Win32Backend* Win32Backend::active_ = nullptr;
+
+namespace win32 {
+
+namespace {
+
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
+// Looked up at run time: both calls are missing before Windows 10 1607.
+template <class Fn>
+Fn User32Function(const char* name) {
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return nullptr;
+  // Through void(*)() so that the compiler accepts the function-type change.
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(user32, name)));
+}
+
+GetDpiForWindowFn GetDpiForWindowPtr() {
+  static const auto fn = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+  return fn;
+}
+
+AdjustForDpiFn AdjustWindowRectExForDpiPtr() {
+  static const auto fn = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+  return fn;
+}
+
+int SystemDpi() {
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+}  // namespace
+
+int WindowDpi(HWND hwnd) {
+  if (hwnd != nullptr) {
+    if (auto fn = GetDpiForWindowPtr()) {
+      const UINT dpi = fn(hwnd);
+      if (dpi != 0) return static_cast<int>(dpi);
+    }
+  }
+  return SystemDpi();
+}
+
+int ToPixels(Twips twips, int dpi) {
+  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
+}
+
+Twips ToTwips(int pixels, int dpi) { return PixelsToTwips(static_cast<float>(pixels), dpi); }
+
+COLORREF ToColorRef(Colour colour) {
+  const auto bits = static_cast<std::uint32_t>(colour);
+  if ((bits & 0x80000000U) != 0) return ::GetSysColor(static_cast<int>(bits & 0xFFU));
+  return static_cast<COLORREF>(bits & 0x00FFFFFFU);
+}
+
+}  // namespace win32
+
+namespace {
+
+constexpr wchar_t kFormClass[] = L"NightModeForm";
+
+HWND AsHwnd(HWnd handle) { return reinterpret_cast<HWND>(handle); }
+
+DWORD StyleFor(const Form& form) {
+  const bool titled = !form.Caption.empty();
+  DWORD style = WS_POPUP | WS_CLIPSIBLINGS;
+  switch (form.borderStyle) {
+    case BorderStyle::None:
+      break;
+    case BorderStyle::FixedSingle:
+      style |= titled ? (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX) : WS_BORDER;
+      break;
+    case BorderStyle::Sizable:
+      style |= WS_THICKFRAME |
+               (titled ? (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX) : 0);
+      break;
+    case BorderStyle::FixedDialog:
+      // Without a caption the dialog frame stays and the title bar goes.
+      style |= titled ? (WS_CAPTION | WS_SYSMENU) : WS_DLGFRAME;
+      break;
+  }
+  return style;
+}
+
+// Forms kept out of the taskbar are owned by a hidden window instead of
+// being tool windows: an owned window has no taskbar button either, but
+// window managers treat it as an ordinary window that takes the focus when
+// shown (X window managers under Wine leave tool windows unfocused, and then
+// a full-screen window would stack above them).
+DWORD ExStyleFor(const Form& form) {
+  return form.borderStyle == BorderStyle::FixedDialog ? WS_EX_DLGMODALFRAME : 0;
+}
+
+int ButtonsOf(WPARAM wParam) {
+  return ((wParam & MK_LBUTTON) != 0 ? kLeftButton : 0) |
+         ((wParam & MK_RBUTTON) != 0 ? kRightButton : 0) |
+         ((wParam & MK_MBUTTON) != 0 ? kMiddleButton : 0);
+}
+
+int ShiftOf(WPARAM wParam) {
+  return ((wParam & MK_SHIFT) != 0 ? kShiftMask : 0) |
+         ((wParam & MK_CONTROL) != 0 ? kCtrlMask : 0) | (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
+}
+
+}  // namespace
+
+Win32Backend::Win32Backend() : instance_(::GetModuleHandleW(nullptr)) {
+  active_ = this;
+  std::fill(std::begin(customColours_), std::end(customColours_), RGB(255, 255, 255));
+
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  // Double-clicks arrive as such only with CS_DBLCLKS. No background brush:
+  // WM_PAINT fills everything, from a back buffer.
+  wc.style = CS_DBLCLKS;
+  wc.lpfnWndProc = &Win32Backend::WindowProc;
+  wc.hInstance = instance_;
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kFormClass;
+  windowClass_ = ::RegisterClassExW(&wc);
+}
+
+Win32Backend::~Win32Backend() {
+  for (const auto& [form, hwnd] : windows_) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    ::DestroyWindow(hwnd);
+  }
+  windows_.clear();
+  if (hiddenOwner_ != nullptr) ::DestroyWindow(hiddenOwner_);
+  if (windowClass_ != 0) ::UnregisterClassW(kFormClass, instance_);
+  if (active_ == this) active_ = nullptr;
+}
+
+HWND Win32Backend::HiddenOwner() {
+  if (hiddenOwner_ == nullptr && windowClass_ != 0) {
+    hiddenOwner_ = ::CreateWindowExW(0, kFormClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                     instance_, nullptr);
+  }
+  return hiddenOwner_;
+}
+
+HWND Win32Backend::WindowOf(const Form& form) const {
+  auto it = windows_.find(&form);
+  if (it != windows_.end()) return it->second;
+  return AsHwnd(form.Handle());
+}
+
+// --- windows of forms -----------------------------------------------------
+
+HWnd Win32Backend::CreateFormWindow(Form& form) {
+  if (windowClass_ == 0) return 0;
+  const std::wstring caption = win32::Widen(form.Caption);
+  // The real size needs the window's DPI, known once the window exists.
+  HWND owner = form.ShowInTaskbar ? nullptr : HiddenOwner();
+  HWND hwnd = ::CreateWindowExW(ExStyleFor(form), kFormClass, caption.c_str(), StyleFor(form), 0, 0,
+                                0, 0, owner, nullptr, instance_, &form);
+  if (hwnd == nullptr) return 0;
+  SizeToClient(form, hwnd);
+
+  if (form.IconResource != 0) {
+    const auto* id = MAKEINTRESOURCEW(form.IconResource);
+    auto big =
+        static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                        ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+    auto small =
+        static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                        ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (big != nullptr) ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (small != nullptr) {
+      ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+  }
+  return reinterpret_cast<HWnd>(hwnd);
+}
+
+// Sizes the window so that its client area is the form's client size.
+void Win32Backend::SizeToClient(Form& form, HWND hwnd) {
+  const int dpi = win32::WindowDpi(hwnd);
+  RECT rect{0, 0, win32::ToPixels(form.ClientWidth, dpi), win32::ToPixels(form.ClientHeight, dpi)};
+  const auto style = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_STYLE));
+  const auto exStyle = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_EXSTYLE));
+  if (auto adjust = win32::AdjustWindowRectExForDpiPtr()) {
+    adjust(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi));
+  } else {
+    ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+  }
+  ::SetWindowPos(hwnd, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Backend::DestroyFormWindow(Form& form) {
+  HWND hwnd = WindowOf(form);
+  if (hwnd == nullptr) return;
+  // A modal form gives its owner back before its window goes, so the
+  // activation returns to the owner.
+  for (ModalFrame& frame : modals_) {
+    if (frame.form == &form && frame.owner != nullptr) {
+      ::EnableWindow(frame.owner, TRUE);
+      frame.owner = nullptr;
+    }
+  }
+  for (auto it = armedTimers_.begin(); it != armedTimers_.end();) {
+    if (it->second == hwnd) {
+      ::KillTimer(hwnd, reinterpret_cast<UINT_PTR>(it->first));
+      it = armedTimers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  buttonsHeld_.erase(hwnd);
+  if (::GetCapture() == hwnd) ::ReleaseCapture();
+  ::DestroyWindow(hwnd);
+  windows_.erase(&form);
+}
+
+void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
+  HWND hwnd = WindowOf(form);
+  if (hwnd == nullptr) return;
+  if (::IsWindowVisible(hwnd) != FALSE) {
+    // Showing a form that is up already only brings it forward.
+    ::SetForegroundWindow(hwnd);
+    return;
+  }
+  HWND ownerHwnd = owner != nullptr ? WindowOf(*owner) : nullptr;
+  if (ownerHwnd != nullptr) {
+    // GWLP_HWNDPARENT of a top-level window is its owner: it stays above it.
+    ::SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerHwnd));
+  }
+
+  if (form.windowState == WindowState::Maximized) {
+    ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
+  } else if (form.windowState == WindowState::Minimized) {
+    ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
+  } else {
+    if (form.startUpPosition != StartUpPosition::Manual) {
+      RECT window{};
+      ::GetWindowRect(hwnd, &window);
+      RECT area{};
+      if (form.startUpPosition == StartUpPosition::CenterOwner && ownerHwnd != nullptr &&
+          ::IsIconic(ownerHwnd) == FALSE) {
+        ::GetWindowRect(ownerHwnd, &area);
+      } else {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        HMONITOR monitor =
+            ::MonitorFromWindow(ownerHwnd != nullptr ? ownerHwnd : hwnd, MONITOR_DEFAULTTOPRIMARY);
+        ::GetMonitorInfoW(monitor, &info);
+        area = info.rcMonitor;
+      }
+      const int width = window.right - window.left;
+      const int height = window.bottom - window.top;
+      const int x = area.left + ((area.right - area.left) - width) / 2;
+      const int y = area.top + ((area.bottom - area.top) - height) / 2;
+      ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ::ShowWindow(hwnd, SW_SHOW);
+  }
+  ::UpdateWindow(hwnd);
+}
+
+void Win32Backend::RunModalLoop(Form& form, Form* owner) {
+  HWND ownerHwnd = owner != nullptr ? WindowOf(*owner) : nullptr;
+  // Only an owner this loop disabled is enabled again at its end.
+  if (ownerHwnd != nullptr && ::IsWindowEnabled(ownerHwnd) != FALSE) {
+    ::EnableWindow(ownerHwnd, FALSE);
+  } else {
+    ownerHwnd = nullptr;
+  }
+  modals_.push_back(ModalFrame{&form, ownerHwnd});
+  while (form.IsShown()) {
+    if (!PumpOne(true)) break;
+  }
+  for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
+    if (it->form == &form) {
+      if (it->owner != nullptr) ::EnableWindow(it->owner, TRUE);
+      modals_.erase(std::next(it).base());
+      break;
+    }
+  }
+}
+
+void Win32Backend::Invalidate(Form& form, const Control* control) {
+  HWND hwnd = WindowOf(form);
+  if (hwnd == nullptr) return;
+  if (control == nullptr) {
+    ::InvalidateRect(hwnd, nullptr, FALSE);
+    return;
+  }
+  const RECT bounds = ControlBounds(hwnd, *control, win32::WindowDpi(hwnd));
+  if (::IsRectEmpty(&bounds) == FALSE) ::InvalidateRect(hwnd, &bounds, FALSE);
+}
+
+void Win32Backend::UpdateTimer(Form& form, Timer& timer) {
+  HWND hwnd = WindowOf(form);
+  const auto id = reinterpret_cast<UINT_PTR>(&timer);
+  auto it = armedTimers_.find(&timer);
+  if (form.IsLoaded() && hwnd != nullptr && timer.Enabled && timer.Interval > 0) {
+    if (it != armedTimers_.end() && it->second != hwnd) ::KillTimer(it->second, id);
+    // SetTimer on an armed id starts a fresh interval from now.
+    if (::SetTimer(hwnd, id, static_cast<UINT>(timer.Interval.get()), nullptr) != 0) {
+      armedTimers_[&timer] = hwnd;
+    } else if (it != armedTimers_.end()) {
+      armedTimers_.erase(&timer);
+    }
+  } else if (it != armedTimers_.end()) {
+    ::KillTimer(it->second, id);
+    armedTimers_.erase(it);
+  }
+}
+
+// --- messages ---------------------------------------------------------------
+
+LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    auto* form = static_cast<Form*>(create->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    if (active_ != nullptr && form != nullptr) active_->windows_[form] = hwnd;
+  }
+  auto* form = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (msg == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    if (active_ != nullptr && form != nullptr) {
+      auto it = active_->windows_.find(form);
+      if (it != active_->windows_.end() && it->second == hwnd) active_->windows_.erase(it);
+      active_->buttonsHeld_.erase(hwnd);
+    }
+  } else if (form != nullptr && active_ != nullptr) {
+    return active_->OnMessage(*form, hwnd, msg, wParam, lParam);
+  }
+  return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers everything; erasing first would flicker
+    case WM_PAINT:
+      Paint(form, hwnd);
+      return 0;
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      OnMouse(form, hwnd, msg, wParam, lParam);
+      return 0;
+    case WM_CAPTURECHANGED:
+      if (reinterpret_cast<HWND>(lParam) != hwnd) OnCaptureLost(form, hwnd);
+      return 0;
+    case WM_CLOSE:
+      // The form decides: Form_QueryUnload, then the window goes.
+      Runtime::Get().DeliverClose(form);
+      return 0;
+    case WM_TIMER:
+      OnTimer(form, hwnd, static_cast<UINT_PTR>(wParam));
+      return 0;
+    case WM_DPICHANGED: {
+      if (::IsZoomed(hwnd) == FALSE) {
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      ::InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
+    }
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+void Win32Backend::OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  const int dpi = win32::WindowDpi(hwnd);
+  const Twips x = win32::ToTwips(GET_X_LPARAM(lParam), dpi);
+  const Twips y = win32::ToTwips(GET_Y_LPARAM(lParam), dpi);
+  const int shift = ShiftOf(wParam);
+  Runtime& runtime = Runtime::Get();
+
+  int button = 0;
+  switch (msg) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+      button = kLeftButton;
+      break;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+      button = kRightButton;
+      break;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      button = kMiddleButton;
+      break;
+    default:
+      break;
+  }
+
+  switch (msg) {
+    case WM_MOUSEMOVE:
+      runtime.DeliverMouse(form, MouseAction::Move, ButtonsOf(wParam), shift, x, y);
+      break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK:
+    case WM_LBUTTONDBLCLK: {
+      // Keep the pointer while a button is held, so the release comes here.
+      int& held = buttonsHeld_[hwnd];
+      if (held == 0) ::SetCapture(hwnd);
+      held |= button;
+      // The second press of a left double-click is the DblClick, not a
+      // further press: a label clicked twice quickly sees one Click.
+      const MouseAction action =
+          msg == WM_LBUTTONDBLCLK ? MouseAction::DblClick : MouseAction::Down;
+      runtime.DeliverMouse(form, action, button, shift, x, y);
+      break;
+    }
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP: {
+      auto it = buttonsHeld_.find(hwnd);
+      if (it == buttonsHeld_.end() || (it->second & button) == 0) break;
+      it->second &= ~button;
+      // Released before the event: a click may open a dialog of its own.
+      if (it->second == 0) {
+        buttonsHeld_.erase(it);
+        if (::GetCapture() == hwnd) ::ReleaseCapture();
+      }
+      runtime.DeliverMouse(form, MouseAction::Up, button, shift, x, y);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Someone else took the pointer while buttons were held: the presses end
+// away from every label, so they make no click.
+void Win32Backend::OnCaptureLost(Form& form, HWND hwnd) {
+  auto it = buttonsHeld_.find(hwnd);
+  if (it == buttonsHeld_.end()) return;
+  const int held = it->second;
+  buttonsHeld_.erase(it);
+  for (int button : {kLeftButton, kRightButton, kMiddleButton}) {
+    if ((held & button) != 0) {
+      Runtime::Get().DeliverMouse(form, MouseAction::Up, button, 0, -1.0F, -1.0F);
+    }
+  }
+}
+
+void Win32Backend::OnTimer(Form& form, HWND hwnd, UINT_PTR id) {
+  // The id is the Timer's address; only a timer armed on this window counts.
+  auto* timer = reinterpret_cast<Timer*>(id);
+  auto it = armedTimers_.find(timer);
+  if (it == armedTimers_.end() || it->second != hwnd) {
+    ::KillTimer(hwnd, id);
+    return;
+  }
+  Runtime::Get().DeliverTimer(form, *timer);
+}
+
+// --- process ------------------------------------------------------------------
+
+bool Win32Backend::PumpOne(bool wait) {
+  MSG msg{};
+  if (wait) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) return false;
+    if (got == 0) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+  } else {
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE) == FALSE) return false;
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+  }
+  ::TranslateMessage(&msg);
+  ::DispatchMessageW(&msg);
+  return true;
+}
+
+void Win32Backend::RunMessageLoop() {
+  if (!Runtime::Get().AnyFormLoaded()) return;
+  MSG msg{};
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+void Win32Backend::QuitWhenIdle() { ::PostQuitMessage(0); }
+
+// Whatever had to be kept was stored by the caller already.
+void Win32Backend::End() { ::ExitProcess(0); }
+
+void Win32Backend::DoEvents() {
+  while (PumpOne(false)) {
+  }
+}
+
+void Win32Backend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
+  HWND owner = ::GetActiveWindow();
+  // Topmost: the box must not end up beneath a running overlay's tint.
+  UINT type = static_cast<UINT>(buttons) | MB_SETFOREGROUND | MB_TOPMOST;
+  if (owner == nullptr) type |= MB_TASKMODAL;
+  ::MessageBoxW(owner, win32::Widen(prompt).c_str(), win32::Widen(caption).c_str(), type);
+}
+
+bool Win32Backend::PrevInstance(const std::string& title) {
+  if (prevInstance_) return *prevInstance_;
+  std::wstring name = win32::Widen(title);
+  // A backslash would name a namespace.
+  std::replace(name.begin(), name.end(), L'\\', L'_');
+  name = L"Local\\" + name;
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = ::GetLastError();
+  // Access denied: the mutex exists, made by another user's instance in the
+  // same session.
+  const bool exists =
+      mutex != nullptr ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+  // Held until the process ends: that is what tells later starts.
+  instanceMutex_.reset(mutex);
+  prevInstance_ = exists;
+  return exists;
+}
+
+// --- user32 -------------------------------------------------------------------
+
+std::int32_t Win32Backend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
+  return ::GetWindowLongA(AsHwnd(hwnd), index);
+}
+
+std::int32_t Win32Backend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
+  return ::SetWindowLongA(AsHwnd(hwnd), index, value);
+}
+
+std::int32_t Win32Backend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
+                                                      std::int32_t dwFlags) {
+  return ::SetLayeredWindowAttributes(AsHwnd(hwnd), static_cast<COLORREF>(crKey), bAlpha,
+                                      static_cast<DWORD>(dwFlags));
+}
+
+std::int32_t Win32Backend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
+                                        std::uint32_t flags) {
+  // -1 and -2 are HWND_TOPMOST and HWND_NOTOPMOST as handles.
+  return ::SetWindowPos(AsHwnd(hwnd), AsHwnd(insertAfter), x, y, cx, cy, flags);
+}
+
+std::int16_t Win32Backend::GetAsyncKeyState(std::int32_t vKey) { return ::GetAsyncKeyState(vKey); }
+
+}  // namespace platform

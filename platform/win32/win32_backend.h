@@ -1,0 +1,124 @@
+// The product's backend: forms become plain Win32 windows painted with GDI.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/win32/win32_handles.h"
+
+namespace platform {
+
+namespace win32 {
+// The window's real DPI (the system's where the per-window query is missing).
+int WindowDpi(HWND hwnd);
+// Twips of the model to whole device pixels at `dpi`.
+int ToPixels(Twips twips, int dpi);
+// Device pixels back to twips of the model at `dpi`.
+Twips ToTwips(int pixels, int dpi);
+// A model colour to GDI; the high bit selects a system colour.
+COLORREF ToColorRef(Colour colour);
+}  // namespace win32
+
+class Win32Backend final : public Backend {
+ public:
+  Win32Backend();
+  ~Win32Backend() override;
+  Win32Backend(const Win32Backend&) = delete;
+  Win32Backend& operator=(const Win32Backend&) = delete;
+
+  HWnd CreateFormWindow(Form& form) override;
+  void DestroyFormWindow(Form& form) override;
+  void ShowFormWindow(Form& form, Form* owner) override;
+  void RunModalLoop(Form& form, Form* owner) override;
+  void Invalidate(Form& form, const Control* control) override;
+  std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
+  void UpdateTimer(Form& form, Timer& timer) override;
+
+  void RunMessageLoop() override;
+  void QuitWhenIdle() override;
+  [[noreturn]] void End() override;
+  void DoEvents() override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
+  bool PrevInstance(const std::string& title) override;
+
+  std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
+  std::int32_t SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) override;
+  std::int32_t SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
+                                          std::int32_t dwFlags) override;
+  std::int32_t SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
+                            std::uint32_t flags) override;
+  std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
+
+  std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
+                                        const std::string& key) override;
+  bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  std::optional<std::string> Environ(const std::string& name) override;
+  std::string WindowsDirectory() override;
+  bool FileExists(const std::string& path) override;
+  bool WriteFileAtomically(const std::string& path,
+                           const std::vector<std::uint8_t>& bytes) override;
+  std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
+                                                       const std::string& type) override;
+  bool Shell(const std::string& program, const std::string& arguments) override;
+  bool ShowColorDialog(Form& owner, Colour& colour) override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  void OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  void OnCaptureLost(Form& form, HWND hwnd);
+  void OnTimer(Form& form, HWND hwnd, UINT_PTR id);
+  void SizeToClient(Form& form, HWND hwnd);
+  HWND WindowOf(const Form& form) const;
+  // The owner of every form kept out of the taskbar; never shown.
+  HWND HiddenOwner();
+  // Pumps one message; false once WM_QUIT came (it is posted again, so the
+  // outer loop sees it too).
+  bool PumpOne(bool wait);
+
+  // win32_paint.cpp
+  void Paint(Form& form, HWND hwnd);
+  void DrawLabel(HDC dc, const Label& label, int dpi);
+  void DrawLine(HDC dc, const Line& line, int dpi);
+  // Device-pixel rectangle a control paints, in client coordinates.
+  RECT ControlBounds(HWND hwnd, const Control& control, int dpi);
+  RECT LabelTextRect(HDC dc, const Label& label, int dpi);
+  HFONT FontFor(const Font& font, int dpi);
+  std::wstring ResolveFace(const Font& font);
+  bool FaceInstalled(const std::wstring& face);
+
+  HINSTANCE instance_;
+  ATOM windowClass_ = 0;
+  HWND hiddenOwner_ = nullptr;
+  std::unordered_map<const Form*, HWND> windows_;
+  std::unordered_map<const Timer*, HWND> armedTimers_;
+  // Mouse buttons held over each window, for capture.
+  std::unordered_map<HWND, int> buttonsHeld_;
+  // Modal forms still in their loop, innermost last, with the owner each one
+  // disabled: unloading the form re-enables the owner before the window goes,
+  // so the activation falls back to it and not to some other program.
+  struct ModalFrame {
+    const Form* form;
+    HWND owner;
+  };
+  std::vector<ModalFrame> modals_;
+
+  using FontKey = std::tuple<std::string, float, bool, bool, int, int>;
+  std::map<FontKey, win32::UniqueFont> fonts_;
+  std::map<std::wstring, bool> faces_;
+
+  win32::UniqueHandle instanceMutex_;
+  std::optional<bool> prevInstance_;
+  // The colour dialog's sixteen custom colours, kept for the whole run.
+  COLORREF customColours_[16] = {};
+
+  static Win32Backend* active_;
+};
+
+}  // namespace platform

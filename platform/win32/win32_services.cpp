@@ -1,0 +1,189 @@
+// The desktop services: per-user settings in the registry, environment,
+// files, resources, processes and the system colour dialog.
+#include "platform/win32/win32_backend.h"
+// After <windows.h>, which win32_handles.h brings in (WIN32_LEAN_AND_MEAN
+// leaves the common dialogs out).
+#include <commdlg.h>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+std::wstring SettingsKeyPath(const std::string& app, const std::string& section) {
+  return L"Software\\" + win32::Widen(app) + L"\\" + win32::Widen(section);
+}
+
+// The folder part of a path, with its trailing separator.
+std::wstring FolderOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> Win32Backend::GetSetting(const std::string& app,
+                                                    const std::string& section,
+                                                    const std::string& key) {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, SettingsKeyPath(app, section).c_str(), 0, KEY_QUERY_VALUE,
+                      &opened) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  const win32::UniqueKey owner(opened);
+  const std::wstring name = win32::Widen(key);
+  std::wstring text(64, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD type = 0;
+    auto size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const LSTATUS status = ::RegQueryValueExW(opened, name.c_str(), nullptr, &type,
+                                              reinterpret_cast<BYTE*>(text.data()), &size);
+    if (status == ERROR_MORE_DATA) {
+      text.assign(size / sizeof(wchar_t) + 1, L'\0');
+      continue;
+    }
+    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+    // The stored size may or may not count a terminator.
+    text.resize(size / sizeof(wchar_t));
+    const auto end = text.find(L'\0');
+    if (end != std::wstring::npos) text.resize(end);
+    return win32::Narrow(text);
+  }
+  return std::nullopt;
+}
+
+bool Win32Backend::SaveSetting(const std::string& app, const std::string& section,
+                               const std::string& key, const std::string& value) {
+  HKEY created = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKeyPath(app, section).c_str(), 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &created, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const win32::UniqueKey owner(created);
+  const std::wstring text = win32::Widen(value);
+  const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+  return ::RegSetValueExW(created, win32::Widen(key).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
+}
+
+std::optional<std::string> Win32Backend::Environ(const std::string& name) {
+  const std::wstring variable = win32::Widen(name);
+  if (variable.empty() || variable.find(L'=') != std::wstring::npos) return std::nullopt;
+  std::wstring value(256, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD length =
+        ::GetEnvironmentVariableW(variable.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) {
+      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::string();  // set, but empty
+    }
+    if (length < value.size()) {
+      value.resize(length);
+      return win32::Narrow(value);
+    }
+    value.assign(length, L'\0');  // too small: length counts the terminator
+  }
+  return std::nullopt;
+}
+
+std::string Win32Backend::WindowsDirectory() {
+  std::wstring folder(MAX_PATH, L'\0');
+  UINT length = ::GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+  if (length >= folder.size()) {
+    folder.assign(length, L'\0');
+    length = ::GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+  }
+  if (length == 0 || length >= folder.size()) return {};
+  folder.resize(length);
+  return win32::Narrow(folder);
+}
+
+// Any file counts, hidden or system ones too: a component that is there in
+// whatever form is never overwritten.
+bool Win32Backend::FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(win32::Widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Win32Backend::WriteFileAtomically(const std::string& path,
+                                       const std::vector<std::uint8_t>& bytes) {
+  const std::wstring target = win32::Widen(path);
+  if (target.empty()) return false;
+  // The temporary file sits in the same folder, so the rename stays on one
+  // volume and cannot half-happen.
+  const std::wstring stem =
+      FolderOf(target) + L"~nm" + std::to_wstring(::GetCurrentProcessId()) + L"_";
+  std::wstring temporary;
+  win32::UniqueFile file;
+  for (int attempt = 0; attempt < 16 && !file; ++attempt) {
+    temporary = stem + std::to_wstring(attempt) + L".tmp";
+    file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return false;
+  }
+  if (!file) return false;
+
+  bool ok = true;
+  std::size_t offset = 0;
+  while (ok && offset < bytes.size()) {
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - offset, 1U << 20));
+    DWORD written = 0;
+    ok = ::WriteFile(file.get(), bytes.data() + offset, chunk, &written, nullptr) != FALSE &&
+         written != 0;
+    offset += written;
+  }
+  ok = ok && ::FlushFileBuffers(file.get()) != FALSE;
+  file.reset();
+  ok = ok && ::MoveFileExW(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  if (!ok) ::DeleteFileW(temporary.c_str());
+  return ok;
+}
+
+// FindResourceW compares string names and types without regard to case.
+std::optional<std::vector<std::uint8_t>> Win32Backend::LoadResData(const std::string& name,
+                                                                   const std::string& type) {
+  if (name.empty() || type.empty()) return std::nullopt;
+  HRSRC found = ::FindResourceW(instance_, win32::Widen(name).c_str(), win32::Widen(type).c_str());
+  if (found == nullptr) return std::nullopt;
+  HGLOBAL loaded = ::LoadResource(instance_, found);
+  const DWORD size = ::SizeofResource(instance_, found);
+  const auto* data =
+      static_cast<const std::uint8_t*>(loaded != nullptr ? ::LockResource(loaded) : nullptr);
+  if (data == nullptr && size != 0) return std::nullopt;
+  return std::vector<std::uint8_t>(data, data + size);
+}
+
+bool Win32Backend::Shell(const std::string& program, const std::string& arguments) {
+  std::wstring commandLine = L"\"" + win32::Widen(program) + L"\"";
+  if (!arguments.empty()) commandLine += L" " + win32::Widen(arguments);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process) == FALSE) {
+    return false;
+  }
+  // Not waited for: the handles are not needed.
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+bool Win32Backend::ShowColorDialog(Form& owner, Colour& colour) {
+  CHOOSECOLORW choose{};
+  choose.lStructSize = sizeof choose;
+  choose.hwndOwner = WindowOf(owner);
+  choose.rgbResult = win32::ToColorRef(colour);
+  choose.lpCustColors = customColours_;
+  choose.Flags = CC_FULLOPEN | CC_RGBINIT;
+  if (::ChooseColorW(&choose) == FALSE) return false;
+  colour = static_cast<Colour>(choose.rgbResult & 0x00FFFFFFU);
+  return true;
+}
+
+}  // namespace platform
