@@ -371,6 +371,11 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lParam) != hwnd) OnCaptureLost(form, hwnd);
       return 0;
+    case WM_MOUSEACTIVATE:
+      // A click-through window is never activated by a click; Windows does
+      // not even ask, but Wine does when the X window manager offers focus.
+      if ((::GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0) return MA_NOACTIVATE;
+      break;
     case WM_CLOSE:
       // The form decides: Form_QueryUnload, then the window goes.
       Runtime::Get().DeliverClose(form);
