@@ -104,7 +104,11 @@ std::string Win32Backend::WindowsDirectory() {
 // whatever form is never overwritten.
 bool Win32Backend::FileExists(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(win32::Widen(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  // Hidden and system files do not count, as a directory listing of normal
+  // files would not show them.
+  constexpr DWORD kNotNormal =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotNormal) == 0;
 }
 
 bool Win32Backend::WriteFileAtomically(const std::string& path,
