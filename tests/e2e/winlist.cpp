@@ -1,0 +1,128 @@
+// Lists the top-level windows of the Wine desktop it runs on, one JSON
+// object per line, with their child windows, so the end-to-end tests can
+// check what is on screen from the Windows side (captions, styles, layered
+// alpha, client rectangles, the texts of a message box or a dialog).
+//
+//   winlist.exe <output file>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string utf8(const wchar_t* w) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string s(static_cast<size_t>(n - 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string text_of(HWND h) {
+  wchar_t buf[1024];
+  // WM_GETTEXT rather than GetWindowText: it also reads controls of other processes.
+  LRESULT n = SendMessageTimeoutW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf),
+                                  SMTO_ABORTIFHUNG, 1000, nullptr);
+  if (n == 0) buf[0] = 0;
+  buf[1023] = 0;
+  return utf8(buf);
+}
+
+std::string class_of(HWND h) {
+  wchar_t buf[256];
+  if (!GetClassNameW(h, buf, 256)) buf[0] = 0;
+  return utf8(buf);
+}
+
+std::string rect_json(const RECT& r) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right - r.left,
+                r.bottom - r.top);
+  return buf;
+}
+
+std::string describe(HWND h) {
+  RECT wr{};
+  GetWindowRect(h, &wr);
+  RECT cr{};
+  GetClientRect(h, &cr);
+  POINT origin{0, 0};
+  ClientToScreen(h, &origin);
+  RECT client{origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom};
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  char head[256];
+  std::snprintf(head, sizeof head,
+                "\"hwnd\":%llu,\"pid\":%lu,\"id\":%lld,\"visible\":%s,\"style\":%lu,"
+                "\"exstyle\":%lu",
+                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(h)), pid,
+                static_cast<long long>(GetWindowLongPtrW(h, GWLP_ID)),
+                IsWindowVisible(h) ? "true" : "false",
+                static_cast<unsigned long>(GetWindowLongW(h, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongW(h, GWL_EXSTYLE)));
+  return std::string(head) + ",\"class\":" + json_string(class_of(h)) +
+         ",\"text\":" + json_string(text_of(h)) + ",\"rect\":" + rect_json(wr) +
+         ",\"client\":" + rect_json(client);
+}
+
+struct Output {
+  FILE* f;
+  std::string children;
+};
+
+BOOL CALLBACK on_child(HWND h, LPARAM lp) {
+  auto* out = reinterpret_cast<Output*>(lp);
+  if (!out->children.empty()) out->children += ",";
+  out->children += "{" + describe(h) + "}";
+  return TRUE;
+}
+
+BOOL CALLBACK on_top(HWND h, LPARAM lp) {
+  auto* out = reinterpret_cast<Output*>(lp);
+  out->children.clear();
+  EnumChildWindows(h, on_child, lp);
+  BYTE alpha = 0;
+  DWORD flags = 0;
+  COLORREF key = 0;
+  bool layered = GetLayeredWindowAttributes(h, &key, &alpha, &flags) != 0;
+  char extra[96];
+  std::snprintf(extra, sizeof extra, ",\"alpha\":%d,\"lwa\":%lu", layered ? alpha : -1,
+                static_cast<unsigned long>(layered ? flags : 0));
+  std::fprintf(out->f, "{%s%s,\"children\":[%s]}\n", describe(h).c_str(), extra,
+               out->children.c_str());
+  return TRUE;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 2) return 2;
+  // Written under a temporary name and renamed, so a reader never sees half a list.
+  std::wstring tmp = std::wstring(argv[1]) + L".tmp";
+  FILE* f = _wfopen(tmp.c_str(), L"wb");
+  if (!f) return 3;
+  Output out{f, {}};
+  EnumWindows(on_top, reinterpret_cast<LPARAM>(&out));
+  std::fclose(f);
+  return MoveFileExW(tmp.c_str(), argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+}
