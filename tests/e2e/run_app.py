@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Starts the night-mode tool under Wine, for scripts/run.
+
+    run_app.py             on $DISPLAY when it answers, else on a private one
+    run_app.py --headless  always on a private display
+
+On a real display the tool runs in the foreground until it is ended from
+its settings panel (F7, then the exit label). Without one, it runs on a
+private Xvfb display with a white desktop; once its splash has gone a
+screenshot of the tinted screen is left under build/run/ and everything is
+stopped again.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness as h  # noqa: E402
+import run_e2e  # noqa: E402
+
+RUN = os.path.join(h.BUILD, 'run')
+
+
+def display_works():
+    if not os.environ.get('DISPLAY'):
+        return False
+    try:
+        r = subprocess.run(['xdpyinfo'], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=10, check=False)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return r.returncode == 0
+
+
+def prepared_prefix(path, display):
+    wine = h.Wine(path, display)
+    if not os.path.exists(os.path.join(path, 'system.reg')):
+        h.log('run: preparing the Wine prefix %s (once, under a minute)'
+              % os.path.relpath(path, h.REPO))
+        wine.boot()
+    return wine
+
+
+def on_display():
+    prefix = os.environ.get('WINEPREFIX') or os.path.join(RUN, 'wineprefix')
+    wine = prepared_prefix(prefix, None)
+    h.log('run: starting the tool on %s (prefix %s)' % (
+        os.environ['DISPLAY'], prefix))
+    h.log('run: press F7 for the settings panel; its "关闭夜间模式" ends '
+          'the tool')
+    p = wine.start(h.EXE)
+    try:
+        return p.wait()
+    except KeyboardInterrupt:
+        wine.kill()
+        return 130
+
+
+def headless():
+    display = h.Display(logdir=RUN).start()
+    wine = None
+    try:
+        h.log('run: no usable $DISPLAY; using the private display %s'
+              % display.name)
+        wine = prepared_prefix(os.path.join(RUN, 'headless-prefix'), display)
+        s = run_e2e.Scenario('run', display, wine, {})
+        app = wine.start(h.EXE)
+        s.app = app
+        seen = s.wait_splash()
+        if seen:
+            seen[1].save(os.path.join(RUN, 'splash.png'))
+            h.log('run: splash up; waiting for it to close')
+            if not s.wait_splash_gone():
+                h.log('run: the splash did not close within 10 s')
+        else:
+            h.log('run: no splash seen within 25 s')
+        time.sleep(1.0)
+        shot = os.path.join(RUN, 'screen.png')
+        img = display.shot(shot)
+        running = app.poll() is None
+        h.log('run: the tool is %s; screen centre reads RGB %s' % (
+            'running' if running else 'NOT running (exit code %s)' %
+            app.returncode, img.pixel(img.width // 2, img.height // 2)))
+        h.log('run: screenshot of the tinted screen: %s' % shot)
+        if seen:
+            h.log('run: screenshot of the splash: %s' %
+                  os.path.join(RUN, 'splash.png'))
+        return 0 if running else 1
+    finally:
+        if wine:
+            wine.kill()
+        display.stop()
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument('--headless', action='store_true')
+    args = ap.parse_args(argv[1:])
+    if not os.path.exists(h.EXE):
+        h.log('run: %s is missing; build it with scripts/build' % h.EXE)
+        return 1
+    os.makedirs(RUN, exist_ok=True)
+    h.install_signal_exit()
+    if not args.headless and display_works():
+        return on_display()
+    return headless()
+
+
+if __name__ == '__main__':
+    try:
+        sys.exit(main(sys.argv))
+    except KeyboardInterrupt:
+        sys.exit(130)
+    except h.HarnessError as e:
+        sys.exit('run: %s' % e)
