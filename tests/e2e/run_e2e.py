@@ -197,14 +197,14 @@ class Scenario:
         self.display.activate(self.notepad_xid)
         time.sleep(0.4)
 
-    def open_panel(self, step='panel'):
+    def open_panel(self, step='panel', key='F7'):
         """F7 with notepad in front; returns (panel window, time shown)."""
         self.focus_notepad()
-        self.display.key('F7')
+        self.display.key(key)
         p = h.wait_until(self.panel, 6, 0.2)
-        self.check(p, 'no settings panel within 6 s of F7 (windows: %s)' %
-                   [(w['text'], w['client']) for w in self.windows()
-                    if w['visible']])
+        self.check(p, 'no settings panel within 6 s of %s (windows: %s)' %
+                   (key, [(w['text'], w['client']) for w in self.windows()
+                          if w['visible']]))
         t = time.monotonic()
         time.sleep(0.3)
         self.panel_shot = self.shot(step)
@@ -417,6 +417,11 @@ def components(s):
         else:
             s.note('no slot file at ' + slot)
         stamps[path] = os.stat(path).st_mtime_ns
+    record = h.wait_until(lambda: s.wine.reg_query(
+        'HKCU\\Software\\' + h.APP_TITLE + '\\Components').get('COMDLG32'),
+        10, 1.0)
+    s.check(record, 'no record of the COMDLG32 registration under the '
+            "tool's Components key")
     s.wine.kill()
     s.app = None
     time.sleep(1.1)
@@ -442,7 +447,8 @@ def f7_panel(s):
     got = s.settings()
     want = {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(DEFAULT_COLOUR)}
     s.check(got == want, 'registry after close: %s, expected %s' % (got, want))
-    s.open_panel(step='again')
+    # The splash advertises Ctrl+F7; that opens it as well.
+    s.open_panel(step='again', key='ctrl+F7')
     s.wait_panel_closed()
 
 
@@ -478,6 +484,80 @@ def slider(s):
     s.check(stored is not None and stored.strip().lstrip('-').isdigit()
             and abs(int(stored) - a2) <= 1,
             'stored intLig %r, expected %d' % (stored, a2))
+
+
+def colour_dialog_now(s):
+    """The colour dialog (the one with a Blue field, id 708), or None."""
+    for w in s.windows():
+        if w['visible'] and w['class'] == '#32770' and any(
+                c['id'] == 708 for c in w['children']):
+            return w
+    return None
+
+
+def colour_dialog(s):
+    return h.wait_until(lambda: colour_dialog_now(s), 6, 0.3)
+
+
+@scenario('panel-colour-dialog')
+def colour(s):
+    s.start_and_settle()
+    s.start_notepad()
+    panel, _ = s.open_panel()
+    cx, cy = panel['client'][:2]
+    swatch = (cx + SWATCH[0] // TWIPS + 20, cy + SWATCH[1] // TWIPS + 14)
+    s.display.click(*swatch)
+    dlg = colour_dialog(s)
+    s.shot('dialog')
+    s.check(dlg, 'no colour dialog within 6 s of a click on the swatch')
+    kids = {c['id']: c for c in dlg['children']}
+
+    def centre(c):
+        x, y, w, hgt = c['client']
+        return x + w // 2, y + hgt // 2
+    # The panel must not close under the dialog, however long it stays.
+    time.sleep(6.5)
+    s.check(s.panel(), 'the panel closed while the colour dialog was open')
+    blue = 0x00FF0000
+    for cid, value in ((706, 0), (707, 0), (708, 255)):  # Red, Green, Blue
+        s.display.click(*centre(kids[cid]))
+        s.display.key('End', 'BackSpace', 'BackSpace', 'BackSpace')
+        s.display.xdotool('type', value)
+    s.display.key('Tab')
+    time.sleep(0.3)
+    s.display.click(*centre(kids[1]))  # OK
+    s.check(h.wait_until(lambda: colour_dialog_now(s) is None, 5),
+            'colour dialog still open after OK')
+    time.sleep(0.6)
+    img = s.shot('blue')
+    want = h.blend_over_white(DEFAULT_ALPHA, blue)
+    got = img.pixel(*FREE)
+    s.check(h.close(got, want, 3), 'after choosing blue: tint %s, expected %s'
+            % (got, want))
+    got = img.pixel(swatch[0] - 14, swatch[1] - 8)
+    s.check(h.close(got, (0, 0, 255), 6), 'swatch is %s after choosing blue'
+            % (got,))
+    s.check(s.settings() == {}, 'colour stored before the panel closed: %s'
+            % s.settings())
+    # Cancel changes nothing.
+    s.display.click(*swatch)
+    dlg = colour_dialog(s)
+    s.check(dlg, 'no colour dialog on the second click on the swatch')
+    kids = {c['id']: c for c in dlg['children']}
+    s.display.click(*centre(kids[706]))
+    s.display.key('End', 'BackSpace', 'BackSpace', 'BackSpace')
+    s.display.xdotool('type', '255')
+    s.display.click(*centre(kids[2]))  # Cancel
+    time.sleep(0.8)
+    got = s.shot('cancel').pixel(*FREE)
+    s.check(h.close(got, want, 3), 'after Cancel: tint %s, expected it to '
+            'stay %s' % (got, want))
+    s.display.move(5, 5)
+    s.wait_panel_closed()
+    got = s.settings()
+    s.check(got == {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(blue)},
+            'registry after close: %s, expected intLig %d, lngColor %d'
+            % (got, DEFAULT_ALPHA, blue))
 
 
 @scenario('exit-label-saves-and-ends')
