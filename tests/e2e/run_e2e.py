@@ -255,9 +255,8 @@ def track_point(panel, x_px):
 # Scenarios, in the order they run
 
 
-@scenario('harness-white-desktop-and-probe', needs_exe=False)
-def harness_selfcheck(s):
-    """The machinery alone: white desktop, a Wine window takes clicks."""
+def start_clickprobe(s):
+    """Starts the white click-logging window; returns its log file."""
     logf = os.path.join(h.E2E, 'logs', s.name + '-clicks.log')
     os.makedirs(os.path.dirname(logf), exist_ok=True)
     if os.path.exists(logf):
@@ -265,6 +264,13 @@ def harness_selfcheck(s):
     s.wine.start(s.probes['clickprobe'], s.wine.winpath(logf))
     s.check(h.wait_until(lambda: os.path.exists(logf), 30),
             'clickprobe did not start')
+    return logf
+
+
+@scenario('harness-white-desktop-and-probe', needs_exe=False)
+def harness_selfcheck(s):
+    """The machinery alone: white desktop, a Wine window takes clicks."""
+    logf = start_clickprobe(s)
     time.sleep(0.5)
     s.expect_centre((255, 255, 255), 'white probe window')
     s.display.click(333, 222)
@@ -299,13 +305,7 @@ def corrupt_opacity(s):
 
 @scenario('click-through')
 def click_through(s):
-    logf = os.path.join(h.E2E, 'logs', s.name + '-clicks.log')
-    os.makedirs(os.path.dirname(logf), exist_ok=True)
-    if os.path.exists(logf):
-        os.remove(logf)
-    s.wine.start(s.probes['clickprobe'], s.wine.winpath(logf))
-    s.check(h.wait_until(lambda: os.path.exists(logf), 30),
-            'clickprobe did not start')
+    logf = start_clickprobe(s)
     s.start_and_settle()
     s.expect_centre(h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR),
                     'tint over the probe')
