@@ -1,13 +1,6 @@
 // The process entry point on Windows: install the backend, run Main, then
 // the message loop until no form is left.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-
+// win32_backend.h brings in <windows.h> with the project's settings.
 #include "platform/runtime.h"
 #include "platform/win32/win32_backend.h"
 #include "startup/main.h"
