@@ -23,6 +23,10 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
 
+# Scenario groups in files of their own import this module by name; run as a
+# script it must be that same module, or they would register elsewhere.
+sys.modules.setdefault('run_e2e', sys.modules[__name__])
+
 SHOTS = os.path.join(h.E2E, 'shots')
 CX, CY = h.SCREEN_W // 2, h.SCREEN_H // 2
 # Where the tint is read while the panel (centre) and notepad (top left)
@@ -602,6 +606,11 @@ def exit_label(s):
 
 
 # ---------------------------------------------------------------------------
+# Further groups of scenarios, in files named *_scenarios.py beside this
+# one, register through the same decorator when imported.
+for _file in sorted(os.listdir(os.path.dirname(os.path.abspath(__file__)))):
+    if _file.endswith('_scenarios.py'):
+        __import__(_file[:-3])
 
 
 def main(argv):
