@@ -281,7 +281,7 @@ std::int32_t HeadlessBackend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
 
 std::int32_t HeadlessBackend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
   Window* window = Find(hwnd);
-  if (window == nullptr || index != GWL_EXSTYLE) return 0;
+  if (window == nullptr || index != GWL_EXSTYLE || failWindowCalls) return 0;
   const std::int32_t previous = window->exStyle;
   window->exStyle = value;
   if ((value & WS_EX_LAYERED) == 0) window->layered = false;
@@ -292,7 +292,7 @@ std::int32_t HeadlessBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey
                                                          std::uint8_t bAlpha,
                                                          std::int32_t dwFlags) {
   Window* window = Find(hwnd);
-  if (window == nullptr || (window->exStyle & WS_EX_LAYERED) == 0) return 0;
+  if (window == nullptr || (window->exStyle & WS_EX_LAYERED) == 0 || failWindowCalls) return 0;
   window->layered = true;
   window->colourKey = crKey;
   window->alpha = bAlpha;
@@ -304,7 +304,7 @@ std::int32_t HeadlessBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey
 std::int32_t HeadlessBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int /*x*/, int /*y*/,
                                            int /*cx*/, int /*cy*/, std::uint32_t /*flags*/) {
   Window* window = Find(hwnd);
-  if (window == nullptr) return 0;
+  if (window == nullptr || failWindowCalls) return 0;
   if (insertAfter == HWND_TOPMOST) window->topmost = true;
   if (insertAfter == HWND_NOTOPMOST) window->topmost = false;
   RaiseInBand(hwnd);
@@ -331,7 +331,8 @@ std::optional<std::string> HeadlessBackend::GetSetting(const std::string& app,
 
 bool HeadlessBackend::SaveSetting(const std::string& app, const std::string& section,
                                   const std::string& key, const std::string& value) {
-  if (refuseStoreWrites) return false;
+  if (refuseStoreWrites || storeWritesAllowed == 0) return false;
+  if (storeWritesAllowed > 0) --storeWritesAllowed;
   store[StoreKey(app, section, key)] = value;
   storeWrites.emplace_back(key, value);
   return true;

@@ -99,9 +99,14 @@ class HeadlessBackend : public Backend {
 
   // --- the desktop the program sees (set up before Start) ---------------
   bool otherInstanceRunning = false;
+  // The window calls (SetWindowLongA, SetLayeredWindowAttributes,
+  // SetWindowPos) fail and change nothing.
+  bool failWindowCalls = false;
   std::map<std::string, std::string> store;  // "app\section\key" -> text
   std::vector<std::pair<std::string, std::string>> storeWrites;  // key, text, in order
   bool refuseStoreWrites = false;
+  // How many more writes the store takes before it refuses (-1: no limit).
+  int storeWritesAllowed = -1;
   bool refuseStoreReads = false;
   std::map<std::string, std::string> environment;  // names upper-case
   std::string windowsDirectory = "C:\\WINDOWS";
