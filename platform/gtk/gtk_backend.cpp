@@ -1,0 +1,544 @@
+// Windows of forms, input, timers and loops on GTK 3. Painting lives in
+// gtk_paint.cpp, the desktop services in gtk_services.cpp.
+#include "platform/gtk/gtk_backend.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/runtime.h"
+#include "platform/user32.h"
+
+namespace platform {
+
+namespace {
+
+constexpr std::int32_t kDialogModalFrame = 0x00000001;  // WS_EX_DLGMODALFRAME
+constexpr HWnd kHwndTop = 0;
+constexpr HWnd kHwndBottom = 1;
+constexpr std::uint32_t kSwpNoZOrder = 0x0004;
+constexpr char kHandleKey[] = "nm-hwnd";
+
+int Scaled(int pixelsAt96, int dpi) {
+  return static_cast<int>(std::lround(pixelsAt96 * static_cast<double>(dpi) / 96.0));
+}
+
+int ToPixels(Twips twips, int dpi) {
+  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
+}
+
+// The border a window without a title bar draws round its client area, as
+// the form's border style asks for: a plain line or a raised dialog frame.
+int FrameFor(const Form& form, int dpi) {
+  if (!form.Caption.empty() || form.windowState == WindowState::Maximized) return 0;
+  switch (form.borderStyle) {
+    case BorderStyle::None:
+      return 0;
+    case BorderStyle::FixedSingle:
+      return 1;
+    case BorderStyle::FixedDialog:
+      return Scaled(3, dpi);
+    case BorderStyle::Sizable:
+      return Scaled(4, dpi);
+  }
+  return 0;
+}
+
+int ShiftOf(guint state) {
+  return ((state & GDK_SHIFT_MASK) != 0 ? kShiftMask : 0) |
+         ((state & GDK_CONTROL_MASK) != 0 ? kCtrlMask : 0) |
+         ((state & GDK_MOD1_MASK) != 0 ? kAltMask : 0);
+}
+
+int ButtonsOf(guint state) {
+  return ((state & GDK_BUTTON1_MASK) != 0 ? kLeftButton : 0) |
+         ((state & GDK_BUTTON3_MASK) != 0 ? kRightButton : 0) |
+         ((state & GDK_BUTTON2_MASK) != 0 ? kMiddleButton : 0);
+}
+
+int ButtonOf(guint button) {
+  switch (button) {
+    case 1:
+      return kLeftButton;
+    case 2:
+      return kMiddleButton;
+    case 3:
+      return kRightButton;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+struct GtkBackend::ArmedTimer {
+  GtkBackend* backend;
+  Form* form;
+  Timer* timer;
+  GSource* source;
+};
+
+GtkBackend::GtkBackend() {
+  if (GdkScreen* screen = gdk_screen_get_default()) {
+    screenHandler_ =
+        g_signal_connect(screen, "size-changed", G_CALLBACK(&GtkBackend::OnScreenChanged), this);
+  }
+}
+
+// The process ends right after this runs (End, or the last form gone): the
+// windows go with the connection to the X server.
+GtkBackend::~GtkBackend() {
+  for (auto& [timer, armed] : timers_) {
+    g_source_destroy(armed->source);
+    g_source_unref(armed->source);
+  }
+  timers_.clear();
+  if (screenHandler_ != 0) {
+    if (GdkScreen* screen = gdk_screen_get_default()) {
+      g_signal_handler_disconnect(screen, screenHandler_);
+    }
+  }
+}
+
+int GtkBackend::ScreenDpi() {
+  GdkScreen* screen = gdk_screen_get_default();
+  const double resolution = screen != nullptr ? gdk_screen_get_resolution(screen) : -1.0;
+  return resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
+}
+
+GdkRectangle GtkBackend::MonitorArea() {
+  GdkRectangle area{0, 0, 1024, 768};
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr) return area;
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr && gdk_display_get_n_monitors(display) > 0) {
+    monitor = gdk_display_get_monitor(display, 0);
+  }
+  if (monitor != nullptr) gdk_monitor_get_geometry(monitor, &area);
+  return area;
+}
+
+gtk::Window* GtkBackend::Find(HWnd hwnd) {
+  auto it = windows_.find(hwnd);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+gtk::Window* GtkBackend::WindowOf(const Form& form) { return Find(form.Handle()); }
+
+gtk::Window* GtkBackend::WindowOfWidget(GtkWidget* widget) {
+  const auto hwnd = reinterpret_cast<HWnd>(g_object_get_data(G_OBJECT(widget), kHandleKey));
+  return Find(hwnd);
+}
+
+// --- windows of forms -----------------------------------------------------
+
+HWnd GtkBackend::CreateFormWindow(Form& form) {
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  if (window == nullptr) return 0;
+  const HWnd hwnd = nextHandle_;
+  nextHandle_ += 4;
+  const int dpi = ScreenDpi();
+
+  gtk::Window& w = windows_[hwnd];
+  w.form = &form;
+  w.window = window;
+  w.exStyle = form.borderStyle == BorderStyle::FixedDialog ? kDialogModalFrame : 0;
+  w.frame = FrameFor(form, dpi);
+  w.clientWidth = ToPixels(form.ClientWidth, dpi);
+  w.clientHeight = ToPixels(form.ClientHeight, dpi);
+
+  auto* gw = GTK_WINDOW(window);
+  gtk_window_set_title(gw, form.Caption.c_str());
+  // A title bar only where Windows would draw one: a caption and a border.
+  gtk_window_set_decorated(gw, !form.Caption.empty() && form.borderStyle != BorderStyle::None);
+  gtk_window_set_resizable(gw, form.borderStyle == BorderStyle::Sizable &&
+                                   form.windowState != WindowState::Maximized);
+  if (!form.ShowInTaskbar) {
+    gtk_window_set_skip_taskbar_hint(gw, TRUE);
+    gtk_window_set_skip_pager_hint(gw, TRUE);
+  }
+  if (form.borderStyle == BorderStyle::FixedDialog) {
+    gtk_window_set_type_hint(gw, GDK_WINDOW_TYPE_HINT_DIALOG);
+  }
+  g_object_set_data(G_OBJECT(window), kHandleKey, reinterpret_cast<gpointer>(hwnd));
+  g_signal_connect(window, "delete-event", G_CALLBACK(&GtkBackend::OnDelete), this);
+  g_signal_connect_after(window, "realize", G_CALLBACK(&GtkBackend::OnRealize), this);
+
+  GtkWidget* area = gtk_drawing_area_new();
+  w.area = area;
+  g_object_set_data(G_OBJECT(area), kHandleKey, reinterpret_cast<gpointer>(hwnd));
+  gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                  GDK_POINTER_MOTION_MASK);
+  gtk_widget_set_size_request(area, w.clientWidth + 2 * w.frame, w.clientHeight + 2 * w.frame);
+  g_signal_connect(area, "draw", G_CALLBACK(&GtkBackend::OnDraw), this);
+  g_signal_connect(area, "button-press-event", G_CALLBACK(&GtkBackend::OnButton), this);
+  g_signal_connect(area, "button-release-event", G_CALLBACK(&GtkBackend::OnButton), this);
+  g_signal_connect(area, "motion-notify-event", G_CALLBACK(&GtkBackend::OnMotion), this);
+  g_signal_connect(area, "grab-broken-event", G_CALLBACK(&GtkBackend::OnGrabBroken), this);
+  gtk_container_add(GTK_CONTAINER(window), area);
+  gtk_widget_show(area);
+  return hwnd;
+}
+
+void GtkBackend::DestroyFormWindow(Form& form) {
+  const HWnd hwnd = form.Handle();
+  gtk::Window* w = Find(hwnd);
+  if (w == nullptr) return;
+  // A modal form gives its owner back before its window goes.
+  for (ModalFrame& frame : modals_) {
+    if (frame.form == &form && frame.owner != 0) {
+      if (gtk::Window* owner = Find(frame.owner)) owner->enabled = true;
+      frame.owner = 0;
+    }
+  }
+  GtkWidget* window = w->window;
+  windows_.erase(hwnd);
+  gtk_widget_destroy(window);
+}
+
+void GtkBackend::PlaceMaximised(gtk::Window& w) {
+  // The whole monitor, panels included, as a maximised window without a
+  // border covers it on Windows.
+  const GdkRectangle area = MonitorArea();
+  w.clientWidth = area.width;
+  w.clientHeight = area.height;
+  w.x = area.x;
+  w.y = area.y;
+  gtk_widget_set_size_request(w.area, area.width, area.height);
+  gtk_window_move(GTK_WINDOW(w.window), area.x, area.y);
+  gtk_window_resize(GTK_WINDOW(w.window), area.width, area.height);
+}
+
+void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
+  gtk::Window* w = WindowOf(form);
+  if (w == nullptr) return;
+  auto* gw = GTK_WINDOW(w->window);
+  if (gtk_widget_get_visible(w->window) != FALSE) {
+    // Showing a form that is up already only brings it forward.
+    gtk_window_present(gw);
+    return;
+  }
+  gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
+  // An owned window stays above its owner.
+  if (ownerWindow != nullptr) gtk_window_set_transient_for(gw, GTK_WINDOW(ownerWindow->window));
+
+  if (form.windowState == WindowState::Maximized) {
+    PlaceMaximised(*w);
+  } else {
+    const int width = w->clientWidth + 2 * w->frame;
+    const int height = w->clientHeight + 2 * w->frame;
+    int x = 0;
+    int y = 0;
+    if (form.startUpPosition != StartUpPosition::Manual) {
+      GdkRectangle area = MonitorArea();
+      if (form.startUpPosition == StartUpPosition::CenterOwner && ownerWindow != nullptr &&
+          gtk_widget_get_visible(ownerWindow->window) != FALSE) {
+        area = GdkRectangle{ownerWindow->x, ownerWindow->y,
+                            ownerWindow->clientWidth + 2 * ownerWindow->frame,
+                            ownerWindow->clientHeight + 2 * ownerWindow->frame};
+      }
+      x = area.x + (area.width - width) / 2;
+      y = area.y + (area.height - height) / 2;
+    }
+    w->x = x;
+    w->y = y;
+    gtk_window_move(gw, x, y);
+  }
+  if (form.windowState == WindowState::Minimized) gtk_window_iconify(gw);
+  gtk_widget_show(w->window);
+}
+
+void GtkBackend::RunModalLoop(Form& form, Form* owner) {
+  gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
+  // Only an owner this loop disabled is enabled again at its end.
+  HWnd disabled = 0;
+  if (ownerWindow != nullptr && ownerWindow->enabled) {
+    ownerWindow->enabled = false;
+    disabled = owner->Handle();
+  }
+  modals_.push_back(ModalFrame{&form, disabled});
+  while (form.IsShown() && !quit_) g_main_context_iteration(nullptr, TRUE);
+  for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
+    if (it->form == &form) {
+      if (gtk::Window* w = Find(it->owner)) w->enabled = true;
+      modals_.erase(std::next(it).base());
+      break;
+    }
+  }
+}
+
+void GtkBackend::Invalidate(Form& form, const Control* control) {
+  gtk::Window* w = WindowOf(form);
+  if (w == nullptr || w->area == nullptr) return;
+  if (control == nullptr) {
+    gtk_widget_queue_draw(w->area);
+    return;
+  }
+  const GdkRectangle box = ControlBounds(*w, *control, ScreenDpi());
+  if (box.width > 0 && box.height > 0) {
+    gtk_widget_queue_draw_area(w->area, box.x + w->frame, box.y + w->frame, box.width,
+                               box.height);
+  }
+}
+
+void GtkBackend::UpdateTimer(Form& form, Timer& timer) {
+  auto it = timers_.find(&timer);
+  if (it != timers_.end()) {
+    g_source_destroy(it->second->source);
+    g_source_unref(it->second->source);
+    timers_.erase(it);
+  }
+  if (!form.IsLoaded() || WindowOf(form) == nullptr || !timer.Enabled || timer.Interval <= 0) {
+    return;
+  }
+  // A fresh interval from now. The source may run again while its own
+  // tick is still in progress (a modal form shown from it), as a Windows
+  // timer ticks on in a nested message loop.
+  auto* armed = new ArmedTimer{this, &form, &timer, nullptr};
+  GSource* source = g_timeout_source_new(static_cast<guint>(timer.Interval.get()));
+  g_source_set_can_recurse(source, TRUE);
+  g_source_set_callback(source, &GtkBackend::OnTimer, armed,
+                        [](gpointer data) { delete static_cast<ArmedTimer*>(data); });
+  g_source_attach(source, nullptr);
+  armed->source = source;
+  timers_[&timer] = armed;
+}
+
+gboolean GtkBackend::OnTimer(gpointer data) {
+  // GLib holds the callback data until this returns, even when the timer
+  // is re-armed or stopped from inside the tick.
+  auto* armed = static_cast<ArmedTimer*>(data);
+  GtkBackend* self = armed->backend;
+  auto current = [&] {
+    auto it = self->timers_.find(armed->timer);
+    return it != self->timers_.end() && it->second == armed;
+  };
+  if (!current()) return G_SOURCE_REMOVE;
+  Runtime::Get().DeliverTimer(*armed->form, *armed->timer);
+  return current() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+// --- input ------------------------------------------------------------------
+
+gboolean GtkBackend::OnButton(GtkWidget* widget, GdkEventButton* event, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  if (w == nullptr || w->form == nullptr) return FALSE;
+  // Double-clicks are told apart below, as Windows does, so that the
+  // second press of one is not also a press.
+  if (event->type == GDK_2BUTTON_PRESS || event->type == GDK_3BUTTON_PRESS) return TRUE;
+  const int button = ButtonOf(event->button);
+  if (button == 0) return FALSE;
+  const int dpi = ScreenDpi();
+  const Twips x = PixelsToTwips(static_cast<float>(event->x - w->frame), dpi);
+  const Twips y = PixelsToTwips(static_cast<float>(event->y - w->frame), dpi);
+  const int shift = ShiftOf(event->state);
+  Form& form = *w->form;
+
+  if (event->type == GDK_BUTTON_PRESS) {
+    if (!w->enabled) return TRUE;
+    gint doubleTime = 400;
+    gint doubleDistance = 5;
+    g_object_get(gtk_widget_get_settings(widget), "gtk-double-click-time", &doubleTime,
+                 "gtk-double-click-distance", &doubleDistance, nullptr);
+    const bool isDouble = button == w->lastPressButton && w->lastPressTime != 0 &&
+                          event->time - w->lastPressTime <= static_cast<guint32>(doubleTime) &&
+                          std::fabs(event->x - w->lastPressX) <= doubleDistance &&
+                          std::fabs(event->y - w->lastPressY) <= doubleDistance;
+    // A third press starts afresh.
+    w->lastPressTime = isDouble ? 0 : event->time;
+    w->lastPressButton = button;
+    w->lastPressX = event->x;
+    w->lastPressY = event->y;
+    w->buttonsHeld |= button;
+    // GTK keeps the pointer on this window while a button is held (an
+    // implicit grab), so the release comes here wherever it happens.
+    const MouseAction action =
+        isDouble && button == kLeftButton ? MouseAction::DblClick : MouseAction::Down;
+    Runtime::Get().DeliverMouse(form, action, button, shift, x, y);
+    return TRUE;
+  }
+  if (event->type == GDK_BUTTON_RELEASE) {
+    if ((w->buttonsHeld & button) == 0) return TRUE;
+    // Released before the event: a click may open a dialog of its own.
+    w->buttonsHeld &= ~button;
+    Runtime::Get().DeliverMouse(form, MouseAction::Up, button, shift, x, y);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+gboolean GtkBackend::OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  if (w == nullptr || w->form == nullptr) return FALSE;
+  if (!w->enabled && w->buttonsHeld == 0) return TRUE;
+  const int dpi = ScreenDpi();
+  const Twips x = PixelsToTwips(static_cast<float>(event->x - w->frame), dpi);
+  const Twips y = PixelsToTwips(static_cast<float>(event->y - w->frame), dpi);
+  Runtime::Get().DeliverMouse(*w->form, MouseAction::Move, ButtonsOf(event->state),
+                              ShiftOf(event->state), x, y);
+  return TRUE;
+}
+
+// Someone else took the pointer while buttons were held: the presses end
+// away from every label, so they make no click.
+gboolean GtkBackend::OnGrabBroken(GtkWidget* widget, GdkEvent* /*event*/, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  if (w == nullptr || w->form == nullptr || w->buttonsHeld == 0) return FALSE;
+  const int held = w->buttonsHeld;
+  w->buttonsHeld = 0;
+  Form& form = *w->form;
+  for (int button : {kLeftButton, kRightButton, kMiddleButton}) {
+    if ((held & button) != 0) {
+      Runtime::Get().DeliverMouse(form, MouseAction::Up, button, 0, -1.0F, -1.0F);
+    }
+  }
+  return FALSE;
+}
+
+// The layered attributes set before the window was shown reach it now.
+void GtkBackend::OnRealize(GtkWidget* widget, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  GdkWindow* native = gtk_widget_get_window(widget);
+  if (w == nullptr || native == nullptr) return;
+  const bool layered = (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
+  gdk_window_set_opacity(native, layered ? w->alpha / 255.0 : 1.0);
+}
+
+// The window manager's close: the form decides (Form_QueryUnload), and the
+// window goes when it is unloaded.
+gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  if (w != nullptr && w->form != nullptr && w->enabled) Runtime::Get().DeliverClose(*w->form);
+  return TRUE;
+}
+
+// A maximised window follows the screen when its size changes.
+void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  for (auto& [hwnd, w] : self->windows_) {
+    if (w.form != nullptr && w.form->windowState == WindowState::Maximized) {
+      self->PlaceMaximised(w);
+    }
+  }
+}
+
+// --- process ----------------------------------------------------------------
+
+void GtkBackend::RunMessageLoop() {
+  if (!Runtime::Get().AnyFormLoaded()) return;
+  while (!quit_) g_main_context_iteration(nullptr, TRUE);
+}
+
+void GtkBackend::QuitWhenIdle() {
+  quit_ = true;
+  g_main_context_wakeup(nullptr);
+}
+
+// Whatever had to be kept was stored by the caller already.
+void GtkBackend::End() {
+  std::fflush(nullptr);
+  std::exit(0);
+}
+
+void GtkBackend::DoEvents() {
+  while (g_main_context_pending(nullptr) != FALSE) g_main_context_iteration(nullptr, FALSE);
+}
+
+// --- user32 -------------------------------------------------------------------
+
+std::int32_t GtkBackend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
+  gtk::Window* w = Find(hwnd);
+  if (w == nullptr || index != GWL_EXSTYLE) return 0;
+  return w->exStyle | (w->topmost ? WS_EX_TOPMOST : 0);
+}
+
+std::int32_t GtkBackend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
+  gtk::Window* w = Find(hwnd);
+  if (w == nullptr || index != GWL_EXSTYLE) return 0;
+  const std::int32_t previous = w->exStyle | (w->topmost ? WS_EX_TOPMOST : 0);
+  // Topmost is changed by SetWindowPos only, as on Windows.
+  w->exStyle = value & ~WS_EX_TOPMOST;
+  ApplyStyle(*w);
+  return previous;
+}
+
+std::int32_t GtkBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour /*crKey*/,
+                                                    std::uint8_t bAlpha, std::int32_t dwFlags) {
+  gtk::Window* w = Find(hwnd);
+  if (w == nullptr || (w->exStyle & WS_EX_LAYERED) == 0) return 0;
+  w->layered = true;
+  // Only a constant opacity is offered; a colour key is not.
+  w->alpha = (dwFlags & LWA_ALPHA) != 0 ? bAlpha : 255;
+  ApplyStyle(*w);
+  return 1;
+}
+
+// The opacity goes to the compositor (_NET_WM_WINDOW_OPACITY). A layered
+// window that lets the mouse through gets an empty input shape, so the
+// pointer reaches the windows beneath, and never takes the focus.
+void GtkBackend::ApplyStyle(gtk::Window& w) {
+  const bool layeredStyle = (w.exStyle & WS_EX_LAYERED) != 0;
+  if (!layeredStyle) w.layered = false;
+  const double opacity = layeredStyle && w.layered ? w.alpha / 255.0 : 1.0;
+  gtk_widget_set_opacity(w.window, opacity);
+  // GTK hands a toplevel's opacity to its X window only once that exists;
+  // OnRealize does it for a window not shown yet.
+  if (GdkWindow* native = gtk_widget_get_window(w.window)) gdk_window_set_opacity(native, opacity);
+
+  const bool through = layeredStyle && (w.exStyle & WS_EX_TRANSPARENT) != 0;
+  if (through == w.clickThrough) return;
+  w.clickThrough = through;
+  if (through) {
+    cairo_region_t* empty = cairo_region_create();
+    gtk_widget_input_shape_combine_region(w.window, empty);
+    cairo_region_destroy(empty);
+  } else {
+    gtk_widget_input_shape_combine_region(w.window, nullptr);
+  }
+  gtk_window_set_accept_focus(GTK_WINDOW(w.window), through ? FALSE : TRUE);
+  gtk_window_set_focus_on_map(GTK_WINDOW(w.window), through ? FALSE : TRUE);
+}
+
+std::int32_t GtkBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
+                                      std::uint32_t flags) {
+  gtk::Window* w = Find(hwnd);
+  if (w == nullptr) return 0;
+  auto* gw = GTK_WINDOW(w->window);
+  if ((flags & SWP_NOMOVE) == 0) {
+    w->x = x;
+    w->y = y;
+    gtk_window_move(gw, x, y);
+  }
+  if ((flags & SWP_NOSIZE) == 0 && cx > 0 && cy > 0) {
+    w->clientWidth = std::max(0, cx - 2 * w->frame);
+    w->clientHeight = std::max(0, cy - 2 * w->frame);
+    gtk_widget_set_size_request(w->area, cx, cy);
+    gtk_window_resize(gw, cx, cy);
+  }
+  if ((flags & kSwpNoZOrder) == 0) {
+    GdkWindow* native = gtk_widget_get_window(w->window);
+    if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST) {
+      w->topmost = insertAfter == HWND_TOPMOST;
+      gtk_window_set_keep_above(gw, w->topmost ? TRUE : FALSE);
+      if (native != nullptr) gdk_window_raise(native);
+    } else if (insertAfter == kHwndTop) {
+      if (native != nullptr) gdk_window_raise(native);
+    } else if (insertAfter == kHwndBottom) {
+      if (native != nullptr) gdk_window_lower(native);
+    }
+  }
+  return 1;
+}
+
+std::int16_t GtkBackend::GetAsyncKeyState(std::int32_t vKey) {
+  if (!keys_) keys_ = std::make_unique<gtk::GlobalKeys>();
+  return keys_->Query(vKey);
+}
+
+}  // namespace platform

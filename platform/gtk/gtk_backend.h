@@ -1,0 +1,184 @@
+// The Linux backend: forms as GTK 3 windows on X11, painted with Cairo and
+// Pango; timers and nested loops on the GLib main loop; F7 from the X
+// server's key map; per-user settings in an ini file under the XDG config
+// folder. Windows are in gtk_backend.cpp, painting in gtk_paint.cpp, the
+// desktop services in gtk_services.cpp and the global key state in
+// gtk_keys.cpp.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/backend.h"
+
+namespace platform {
+
+namespace gtk {
+
+// One native window of a form.
+struct Window {
+  Form* form = nullptr;
+  GtkWidget* window = nullptr;  // the GtkWindow
+  GtkWidget* area = nullptr;    // the drawing area that fills it
+  std::int32_t exStyle = 0;     // the style word of GetWindowLongA(GWL_EXSTYLE)
+  bool layered = false;         // layered attributes applied since WS_EX_LAYERED was set
+  std::uint8_t alpha = 255;
+  bool topmost = false;
+  bool clickThrough = false;  // the empty input shape is in place
+  bool enabled = true;        // false while a modal form or dialog is up over it
+  int frame = 0;              // pixels of border drawn around the client area
+  int clientWidth = 0;        // pixels
+  int clientHeight = 0;
+  int x = 0;  // where the window was placed, for forms centred over it
+  int y = 0;
+  int buttonsHeld = 0;
+  // The last press, for telling a double-click.
+  guint32 lastPressTime = 0;
+  int lastPressButton = 0;
+  double lastPressX = 0;
+  double lastPressY = 0;
+};
+
+// The keys' global state, read from the X server whatever window has the
+// focus (gtk_keys.cpp).
+class GlobalKeys {
+ public:
+  GlobalKeys();
+  ~GlobalKeys();
+  GlobalKeys(const GlobalKeys&) = delete;
+  GlobalKeys& operator=(const GlobalKeys&) = delete;
+
+  // Bit 15: the key is down now. Bit 0: it went down since the previous
+  // query for it. 0 for keys this backend cannot name, or off X11.
+  std::int16_t Query(std::int32_t vKey);
+
+ private:
+  static gboolean OnEvents(GIOChannel* channel, GIOCondition condition, gpointer self);
+  static gboolean OnPoll(gpointer self);
+  void Drain();
+  void Sample();
+  std::vector<int> KeycodesOf(std::int32_t vKey);
+
+  void* display_ = nullptr;  // a connection of its own: Display*
+  bool rawEvents_ = false;   // XInput 2 raw key presses arrive
+  int xiOpcode_ = 0;
+  guint watch_ = 0;
+  guint poll_ = 0;
+  GIOChannel* channel_ = nullptr;
+  // Per X keycode: went down since it was last asked about; was down at
+  // the last sample.
+  std::array<bool, 256> pressedSince_{};
+  std::array<bool, 256> downAtSample_{};
+  std::map<std::int32_t, std::vector<int>> keycodes_;  // cleared when the keyboard changes
+};
+
+}  // namespace gtk
+
+class GtkBackend : public Backend {
+ public:
+  GtkBackend();
+  ~GtkBackend() override;
+  GtkBackend(const GtkBackend&) = delete;
+  GtkBackend& operator=(const GtkBackend&) = delete;
+
+  // --- windows of forms -------------------------------------------------
+  HWnd CreateFormWindow(Form& form) override;
+  void DestroyFormWindow(Form& form) override;
+  void ShowFormWindow(Form& form, Form* owner) override;
+  void RunModalLoop(Form& form, Form* owner) override;
+  void Invalidate(Form& form, const Control* control) override;
+  std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
+  void UpdateTimer(Form& form, Timer& timer) override;
+
+  // --- process ----------------------------------------------------------
+  void RunMessageLoop() override;
+  void QuitWhenIdle() override;
+  [[noreturn]] void End() override;
+  void DoEvents() override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
+  bool PrevInstance(const std::string& title) override;
+
+  // --- user32 -----------------------------------------------------------
+  std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
+  std::int32_t SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) override;
+  std::int32_t SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
+                                          std::int32_t dwFlags) override;
+  std::int32_t SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
+                            std::uint32_t flags) override;
+  std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
+
+  // --- services ---------------------------------------------------------
+  std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
+                                        const std::string& key) override;
+  bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  std::optional<std::string> Environ(const std::string& name) override;
+  std::string WindowsDirectory() override;
+  bool FileExists(const std::string& path) override;
+  bool WriteFileAtomically(const std::string& path,
+                           const std::vector<std::uint8_t>& bytes) override;
+  std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
+                                                       const std::string& type) override;
+  bool Shell(const std::string& program, const std::string& arguments) override;
+  bool ShowColorDialog(Form& owner, Colour& colour) override;
+
+  // Pixels per inch of the screen: twips become pixels at this rate.
+  static int ScreenDpi();
+
+ private:
+  struct ArmedTimer;
+
+  gtk::Window* Find(HWnd hwnd);
+  gtk::Window* WindowOf(const Form& form);
+  // The monitor a maximised or centred form goes on: the primary one.
+  static GdkRectangle MonitorArea();
+  // Applies the layered attributes and the click-through style of the
+  // style word to the GTK window.
+  void ApplyStyle(gtk::Window& window);
+  void PlaceMaximised(gtk::Window& window);
+
+  // Signal handlers; `data` is the backend, the window is found by widget.
+  static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data);
+  static gboolean OnButton(GtkWidget* widget, GdkEventButton* event, gpointer data);
+  static gboolean OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer data);
+  static gboolean OnGrabBroken(GtkWidget* widget, GdkEvent* event, gpointer data);
+  static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer data);
+  static void OnRealize(GtkWidget* widget, gpointer data);
+  static void OnScreenChanged(GdkScreen* screen, gpointer data);
+  static gboolean OnTimer(gpointer data);
+  gtk::Window* WindowOfWidget(GtkWidget* widget);
+
+  // Painting (gtk_paint.cpp).
+  void Paint(gtk::Window& window, cairo_t* cr);
+  void DrawLabel(gtk::Window& window, cairo_t* cr, const Label& label, int dpi);
+  static void DrawLine(cairo_t* cr, const Line& line, int dpi);
+  static void DrawFrame(cairo_t* cr, const gtk::Window& window);
+  PangoLayout* LayoutFor(gtk::Window& window, const Label& label, int dpi);
+  // The box a control covers on screen, in pixels of the client area.
+  GdkRectangle ControlBounds(gtk::Window& window, const Control& control, int dpi);
+  static std::string ResolveFace(const std::string& face);
+
+  std::map<HWnd, gtk::Window> windows_;
+  HWnd nextHandle_ = 0x10000;
+  std::map<Timer*, ArmedTimer*> timers_;
+  struct ModalFrame {
+    Form* form;
+    HWnd owner;  // the owner this loop disabled, 0 when none
+  };
+  std::vector<ModalFrame> modals_;
+  bool quit_ = false;
+  int instanceLock_ = -1;
+  std::optional<bool> prevInstance_;
+  std::unique_ptr<gtk::GlobalKeys> keys_;
+  gulong screenHandler_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,197 @@
+// The global key state behind GetAsyncKeyState: whether a key is down now
+// comes from the X server's key map (XQueryKeymap), whatever application
+// has the focus; a press shorter than the program's poll is seen through
+// XInput 2 raw key events on the root window, which every client may
+// listen to without a grab. A connection of its own keeps this apart from
+// GTK's event handling.
+// The form model first: X11's headers define macros (None, Bool, Status)
+// that would clash with its names.
+#include "platform/gtk/gtk_backend.h"
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/keysym.h>
+#include <gdk/gdkx.h>
+// clang-format on
+
+namespace platform::gtk {
+
+namespace {
+
+Display* AsDisplay(void* display) { return static_cast<Display*>(display); }
+
+// The X key symbols a Windows virtual-key code stands for.
+std::vector<KeySym> KeySymsOf(std::int32_t vKey) {
+  if (vKey >= 0x70 && vKey <= 0x87) return {static_cast<KeySym>(XK_F1 + (vKey - 0x70))};
+  if (vKey >= 'A' && vKey <= 'Z') return {static_cast<KeySym>(XK_a + (vKey - 'A'))};
+  if (vKey >= '0' && vKey <= '9') return {static_cast<KeySym>(XK_0 + (vKey - '0'))};
+  switch (vKey) {
+    case 0x08:
+      return {XK_BackSpace};
+    case 0x09:
+      return {XK_Tab};
+    case 0x0D:
+      return {XK_Return, XK_KP_Enter};
+    case 0x10:
+      return {XK_Shift_L, XK_Shift_R};
+    case 0x11:
+      return {XK_Control_L, XK_Control_R};
+    case 0x12:
+      return {XK_Alt_L, XK_Alt_R};
+    case 0x1B:
+      return {XK_Escape};
+    case 0x20:
+      return {XK_space};
+    case 0xA0:
+      return {XK_Shift_L};
+    case 0xA1:
+      return {XK_Shift_R};
+    case 0xA2:
+      return {XK_Control_L};
+    case 0xA3:
+      return {XK_Control_R};
+    case 0xA4:
+      return {XK_Alt_L};
+    case 0xA5:
+      return {XK_Alt_R};
+    default:
+      return {};
+  }
+}
+
+// Fast enough to catch a tap when raw key events are not to be had.
+constexpr guint kSampleMs = 20;
+
+}  // namespace
+
+GlobalKeys::GlobalKeys() {
+  GdkDisplay* gdkDisplay = gdk_display_get_default();
+  if (gdkDisplay == nullptr || !GDK_IS_X11_DISPLAY(gdkDisplay)) return;  // Wayland: nothing
+  Display* display = XOpenDisplay(DisplayString(gdk_x11_display_get_xdisplay(gdkDisplay)));
+  if (display == nullptr) return;
+  display_ = display;
+
+  int event = 0;
+  int error = 0;
+  int major = 2;
+  int minor = 2;
+  if (XQueryExtension(display, "XInputExtension", &xiOpcode_, &event, &error) != False &&
+      XIQueryVersion(display, &major, &minor) == Success && major >= 2) {
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    rawEvents_ = XISelectEvents(display, DefaultRootWindow(display), &mask, 1) == Success;
+  }
+  XSync(display, False);
+  channel_ = g_io_channel_unix_new(ConnectionNumber(display));
+  watch_ = g_io_add_watch(channel_, G_IO_IN, &GlobalKeys::OnEvents, this);
+  if (!rawEvents_) poll_ = g_timeout_add(kSampleMs, &GlobalKeys::OnPoll, this);
+}
+
+GlobalKeys::~GlobalKeys() {
+  if (poll_ != 0) g_source_remove(poll_);
+  if (watch_ != 0) g_source_remove(watch_);
+  if (channel_ != nullptr) g_io_channel_unref(channel_);
+  if (display_ != nullptr) XCloseDisplay(AsDisplay(display_));
+}
+
+gboolean GlobalKeys::OnEvents(GIOChannel* /*channel*/, GIOCondition /*condition*/,
+                              gpointer self) {
+  static_cast<GlobalKeys*>(self)->Drain();
+  return G_SOURCE_CONTINUE;
+}
+
+gboolean GlobalKeys::OnPoll(gpointer self) {
+  static_cast<GlobalKeys*>(self)->Sample();
+  return G_SOURCE_CONTINUE;
+}
+
+// Takes what the server sent: key presses, and keyboard changes that make
+// the key codes found so far stale.
+void GlobalKeys::Drain() {
+  Display* display = AsDisplay(display_);
+  while (XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);
+      keycodes_.clear();
+      continue;
+    }
+    XGenericEventCookie* cookie = &event.xcookie;
+    if (cookie->type != GenericEvent || cookie->extension != xiOpcode_) continue;
+    if (XGetEventData(display, cookie) == False) continue;
+    if (cookie->evtype == XI_RawKeyPress) {
+      const int keycode = static_cast<const XIRawEvent*>(cookie->data)->detail;
+      if (keycode >= 0 && keycode < static_cast<int>(pressedSince_.size())) {
+        pressedSince_[keycode] = true;
+      }
+    }
+    XFreeEventData(display, cookie);
+  }
+}
+
+// Without raw events: a key that is down now and was not at the previous
+// sample went down in between.
+void GlobalKeys::Sample() {
+  char map[32] = {};
+  XQueryKeymap(AsDisplay(display_), map);
+  for (std::size_t keycode = 0; keycode < downAtSample_.size(); ++keycode) {
+    const bool down = (map[keycode / 8] & (1 << (keycode % 8))) != 0;
+    if (down && !downAtSample_[keycode]) pressedSince_[keycode] = true;
+    downAtSample_[keycode] = down;
+  }
+}
+
+std::vector<int> GlobalKeys::KeycodesOf(std::int32_t vKey) {
+  auto cached = keycodes_.find(vKey);
+  if (cached != keycodes_.end()) return cached->second;
+  std::vector<int> codes;
+  const std::vector<KeySym> wanted = KeySymsOf(vKey);
+  Display* display = AsDisplay(display_);
+  int first = 0;
+  int last = 0;
+  XDisplayKeycodes(display, &first, &last);
+  int perCode = 0;
+  KeySym* symbols = wanted.empty() ? nullptr
+                                   : XGetKeyboardMapping(display, static_cast<KeyCode>(first),
+                                                         last - first + 1, &perCode);
+  if (symbols != nullptr) {
+    // Any level counts: F7 is F7 with Ctrl or Shift held as well.
+    for (int code = first; code <= last; ++code) {
+      for (int level = 0; level < perCode; ++level) {
+        const KeySym symbol = symbols[(code - first) * perCode + level];
+        bool match = false;
+        for (KeySym w : wanted) match = match || symbol == w;
+        if (match) {
+          codes.push_back(code);
+          break;
+        }
+      }
+    }
+    XFree(symbols);
+  }
+  keycodes_.emplace(vKey, codes);
+  return codes;
+}
+
+std::int16_t GlobalKeys::Query(std::int32_t vKey) {
+  if (display_ == nullptr) return 0;
+  Drain();
+  if (!rawEvents_) Sample();
+  const std::vector<int> codes = KeycodesOf(vKey);
+  if (codes.empty()) return 0;
+  char map[32] = {};
+  XQueryKeymap(AsDisplay(display_), map);
+  bool down = false;
+  bool pressed = false;
+  for (int code : codes) {
+    if (code < 0 || code >= static_cast<int>(pressedSince_.size())) continue;
+    down = down || (map[code / 8] & (1 << (code % 8))) != 0;
+    pressed = pressed || pressedSince_[code];
+    pressedSince_[code] = false;
+  }
+  return static_cast<std::int16_t>((down ? 0x8000 : 0) | (pressed ? 1 : 0));
+}
+
+}  // namespace platform::gtk

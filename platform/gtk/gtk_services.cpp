@@ -1,0 +1,248 @@
+// The desktop services on Linux: per-user settings in an ini file, the
+// single-instance lock, environment, files, the message box and the colour
+// chooser. There are no embedded components and no Windows programs to run.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/gtk/gtk_backend.h"
+#include "platform/user32.h"
+
+namespace platform {
+
+namespace {
+
+// A name that is safe as one path component.
+std::string FileNameOf(const std::string& title) {
+  std::string name = title.empty() ? std::string("app") : title;
+  for (char& c : name) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (name == "." || name == "..") name = "_";
+  return name;
+}
+
+bool Absolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+// $XDG_CONFIG_HOME, or ~/.config when it is unset or not absolute.
+std::string ConfigFolder() {
+  const char* configured = std::getenv("XDG_CONFIG_HOME");
+  if (Absolute(configured)) return configured;
+  return std::string(g_get_home_dir()) + "/.config";
+}
+
+std::string SettingsFile(const std::string& app) {
+  return ConfigFolder() + "/" + FileNameOf(app) + "/settings.ini";
+}
+
+struct KeyFileDeleter {
+  void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+using KeyFile = std::unique_ptr<GKeyFile, KeyFileDeleter>;
+
+GdkRGBA ToRgba(Colour colour) {
+  const auto bits = static_cast<std::uint32_t>(colour) & 0x00FFFFFFU;
+  return GdkRGBA{(bits & 0xFFU) / 255.0, ((bits >> 8) & 0xFFU) / 255.0,
+                 ((bits >> 16) & 0xFFU) / 255.0, 1.0};
+}
+
+Colour FromRgba(const GdkRGBA& rgba) {
+  auto channel = [](double value) {
+    return static_cast<std::uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255.0));
+  };
+  return static_cast<Colour>(channel(rgba.red) | (channel(rgba.green) << 8) |
+                             (channel(rgba.blue) << 16));
+}
+
+}  // namespace
+
+// --- settings -----------------------------------------------------------------
+
+std::optional<std::string> GtkBackend::GetSetting(const std::string& app,
+                                                  const std::string& section,
+                                                  const std::string& key) {
+  KeyFile file(g_key_file_new());
+  if (g_key_file_load_from_file(file.get(), SettingsFile(app).c_str(), G_KEY_FILE_NONE,
+                                nullptr) == FALSE) {
+    return std::nullopt;  // absent, unreadable or not a key file
+  }
+  gchar* value = g_key_file_get_string(file.get(), section.c_str(), key.c_str(), nullptr);
+  if (value == nullptr) return std::nullopt;
+  std::string text(value);
+  g_free(value);
+  return text;
+}
+
+// The whole file is written beside and renamed into place, so a reader
+// never sees half of it.
+bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
+                             const std::string& key, const std::string& value) {
+  const std::string path = SettingsFile(app);
+  gchar* folder = g_path_get_dirname(path.c_str());
+  const int made = g_mkdir_with_parents(folder, 0700);
+  g_free(folder);
+  if (made != 0) return false;
+
+  KeyFile file(g_key_file_new());
+  GError* error = nullptr;
+  if (g_key_file_load_from_file(file.get(), path.c_str(),
+                                static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS |
+                                                           G_KEY_FILE_KEEP_TRANSLATIONS),
+                                &error) == FALSE) {
+    // A file that is not there yet, or that no longer parses, is started
+    // afresh; one that cannot be read is left alone.
+    const bool startAfresh = error != nullptr && (g_error_matches(error, G_FILE_ERROR,
+                                                                  G_FILE_ERROR_NOENT) ||
+                                                  error->domain == G_KEY_FILE_ERROR ||
+                                                  error->domain == g_convert_error_quark());
+    g_clear_error(&error);
+    if (!startAfresh) return false;
+    file.reset(g_key_file_new());
+  }
+  g_key_file_set_string(file.get(), section.c_str(), key.c_str(), value.c_str());
+  gsize length = 0;
+  gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
+  if (data == nullptr) return false;
+  const gboolean written =
+      g_file_set_contents(path.c_str(), data, static_cast<gssize>(length), nullptr);
+  g_free(data);
+  return written != FALSE;
+}
+
+// --- environment, files, components -------------------------------------------
+
+std::optional<std::string> GtkBackend::Environ(const std::string& name) {
+  if (name.empty() || name.find('=') != std::string::npos) return std::nullopt;
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// There is no Windows folder here.
+std::string GtkBackend::WindowsDirectory() { return {}; }
+
+bool GtkBackend::FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool GtkBackend::WriteFileAtomically(const std::string& path,
+                                     const std::vector<std::uint8_t>& bytes) {
+  if (path.empty()) return false;
+  // g_file_set_contents writes a temporary file in the same folder and
+  // renames it over the target; on failure nothing is left behind.
+  return g_file_set_contents(path.c_str(), reinterpret_cast<const gchar*>(bytes.data()),
+                             static_cast<gssize>(bytes.size()), nullptr) != FALSE;
+}
+
+// The executable carries no embedded components on Linux: the colour
+// dialog is GTK's own.
+std::optional<std::vector<std::uint8_t>> GtkBackend::LoadResData(const std::string& /*name*/,
+                                                                 const std::string& /*type*/) {
+  return std::nullopt;
+}
+
+// Nothing that start-up would run (the Windows registration tool) exists
+// here, so nothing is started.
+bool GtkBackend::Shell(const std::string& /*program*/, const std::string& /*arguments*/) {
+  return false;
+}
+
+// --- single instance ------------------------------------------------------------
+
+// A lock file named after the title in the user's runtime folder, held
+// (flock) for the life of the process: the kernel lets it go however the
+// process ends, so a crashed instance never blocks the next start.
+bool GtkBackend::PrevInstance(const std::string& title) {
+  if (prevInstance_) return *prevInstance_;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string path;
+  if (Absolute(runtime) && g_file_test(runtime, G_FILE_TEST_IS_DIR) != FALSE) {
+    path = std::string(runtime) + "/" + FileNameOf(title) + ".lock";
+  } else {
+    // A folder every user shares: the user's id keeps the locks apart.
+    path = std::string(g_get_tmp_dir()) + "/" + FileNameOf(title) + "-" +
+           std::to_string(::getuid()) + ".lock";
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    prevInstance_ = false;  // cannot tell: better two tints than none
+    return false;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    instanceLock_ = fd;  // held until the process ends
+    prevInstance_ = false;
+  } else {
+    ::close(fd);
+    prevInstance_ = errno == EWOULDBLOCK;
+  }
+  return *prevInstance_;
+}
+
+// --- dialogs --------------------------------------------------------------------
+
+void GtkBackend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
+  GtkButtonsType kind = GTK_BUTTONS_OK;
+  switch (buttons & 0xF) {
+    case 1:
+      kind = GTK_BUTTONS_OK_CANCEL;
+      break;
+    case 4:
+      kind = GTK_BUTTONS_YES_NO;
+      break;
+    default:
+      break;
+  }
+  GtkWindow* parent = nullptr;
+  for (auto& [hwnd, w] : windows_) {
+    if (gtk_widget_get_visible(w.window) != FALSE && w.enabled) parent = GTK_WINDOW(w.window);
+  }
+  GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, GTK_MESSAGE_OTHER, kind,
+                                             "%s", prompt.c_str());
+  gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
+  // Above everything: it must not end up beneath a running overlay's tint.
+  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk_window_set_position(GTK_WINDOW(dialog),
+                          parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+}
+
+bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
+  gtk::Window* ownerWindow = WindowOf(owner);
+  GtkWindow* parent = ownerWindow != nullptr ? GTK_WINDOW(ownerWindow->window) : nullptr;
+  GtkWidget* dialog = gtk_color_chooser_dialog_new("颜色", parent);
+  if (dialog == nullptr) return false;
+  auto* chooser = GTK_COLOR_CHOOSER(dialog);
+  gtk_color_chooser_set_use_alpha(chooser, FALSE);
+  const GdkRGBA initial = ToRgba(colour);
+  gtk_color_chooser_set_rgba(chooser, &initial);
+  // Opened on the editor, with the current colour in it.
+  g_object_set(dialog, "show-editor", TRUE, nullptr);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+
+  // The panel takes no input while its dialog is up.
+  const HWnd ownerHandle = owner.Handle();
+  const bool wasEnabled = ownerWindow != nullptr && ownerWindow->enabled;
+  if (wasEnabled) ownerWindow->enabled = false;
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  GdkRGBA chosen{};
+  gtk_color_chooser_get_rgba(chooser, &chosen);
+  gtk_widget_destroy(dialog);
+  if (gtk::Window* w = Find(ownerHandle); w != nullptr && wasEnabled) w->enabled = true;
+
+  if (response != GTK_RESPONSE_OK) return false;
+  colour = FromRgba(chosen);
+  return true;
+}
+
+}  // namespace platform
