@@ -1,0 +1,501 @@
+#!/usr/bin/env python3
+"""Measures the tool against the floor program and prints one table.
+
+    figures.py [--reps N] [--idle SECONDS] [--idle-rounds N] [--fresh]
+
+bench/run builds everything and calls this. Both programs run under 64-bit
+Wine on one private Xvfb display (openbox, xcompmgr, white desktop), each in
+its own copy of one booted prefix, kept warm by a do-nothing process so that
+wineserver, the desktop and the system services are already up when a
+program is started, as they are on Windows.
+
+  start     process start to the first tinted pixel, read straight from the
+            X server every few milliseconds at a point the splash does not
+            cover; the programs take turns, one warm-up run each, the median
+            of --reps runs is reported.
+  idle      CPU time over windows of --idle seconds, one program at a
+            time, tool, floor, floor, tool (--idle-rounds each), each from
+            the moment the tool's splash has gone (6 s after start for
+            both): of the program's own process, and of every process of
+            its prefix (wineserver, explorer and services included); the
+            mean of the windows.
+            Nanoseconds from /proc/<pid>/task/*/schedstat; utime+stime from
+            /proc/<pid>/stat (10 ms ticks) are printed beside them.
+  memory    VmHWM of the program's process at the end of its idle runs: the
+            peak resident set of the Wine process, Wine's own libraries
+            included (what GetProcessMemoryInfo calls PeakWorkingSetSize is
+            a figure of the same kind).
+  size      bytes of the executable as built, and of a stripped copy.
+  slider    Google Benchmark on the headless runtime (nm_slider_move_bench):
+            median CPU time per move of 5 repetitions.
+"""
+
+import argparse
+import ctypes
+import ctypes.util
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, os.pardir, 'tests', 'e2e'))
+import harness as h  # noqa: E402
+
+BENCH = os.path.join(h.BUILD, 'bench')
+MICRO = os.path.join(h.BUILD, 'linux', 'bin', 'nm_slider_move_bench')
+TINT = h.blend_over_white(150, 0x00004000)  # both programs' default tint
+TOL = 4
+# The splash covers the centre for its first four seconds; a quarter of the
+# way down the screen the tint shows from the first frame.
+START_POINT = (h.SCREEN_W // 2, h.SCREEN_H // 4)
+CENTRE = (h.SCREEN_W // 2, h.SCREEN_H // 2)
+SETTLE_S = 6.0  # the splash closes 4 s after start
+CLK_TCK = os.sysconf('SC_CLK_TCK')
+
+
+# ---------------------------------------------------------------------------
+# Building the two helper programs
+
+
+def build_exe(name):
+    """Cross-compiles bench/<name>.cpp into build/bench/<name>.exe with the
+    floor's flags, when the source is newer."""
+    src = os.path.join(HERE, name + '.cpp')
+    exe = os.path.join(BENCH, name + '.exe')
+    if (not os.path.exists(exe)
+            or os.path.getmtime(exe) < os.path.getmtime(src)):
+        cmd = [h.mingw_gxx(), '-static', '-municode', '-mwindows', '-O2',
+               '-o', exe, src]
+        r = subprocess.run(cmd, capture_output=True, text=True, check=False)
+        if r.returncode != 0:
+            raise h.HarnessError('building %s failed:\n%s' %
+                                 (name, r.stderr[-2000:]))
+    return exe
+
+
+def stripped_size(exe):
+    out = os.path.join(BENCH, 'stripped-' + os.path.basename(exe))
+    strip = shutil.which('x86_64-w64-mingw32-strip')
+    if not strip:
+        return None
+    subprocess.run([strip, '-o', out, exe], check=True)
+    return os.path.getsize(out)
+
+
+# ---------------------------------------------------------------------------
+# Reading one pixel of the screen, fast
+
+
+class PixelReader:
+    """One Xlib connection; XGetImage of a single pixel of the root window
+    (which xcompmgr paints the composited screen into). A few hundred
+    microseconds a read, where a full screenshot takes a tenth of a second."""
+
+    class XImage(ctypes.Structure):
+        _fields_ = [('width', ctypes.c_int), ('height', ctypes.c_int),
+                    ('xoffset', ctypes.c_int), ('format', ctypes.c_int),
+                    ('data', ctypes.POINTER(ctypes.c_uint32))]
+
+    def __init__(self, display):
+        x = ctypes.CDLL(ctypes.util.find_library('X11') or 'libX11.so.6')
+        vp, ul = ctypes.c_void_p, ctypes.c_ulong
+        x.XOpenDisplay.restype = vp
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ul
+        x.XDefaultRootWindow.argtypes = [vp]
+        x.XGetImage.restype = ctypes.POINTER(self.XImage)
+        x.XGetImage.argtypes = [vp, ul, ctypes.c_int, ctypes.c_int,
+                                ctypes.c_uint, ctypes.c_uint, ul, ctypes.c_int]
+        x.XFree.argtypes = [vp]
+        x.XCloseDisplay.argtypes = [vp]
+        self.x = x
+        self.d = x.XOpenDisplay(display.name.encode())
+        if not self.d:
+            raise h.HarnessError('cannot open display ' + display.name)
+        self.root = x.XDefaultRootWindow(self.d)
+
+    def rgb(self, px, py):
+        img = self.x.XGetImage(self.d, self.root, px, py, 1, 1,
+                               0xFFFFFFFF, 2)  # AllPlanes, ZPixmap
+        if not img:
+            return None
+        v = img.contents.data[0]
+        self.x.XFree(ctypes.cast(img.contents.data, ctypes.c_void_p))
+        self.x.XFree(ctypes.cast(img, ctypes.c_void_p))
+        return ((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF)
+
+    def is_tint(self, point):
+        return h.close(self.rgb(*point), TINT, TOL)
+
+    def is_white(self, point):
+        return h.close(self.rgb(*point), (255, 255, 255), TOL)
+
+    def close(self):
+        self.x.XCloseDisplay(self.d)
+
+
+# ---------------------------------------------------------------------------
+# CPU time and memory of processes, from /proc
+
+
+def _read(path, binary=False):
+    # latin-1: a process name may be cut in the middle of a UTF-8 character.
+    try:
+        with open(path, 'rb' if binary else 'r',
+                  encoding=None if binary else 'latin-1') as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def cpu_ns(pid):
+    """Time on CPU of all live threads of pid, in ns (schedstat)."""
+    total = 0
+    tasks = '/proc/%d/task' % pid
+    try:
+        tids = os.listdir(tasks)
+    except OSError:
+        return None
+    for tid in tids:
+        s = _read('%s/%s/schedstat' % (tasks, tid))
+        if s:
+            total += int(s.split()[0])
+    return total
+
+
+def cpu_ticks_ms(pid):
+    """utime + stime of pid (live and ended threads), in ms."""
+    s = _read('/proc/%d/stat' % pid)
+    if not s:
+        return None
+    fields = s[s.rindex(')') + 2:].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 / CLK_TCK
+
+
+def vm_hwm_kb(pid):
+    s = _read('/proc/%d/status' % pid) or ''
+    for line in s.splitlines():
+        if line.startswith('VmHWM:'):
+            return int(line.split()[1])
+    return None
+
+
+def prefix_pids(prefix):
+    """Every process started for this Wine prefix: Wine passes WINEPREFIX
+    on to wineserver and to every process it starts."""
+    want = b'WINEPREFIX=' + prefix.encode() + b'\0'
+    pids = []
+    for name in os.listdir('/proc'):
+        if name.isdigit():
+            env = _read('/proc/%s/environ' % name, binary=True)
+            if env and want in env:
+                pids.append(int(name))
+    return pids
+
+
+def cpu_snapshot(pids):
+    return {p: (cpu_ns(p), cpu_ticks_ms(p)) for p in pids}
+
+
+def cpu_delta(before, after):
+    """(ns, ms of ticks) used between two snapshots; processes that came up
+    in between count from zero."""
+    ns = ticks = 0
+    for pid, (a_ns, a_ticks) in after.items():
+        if a_ns is None:
+            continue
+        b_ns, b_ticks = before.get(pid, (0, 0))
+        ns += a_ns - (b_ns or 0)
+        ticks += a_ticks - (b_ticks or 0)
+    return ns, ticks
+
+
+# ---------------------------------------------------------------------------
+# One program in its own warm prefix
+
+
+class Subject:
+    def __init__(self, name, exe, template, display, keepwarm):
+        self.name, self.exe = name, exe
+        self.display = display
+        self.wine = template.copy(name)
+        self.keepwarm = keepwarm
+        self.log = os.path.join(BENCH, name + '.log')
+
+    def warm_up(self):
+        self.wine.start(self.keepwarm, log_name=self.log)
+        # wineserver, services and the desktop come up behind it.
+        ready = h.wait_until(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
+                             60, 0.5)
+        if not ready:
+            raise h.HarnessError('the %s prefix did not come up' % self.name)
+        time.sleep(2.0)
+
+    def start(self):
+        return self.wine.start(self.exe, log_name=self.log)
+
+    def stop(self, proc, pixels):
+        proc.kill()
+        proc.wait()
+        if not h.wait_until(lambda: pixels.is_white(START_POINT)
+                            and pixels.is_white(CENTRE), 15, 0.05):
+            raise h.HarnessError('the screen stayed tinted after %s ended'
+                                 % self.name)
+        time.sleep(1.0)  # let the prefix settle before the next start
+
+    def time_to_tint(self, pixels):
+        """ms from starting the process to the tint on screen."""
+        if not pixels.is_white(START_POINT):
+            raise h.HarnessError('the screen is not white before %s starts'
+                                 % self.name)
+        t0 = time.monotonic()
+        proc = self.start()
+        seen = h.wait_until(lambda: pixels.is_tint(START_POINT) and
+                            time.monotonic(), 30, 0.002)
+        if not seen:
+            rgb = pixels.rgb(*START_POINT)
+            code = proc.poll()
+            self.stop(proc, pixels)
+            raise h.HarnessError('%s: no tint within 30 s (pixel %s, %s)' % (
+                self.name, rgb, 'running' if code is None else
+                'exited %s' % code))
+        ms = (seen - t0) * 1000
+        self.stop(proc, pixels)
+        return ms
+
+    def idle(self, pixels, seconds):
+        proc = self.start()
+        t0 = time.monotonic()
+        # The tool's splash has gone when the centre shows the tint too.
+        if not h.wait_until(lambda: pixels.is_tint(CENTRE), 30, 0.1):
+            self.stop(proc, pixels)
+            raise h.HarnessError('%s: the centre never showed the tint'
+                                 % self.name)
+        time.sleep(max(0.0, t0 + SETTLE_S - time.monotonic()))
+        if proc.poll() is not None:
+            raise h.HarnessError('%s exited (%s) before its idle run' %
+                                 (self.name, proc.returncode))
+        self.display.shot(os.path.join(BENCH, self.name + '-idle.png'))
+        pids = prefix_pids(self.wine.prefix)
+        before_own = cpu_snapshot([proc.pid])
+        before_all = cpu_snapshot(pids)
+        time.sleep(seconds)
+        after_own = cpu_snapshot([proc.pid])
+        after_all = cpu_snapshot(prefix_pids(self.wine.prefix))
+        hwm = vm_hwm_kb(proc.pid)
+        alive = proc.poll() is None
+        self.stop(proc, pixels)
+        if not alive:
+            raise h.HarnessError('%s exited during its idle run' % self.name)
+        return {'own': cpu_delta(before_own, after_own),
+                'all': cpu_delta(before_all, after_all),
+                'hwm_kb': hwm}
+
+    def close(self):
+        self.wine.kill()
+        shutil.rmtree(self.wine.prefix, ignore_errors=True)  # ~700 MB each
+
+
+# ---------------------------------------------------------------------------
+# The slider benchmark
+
+
+def slider_ns():
+    if not os.path.exists(MICRO):
+        return None
+    r = subprocess.run([MICRO, '--benchmark_format=json',
+                        '--benchmark_repetitions=5',
+                        '--benchmark_report_aggregates_only=true',
+                        '--benchmark_enable_random_interleaving=true'],
+                       capture_output=True, text=True, check=False)
+    if r.returncode != 0:
+        raise h.HarnessError('nm_slider_move_bench failed: ' + r.stderr[-500:])
+    out = {}
+    for b in json.loads(r.stdout)['benchmarks']:
+        if b.get('aggregate_name') == 'median':
+            scale = {'ns': 1, 'us': 1e3, 'ms': 1e6}[b['time_unit']]
+            out[b['run_name']] = b['cpu_time'] * scale
+    return out
+
+
+# ---------------------------------------------------------------------------
+# The table
+
+
+def ratio(a, b):
+    return a / b if b else float('inf')
+
+
+def print_table(rows):
+    heads = ('Figure', 'Tool', 'Floor', 'Tool/floor', 'Aim', 'Met')
+    cells = [heads] + [tuple(str(c) for c in r) for r in rows]
+    widths = [max(len(r[i]) for r in cells) for i in range(len(heads))]
+
+    def line(r):
+        return '| ' + ' | '.join(c.ljust(w) for c, w in zip(r, widths)) + ' |'
+    print(line(heads))
+    print('|' + '|'.join('-' * (w + 2) for w in widths) + '|')
+    for r in cells[1:]:
+        print(line(r))
+
+
+def kb(n):
+    return '%.1f KB' % (n / 1024)
+
+
+def measure(args, exes, keepwarm):
+    """Runs both programs under Wine: (start times, idle windows)."""
+    display = h.Display(logdir=BENCH).start()
+    subjects = {}
+    pixels = None
+    try:
+        template = h.TemplatePrefix(display, root=BENCH)
+        if args.fresh or not os.path.exists(os.path.join(template.path,
+                                                         'system.reg')):
+            h.log('bench: booting a template prefix (once; --fresh again)')
+            template.boot()
+        pixels = PixelReader(display)
+        for name, exe in exes.items():
+            subjects[name] = Subject(name, exe, template, display, keepwarm)
+            subjects[name].warm_up()
+
+        h.log('bench: start to tint, 1 + %d runs each, taking turns'
+              % args.reps)
+        starts = {k: [] for k in subjects}
+        for rep in range(args.reps + 1):
+            for name, s in subjects.items():
+                ms = s.time_to_tint(pixels)
+                # The first run of each is a warm-up: the tool installs its
+                # components then.
+                if rep > 0:
+                    starts[name].append(ms)
+            if rep > 0:
+                h.log('bench:   run %d: tool %.0f ms, floor %.0f ms' % (
+                    rep, starts['tool'][-1], starts['floor'][-1]))
+
+        # Tool, floor, floor, tool...: a load that drifts while we measure
+        # weighs on both alike.
+        idle = {k: [] for k in subjects}
+        for rnd in range(args.idle_rounds):
+            order = ['tool', 'floor'] if rnd % 2 == 0 else ['floor', 'tool']
+            for name in order:
+                h.log('bench: idle %s, %.0f s' % (name, args.idle))
+                idle[name].append(subjects[name].idle(pixels, args.idle))
+        return starts, idle
+    finally:
+        for s in subjects.values():
+            s.close()
+        if pixels:
+            pixels.close()
+        display.stop()
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument('--reps', type=int, default=9,
+                    help='timed starts of each program (default 9)')
+    ap.add_argument('--idle', type=float, default=30.0,
+                    help='seconds of one idle window (default 30)')
+    ap.add_argument('--idle-rounds', type=int, default=2,
+                    help='idle windows of each program, taking turns '
+                    '(default 2)')
+    ap.add_argument('--fresh', action='store_true',
+                    help='boot a new template prefix even if one is kept')
+    args = ap.parse_args(argv[1:])
+    h.install_signal_exit()
+    os.makedirs(BENCH, exist_ok=True)
+
+    if not os.path.exists(h.EXE):
+        raise h.HarnessError('the tool is not built: ' + h.EXE)
+    floor = build_exe('floor')
+    keepwarm = build_exe('keepwarm')
+    exes = {'tool': h.EXE, 'floor': floor}
+    size = {k: os.path.getsize(v) for k, v in exes.items()}
+    size_stripped = {k: stripped_size(v) for k, v in exes.items()}
+
+    h.log('bench: slider benchmark (headless)')
+    slider = slider_ns()
+    starts, idle = measure(args, exes, keepwarm)
+
+    # -- the table -----------------------------------------------------------
+    def mean_cpu(name, key):
+        windows = idle[name]
+        return (statistics.mean(w[key][0] for w in windows) / 1e6,
+                statistics.mean(w[key][1] for w in windows))
+
+    rows = []
+    for key, label in (('own', 'the program\'s process'),
+                       ('all', 'all processes of its prefix')):
+        (t, t_ticks), (f, f_ticks) = mean_cpu('tool', key), mean_cpu('floor',
+                                                                     key)
+        r = ratio(t, f)
+        rows.append(('Idle CPU per %.0f s, %s' % (args.idle, label),
+                     '%.1f ms (%.0f)' % (t, t_ticks),
+                     '%.1f ms (%.0f)' % (f, f_ticks),
+                     '%.2f' % r, '<= 1.10', 'yes' if r <= 1.10 else 'no'))
+    mt = statistics.median(starts['tool'])
+    mf = statistics.median(starts['floor'])
+    r = ratio(mt, mf)
+    rows.append(('Start to tinted screen, median of %d' % args.reps,
+                 '%.0f ms' % mt, '%.0f ms' % mf, '%.2f' % r,
+                 '<= 1.20', 'yes' if r <= 1.20 else 'no'))
+    rows.append(('Executable as built',
+                 '%d B (%s)' % (size['tool'], kb(size['tool'])),
+                 '%d B (%s)' % (size['floor'], kb(size['floor'])),
+                 '%.2f' % ratio(size['tool'], size['floor']), '< 400 KB',
+                 'yes' if size['tool'] < 400 * 1024 else 'no'))
+    if size_stripped['tool']:
+        st, sf = size_stripped['tool'], size_stripped['floor']
+        rows.append(('Executable, stripped copy',
+                     '%d B (%s)' % (st, kb(st)), '%d B (%s)' % (sf, kb(sf)),
+                     '%.2f' % ratio(st, sf), '< 400 KB',
+                     'yes' if st < 400 * 1024 else 'no'))
+    ht = max(w['hwm_kb'] for w in idle['tool'])
+    hf = max(w['hwm_kb'] for w in idle['floor'])
+    rows.append(('Peak working set (VmHWM of the Wine process)',
+                 '%.1f MB' % (ht / 1024), '%.1f MB' % (hf / 1024),
+                 '%.2f' % ratio(ht, hf), '-', '-'))
+    if not slider:
+        rows.append(('One slider move, headless', 'not built', '-', '-',
+                     '-', '-'))
+    else:
+        rows.append(('One slider move, headless (DeliverMouse path)',
+                     '%.1f ns' % slider['BM_SliderMove'], '-', '-',
+                     '-', '-'))
+        rows.append(('One slider move, headless (Form_MouseMove only)',
+                     '%.1f ns' % slider['BM_SliderMoveHandler'],
+                     '-', '-', '-', '-'))
+    print()
+    print_table(rows)
+    print()
+    print('Idle CPU: mean of %d windows each, time on CPU from schedstat; '
+          'utime+stime (10 ms ticks) in brackets.' % args.idle_rounds)
+    for name in ('tool', 'floor'):
+        print('  %s windows: %s ms (process), %s ms (prefix)' % (
+            name, ' '.join('%.1f' % (w['own'][0] / 1e6) for w in idle[name]),
+            ' '.join('%.1f' % (w['all'][0] / 1e6) for w in idle[name])))
+    print('Start runs, ms: tool %s; floor %s.' % (
+        ' '.join('%.0f' % v for v in starts['tool']),
+        ' '.join('%.0f' % v for v in starts['floor'])))
+    tree = subprocess.run(['git', '-C', h.REPO, 'describe', '--always',
+                           '--dirty'], capture_output=True, text=True,
+                          check=False).stdout.strip()
+    print('Tree %s; %s, %d CPUs, load average %s at the end.' % (
+        tree or '?',
+        subprocess.run([h.wine_loader(), '--version'], capture_output=True,
+                       text=True, check=False).stdout.strip(),
+        os.cpu_count(), ' '.join(_read('/proc/loadavg').split()[:3])))
+    return 0
+
+
+if __name__ == '__main__':
+    try:
+        sys.exit(main(sys.argv))
+    except KeyboardInterrupt:
+        sys.exit(130)
+    except h.HarnessError as e:
+        sys.exit('bench: %s' % e)
