@@ -152,8 +152,8 @@ HWnd GtkBackend::CreateFormWindow(Form& form) {
   gtk_window_set_title(gw, form.Caption.c_str());
   // A title bar only where Windows would draw one: a caption and a border.
   gtk_window_set_decorated(gw, !form.Caption.empty() && form.borderStyle != BorderStyle::None);
-  gtk_window_set_resizable(gw, form.borderStyle == BorderStyle::Sizable &&
-                                   form.windowState != WindowState::Maximized);
+  gtk_window_set_resizable(
+      gw, form.borderStyle == BorderStyle::Sizable && form.windowState != WindowState::Maximized);
   if (!form.ShowInTaskbar) {
     gtk_window_set_skip_taskbar_hint(gw, TRUE);
     gtk_window_set_skip_pager_hint(gw, TRUE);
@@ -164,12 +164,13 @@ HWnd GtkBackend::CreateFormWindow(Form& form) {
   g_object_set_data(G_OBJECT(window), kHandleKey, reinterpret_cast<gpointer>(hwnd));
   g_signal_connect(window, "delete-event", G_CALLBACK(&GtkBackend::OnDelete), this);
   g_signal_connect_after(window, "realize", G_CALLBACK(&GtkBackend::OnRealize), this);
+  g_signal_connect(window, "map-event", G_CALLBACK(&GtkBackend::OnMapped), this);
 
   GtkWidget* area = gtk_drawing_area_new();
   w.area = area;
   g_object_set_data(G_OBJECT(area), kHandleKey, reinterpret_cast<gpointer>(hwnd));
-  gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
-                                  GDK_POINTER_MOTION_MASK);
+  gtk_widget_add_events(area,
+                        GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK);
   gtk_widget_set_size_request(area, w.clientWidth + 2 * w.frame, w.clientHeight + 2 * w.frame);
   g_signal_connect(area, "draw", G_CALLBACK(&GtkBackend::OnDraw), this);
   g_signal_connect(area, "button-press-event", G_CALLBACK(&GtkBackend::OnButton), this);
@@ -277,8 +278,7 @@ void GtkBackend::Invalidate(Form& form, const Control* control) {
   }
   const GdkRectangle box = ControlBounds(*w, *control, ScreenDpi());
   if (box.width > 0 && box.height > 0) {
-    gtk_widget_queue_draw_area(w->area, box.x + w->frame, box.y + w->frame, box.width,
-                               box.height);
+    gtk_widget_queue_draw_area(w->area, box.x + w->frame, box.y + w->frame, box.width, box.height);
   }
 }
 
@@ -407,6 +407,22 @@ void GtkBackend::OnRealize(GtkWidget* widget, gpointer data) {
   if (w == nullptr || native == nullptr) return;
   const bool layered = (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
   gdk_window_set_opacity(native, layered ? w->alpha / 255.0 : 1.0);
+}
+
+// A window manager that frames the window copies the client's input shape
+// to its frame when told of a change, but may not look at one the window
+// had before it was managed (openbox does not): the frame would then take
+// the clicks. Setting the shape again once the window is up tells it.
+gboolean GtkBackend::OnMapped(GtkWidget* widget, GdkEvent* /*event*/, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  GdkWindow* native = gtk_widget_get_window(widget);
+  if (w != nullptr && native != nullptr && w->clickThrough) {
+    cairo_region_t* empty = cairo_region_create();
+    gdk_window_input_shape_combine_region(native, empty, 0, 0);
+    cairo_region_destroy(empty);
+  }
+  return FALSE;
 }
 
 // The window manager's close: the form decides (Form_QueryUnload), and the

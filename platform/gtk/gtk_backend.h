@@ -152,6 +152,7 @@ class GtkBackend : public Backend {
   static gboolean OnGrabBroken(GtkWidget* widget, GdkEvent* event, gpointer data);
   static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer data);
   static void OnRealize(GtkWidget* widget, gpointer data);
+  static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer data);
   static void OnScreenChanged(GdkScreen* screen, gpointer data);
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);

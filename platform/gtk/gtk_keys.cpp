@@ -95,8 +95,7 @@ GlobalKeys::~GlobalKeys() {
   if (display_ != nullptr) XCloseDisplay(AsDisplay(display_));
 }
 
-gboolean GlobalKeys::OnEvents(GIOChannel* /*channel*/, GIOCondition /*condition*/,
-                              gpointer self) {
+gboolean GlobalKeys::OnEvents(GIOChannel* /*channel*/, GIOCondition /*condition*/, gpointer self) {
   static_cast<GlobalKeys*>(self)->Drain();
   return G_SOURCE_CONTINUE;
 }

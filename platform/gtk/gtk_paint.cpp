@@ -15,17 +15,17 @@ namespace {
 // The classic desktop colours that a 0x800000nn colour names.
 std::uint32_t SystemColour(std::uint32_t index) {
   switch (index) {
-    case 5:  // window
+    case 5:   // window
     case 20:  // button highlight
       return 0xFFFFFF;
     case 6:  // window frame
       return 0x646464;
-    case 8:  // window text
+    case 8:   // window text
     case 18:  // button text
-    case 7:  // menu text
+    case 7:   // menu text
       return 0x000000;
     case 15:  // button face
-    case 4:  // menu
+    case 4:   // menu
       return 0xF0F0F0;
     case 16:  // button shadow
       return 0xA0A0A0;
@@ -138,8 +138,8 @@ std::string GtkBackend::ResolveFace(const std::string& face) {
     }
     return {};
   };
-  const bool dialog = face.empty() || SameFace(face, "MS Shell Dlg") ||
-                      SameFace(face, "MS Shell Dlg 2");
+  const bool dialog =
+      face.empty() || SameFace(face, "MS Shell Dlg") || SameFace(face, "MS Shell Dlg 2");
   if (!dialog && FaceInstalled(face)) return face;
   std::string found;
   if (dialog || face == "宋体" || face == "新宋体" || SameFace(face, "SimSun") ||
@@ -175,7 +175,8 @@ PangoLayout* GtkBackend::LayoutFor(gtk::Window& /*window*/, const Label& label, 
   pango_font_description_set_family(font, family.c_str());
   pango_font_description_set_size(font,
                                   static_cast<gint>(std::lround(label.font.Size * PANGO_SCALE)));
-  pango_font_description_set_weight(font, label.font.Bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_weight(font,
+                                    label.font.Bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
   pango_font_description_set_style(font,
                                    label.font.Italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
   pango_layout_set_font_description(layout, font);

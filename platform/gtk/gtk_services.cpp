@@ -69,8 +69,8 @@ std::optional<std::string> GtkBackend::GetSetting(const std::string& app,
                                                   const std::string& section,
                                                   const std::string& key) {
   KeyFile file(g_key_file_new());
-  if (g_key_file_load_from_file(file.get(), SettingsFile(app).c_str(), G_KEY_FILE_NONE,
-                                nullptr) == FALSE) {
+  if (g_key_file_load_from_file(file.get(), SettingsFile(app).c_str(), G_KEY_FILE_NONE, nullptr) ==
+      FALSE) {
     return std::nullopt;  // absent, unreadable or not a key file
   }
   gchar* value = g_key_file_get_string(file.get(), section.c_str(), key.c_str(), nullptr);
@@ -92,16 +92,16 @@ bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
 
   KeyFile file(g_key_file_new());
   GError* error = nullptr;
-  if (g_key_file_load_from_file(file.get(), path.c_str(),
-                                static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS |
-                                                           G_KEY_FILE_KEEP_TRANSLATIONS),
-                                &error) == FALSE) {
+  if (g_key_file_load_from_file(
+          file.get(), path.c_str(),
+          static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
+          &error) == FALSE) {
     // A file that is not there yet, or that no longer parses, is started
     // afresh; one that cannot be read is left alone.
-    const bool startAfresh = error != nullptr && (g_error_matches(error, G_FILE_ERROR,
-                                                                  G_FILE_ERROR_NOENT) ||
-                                                  error->domain == G_KEY_FILE_ERROR ||
-                                                  error->domain == g_convert_error_quark());
+    const bool startAfresh =
+        error != nullptr &&
+        (g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT) ||
+         error->domain == G_KEY_FILE_ERROR || error->domain == g_convert_error_quark());
     g_clear_error(&error);
     if (!startAfresh) return false;
     file.reset(g_key_file_new());
@@ -222,10 +222,11 @@ bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
   if (dialog == nullptr) return false;
   auto* chooser = GTK_COLOR_CHOOSER(dialog);
   gtk_color_chooser_set_use_alpha(chooser, FALSE);
+  // Opened on the editor with the initial colour in it, as the full
+  // Windows colour dialog opens.
+  g_object_set(dialog, "show-editor", TRUE, nullptr);
   const GdkRGBA initial = ToRgba(colour);
   gtk_color_chooser_set_rgba(chooser, &initial);
-  // Opened on the editor, with the current colour in it.
-  g_object_set(dialog, "show-editor", TRUE, nullptr);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
