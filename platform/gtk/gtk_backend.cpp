@@ -2,6 +2,8 @@
 // gtk_paint.cpp, the desktop services in gtk_services.cpp.
 #include "platform/gtk/gtk_backend.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -99,6 +101,7 @@ GtkBackend::~GtkBackend() {
       g_signal_handler_disconnect(screen, screenHandler_);
     }
   }
+  if (instanceLock_ >= 0) ::close(instanceLock_);
 }
 
 int GtkBackend::ScreenDpi() {

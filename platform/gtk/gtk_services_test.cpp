@@ -1,0 +1,174 @@
+// The GTK backend's desktop services that need no display: the settings
+// file, the single-instance lock, files, and what start-up finds on Linux.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/gtk/gtk_backend.h"
+#include "platform/user32.h"
+
+namespace fs = std::filesystem;
+using platform::GtkBackend;
+
+namespace {
+
+constexpr const char* kApp = "Morvane电脑夜间模式工具";
+
+std::string Read(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void Write(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class GtkServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    root = fs::temp_directory_path() / ("nm-gtk-" + std::to_string(::getpid())) / info->name();
+    fs::remove_all(root);
+    fs::create_directories(root / "config");
+    fs::create_directories(root / "runtime");
+    ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  fs::path IniFile() const { return root / "config" / kApp / "settings.ini"; }
+
+  fs::path root;
+};
+
+TEST_F(GtkServicesTest, NothingIsStoredBeforeTheFirstSave) {
+  GtkBackend backend;
+  EXPECT_FALSE(backend.GetSetting(kApp, "Settings", "intLig"));
+  EXPECT_FALSE(fs::exists(IniFile()));
+}
+
+TEST_F(GtkServicesTest, SavedValuesComeBackAsDecimalTextInOneSettingsGroup) {
+  GtkBackend backend;
+  ASSERT_TRUE(backend.SaveSetting(kApp, "Settings", "intLig", "150"));
+  ASSERT_TRUE(backend.SaveSetting(kApp, "Settings", "lngColor", "16384"));
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "intLig"), "150");
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "lngColor"), "16384");
+  EXPECT_EQ(Read(IniFile()), "[Settings]\nintLig=150\nlngColor=16384\n");
+  // Written beside and renamed into place: nothing else is left in the folder.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(IniFile().parent_path())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(GtkServicesTest, ASaveKeepsTheOtherKeysAndComments) {
+  Write(IniFile(), "# mine\n[Settings]\nintLig=99\nlngColor=255\n[Other]\nx=1\n");
+  GtkBackend backend;
+  ASSERT_TRUE(backend.SaveSetting(kApp, "Settings", "intLig", "200"));
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "intLig"), "200");
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "lngColor"), "255");
+  EXPECT_EQ(backend.GetSetting(kApp, "Other", "x"), "1");
+  EXPECT_NE(Read(IniFile()).find("# mine"), std::string::npos);
+}
+
+TEST_F(GtkServicesTest, AFileThatIsNotAKeyFileReadsAsNothingAndIsReplacedByTheNextSave) {
+  Write(IniFile(), std::string("\0\xff garbage [[[ intLig=10\n", 25));
+  GtkBackend backend;
+  EXPECT_FALSE(backend.GetSetting(kApp, "Settings", "intLig"));
+  ASSERT_TRUE(backend.SaveSetting(kApp, "Settings", "intLig", "150"));
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "intLig"), "150");
+}
+
+TEST_F(GtkServicesTest, ValuesThatAreNotNumbersAreHandedOverAsTheyAre) {
+  Write(IniFile(), "[Settings]\nintLig=abc\n");
+  GtkBackend backend;
+  // The store turns them into the defaults; the backend only reads.
+  EXPECT_EQ(backend.GetSetting(kApp, "Settings", "intLig"), "abc");
+  EXPECT_FALSE(backend.GetSetting(kApp, "Settings", "lngColor"));
+}
+
+TEST_F(GtkServicesTest, ASaveIsRefusedWhenTheFolderCannotBeMade) {
+  // A file where the configuration folder should be.
+  Write(root / "blocked", "x");
+  ::setenv("XDG_CONFIG_HOME", (root / "blocked").c_str(), 1);
+  GtkBackend backend;
+  EXPECT_FALSE(backend.SaveSetting(kApp, "Settings", "intLig", "150"));
+}
+
+TEST_F(GtkServicesTest, OneInstanceHoldsTheLockUntilItGoes) {
+  {
+    GtkBackend first;
+    EXPECT_FALSE(first.PrevInstance(kApp));
+    EXPECT_TRUE(fs::exists(root / "runtime" / (std::string(kApp) + ".lock")));
+    GtkBackend second;
+    EXPECT_TRUE(second.PrevInstance(kApp));
+    // The answer does not change during a run.
+    EXPECT_TRUE(second.PrevInstance(kApp));
+    GtkBackend otherTitle;
+    EXPECT_FALSE(otherTitle.PrevInstance("another tool"));
+  }
+  GtkBackend later;
+  EXPECT_FALSE(later.PrevInstance(kApp));
+}
+
+TEST_F(GtkServicesTest, WithoutARuntimeFolderTheLockIsPerUserInTheTemporaryFolder) {
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string title = "nm-gtk-test-" + std::to_string(::getpid());
+  GtkBackend first;
+  GtkBackend second;
+  EXPECT_FALSE(first.PrevInstance(title));
+  EXPECT_TRUE(second.PrevInstance(title));
+  const fs::path lock =
+      fs::temp_directory_path() / (title + "-" + std::to_string(::getuid()) + ".lock");
+  EXPECT_TRUE(fs::exists(lock));
+  fs::remove(lock);
+}
+
+TEST_F(GtkServicesTest, FilesAreWrittenWholeOrNotAtAll) {
+  GtkBackend backend;
+  const fs::path target = root / "component.bin";
+  EXPECT_FALSE(backend.FileExists(target.string()));
+  ASSERT_TRUE(backend.WriteFileAtomically(target.string(), {1, 2, 3, 0, 4}));
+  EXPECT_TRUE(backend.FileExists(target.string()));
+  EXPECT_EQ(Read(target), std::string("\1\2\3\0\4", 5));
+  EXPECT_FALSE(backend.FileExists(root.string()));  // a folder is not a file
+  EXPECT_FALSE(backend.WriteFileAtomically((root / "missing" / "x.bin").string(), {1}));
+  EXPECT_FALSE(fs::exists(root / "missing"));
+  EXPECT_FALSE(backend.WriteFileAtomically("", {1}));
+}
+
+// Start-up's installer steps find nothing to do: no Windows folder, no
+// embedded components, no registration tool to run.
+TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
+  GtkBackend backend;
+  EXPECT_EQ(backend.WindowsDirectory(), "");
+  EXPECT_FALSE(backend.LoadResData("CMDLGCHS", "DLL"));
+  EXPECT_FALSE(backend.LoadResData("COMDLG32", "ocx"));
+  EXPECT_FALSE(backend.Shell("\\system32\\regsvr32.exe", "\"\\system32\\COMDLG32.ocx\" /s"));
+  EXPECT_FALSE(backend.FileExists("\\system32\\COMDLG32.ocx"));
+}
+
+TEST_F(GtkServicesTest, EnvironmentVariablesAreReadAsTheyAre) {
+  ::setenv("NM_GTK_TEST_VAR", "value", 1);
+  GtkBackend backend;
+  EXPECT_EQ(backend.Environ("NM_GTK_TEST_VAR"), "value");
+  ::unsetenv("NM_GTK_TEST_VAR");
+  EXPECT_FALSE(backend.Environ("NM_GTK_TEST_VAR"));
+  EXPECT_FALSE(backend.Environ(""));
+}
+
+TEST_F(GtkServicesTest, WithoutADisplayNoKeyIsDown) {
+  GtkBackend backend;
+  EXPECT_EQ(backend.GetAsyncKeyState(platform::VK_F7), 0);
+}
+
+}  // namespace
