@@ -506,6 +506,16 @@ void GtkBackend::ApplyStyle(gtk::Window& w) {
   if (!layeredStyle) w.layered = false;
   const double opacity = layeredStyle && w.layered ? w.alpha / 255.0 : 1.0;
   gtk_widget_set_opacity(w.window, opacity);
+  GdkScreen* screen = gtk_widget_get_screen(w.window);
+  if (opacity < 1.0 && !warnedOpaque_ && screen != nullptr &&
+      gdk_screen_is_composited(screen) == FALSE) {
+    // Only a compositing manager draws a window translucent; without one
+    // the tint is solid, though clicks still pass and F7 still works.
+    warnedOpaque_ = true;
+    std::fprintf(stderr,
+                 "morvane-night: no compositing manager is running, so the overlay "
+                 "cannot be translucent\n");
+  }
   // GTK hands a toplevel's opacity to its X window only once that exists;
   // OnRealize does it for a window not shown yet.
   if (GdkWindow* native = gtk_widget_get_window(w.window)) gdk_window_set_opacity(native, opacity);

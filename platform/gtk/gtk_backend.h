@@ -176,6 +176,7 @@ class GtkBackend : public Backend {
   };
   std::vector<ModalFrame> modals_;
   bool quit_ = false;
+  bool warnedOpaque_ = false;
   int instanceLock_ = -1;
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
