@@ -89,7 +89,13 @@ class Win32Backend final : public Backend {
   // Device-pixel rectangle a control paints, in client coordinates.
   RECT ControlBounds(HWND hwnd, const Control& control, int dpi);
   RECT LabelTextRect(HDC dc, const Label& label, int dpi);
+  // The label's font at `dpi`, made smaller where its caption would not fit
+  // the width of a label that does not size itself.
+  HFONT LabelFont(HDC dc, const Label& label, const RECT& box, int dpi);
+  // The size of an auto-sized label at `dpi`, in twips.
+  std::optional<std::pair<Twips, Twips>> MeasureLabelAt(HWND hwnd, const Label& label, int dpi);
   HFONT FontFor(const Font& font, int dpi);
+  HFONT FontOfHeight(const Font& font, int pixels);
   std::wstring ResolveFace(const Font& font);
   bool FaceInstalled(const std::wstring& face);
 
@@ -109,7 +115,8 @@ class Win32Backend final : public Backend {
   };
   std::vector<ModalFrame> modals_;
 
-  using FontKey = std::tuple<std::string, float, bool, bool, int, int>;
+  // Face, bold, italic, character set, em height in pixels.
+  using FontKey = std::tuple<std::string, bool, bool, int, int>;
   std::map<FontKey, win32::UniqueFont> fonts_;
   std::map<std::wstring, bool> faces_;
 

@@ -34,6 +34,11 @@ RECT LabelBox(const Label& label, int dpi) {
               win32::ToPixels(left + label.Width, dpi), win32::ToPixels(top + label.Height, dpi)};
 }
 
+// The em height of a font in pixels at `dpi`.
+int FontHeight(const Font& font, int dpi) {
+  return std::max(1, static_cast<int>(std::lround(font.Size * static_cast<float>(dpi) / 72.0F)));
+}
+
 // Lines are drawn as wide as laid out at 96 DPI, scaled with the window.
 int PenWidth(const Line& line, int dpi) {
   return std::max(1, ::MulDiv(line.BorderWidth, dpi, USER_DEFAULT_SCREEN_DPI));
@@ -105,11 +110,11 @@ void Win32Backend::DrawLabel(HDC dc, const Label& label, int dpi) {
   const std::string& caption = label.Caption.get();
   if (caption.empty()) return;
   const std::wstring text = win32::Widen(caption);
-  win32::Selection font(dc, FontFor(label.font, dpi));
+  win32::Selection font(dc, LabelFont(dc, label, box, dpi));
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, win32::ToColorRef(label.ForeColor));
-  // Text is not wrapped and not clipped: a caption a little wider than its
-  // label (a substitute font) is still read whole.
+  // Not clipped: the font already fits the width, and a glyph that reaches a
+  // pixel below the box (a tall substitute face) is still drawn whole.
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, TextFlags(label) | DT_NOCLIP);
 }
 
@@ -131,9 +136,10 @@ void Win32Backend::DrawLine(HDC dc, const Line& line, int dpi) {
 // The text's own extent, placed as DrawLabel places it.
 RECT Win32Backend::LabelTextRect(HDC dc, const Label& label, int dpi) {
   RECT box = LabelBox(label, dpi);
+  if (label.FixedSingleBorder) ::InflateRect(&box, -1, -1);
   const std::wstring text = win32::Widen(label.Caption.get());
   if (text.empty()) return RECT{};
-  win32::Selection font(dc, FontFor(label.font, dpi));
+  win32::Selection font(dc, LabelFont(dc, label, box, dpi));
   RECT calc = box;
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &calc,
               TextFlags(label) | DT_CALCRECT);
@@ -179,7 +185,11 @@ RECT Win32Backend::ControlBounds(HWND hwnd, const Control& control, int dpi) {
 std::optional<std::pair<Twips, Twips>> Win32Backend::MeasureLabel(Form& form, const Label& label) {
   HWND hwnd = WindowOf(form);
   if (hwnd == nullptr) return std::nullopt;
-  const int dpi = win32::WindowDpi(hwnd);
+  return MeasureLabelAt(hwnd, label, win32::WindowDpi(hwnd));
+}
+
+std::optional<std::pair<Twips, Twips>> Win32Backend::MeasureLabelAt(HWND hwnd, const Label& label,
+                                                                    int dpi) {
   win32::WindowDC dc(hwnd);
   if (dc.get() == nullptr) return std::nullopt;
   win32::Selection font(dc.get(), FontFor(label.font, dpi));
@@ -204,13 +214,45 @@ std::optional<std::pair<Twips, Twips>> Win32Backend::MeasureLabel(Form& form, co
   return std::make_pair(win32::ToTwips(width, dpi), win32::ToTwips(height, dpi));
 }
 
+// A label that does not size itself keeps its laid-out width at every DPI;
+// its caption was laid out for the Simplified-Chinese system faces, and a
+// substitute face can be wider. Then the text steps down in size until it
+// fits, rather than running over the label's edge.
+HFONT Win32Backend::LabelFont(HDC dc, const Label& label, const RECT& box, int dpi) {
+  HFONT font = FontFor(label.font, dpi);
+  const std::wstring text = win32::Widen(label.Caption.get());
+  const int room = box.right - box.left;
+  if (label.AutoSize || text.empty() || room <= 0) return font;
+  auto widthWith = [&](HFONT candidate) {
+    win32::Selection selected(dc, candidate);
+    RECT calc{0, 0, 0, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &calc,
+                TextFlags(label) | DT_CALCRECT);
+    return calc.right - calc.left;
+  };
+  const int width = widthWith(font);
+  if (width <= room) return font;
+  const int full = FontHeight(label.font, dpi);
+  // Proportional first, then a pixel at a time: glyph widths do not scale
+  // exactly with the height. Never below half size.
+  for (int pixels = std::max(1, full * room / width); pixels >= std::max(1, full / 2); --pixels) {
+    font = FontOfHeight(label.font, pixels);
+    if (widthWith(font) <= room) break;
+  }
+  return font;
+}
+
 HFONT Win32Backend::FontFor(const Font& font, int dpi) {
-  const FontKey key{font.Name, font.Size, font.Bold, font.Italic, font.Charset, dpi};
+  return FontOfHeight(font, FontHeight(font, dpi));
+}
+
+HFONT Win32Backend::FontOfHeight(const Font& font, int pixels) {
+  const FontKey key{font.Name, font.Bold, font.Italic, font.Charset, pixels};
   auto it = fonts_.find(key);
   if (it != fonts_.end()) return it->second.get();
 
   LOGFONTW logFont{};
-  logFont.lfHeight = -static_cast<LONG>(std::lround(font.Size * static_cast<float>(dpi) / 72.0F));
+  logFont.lfHeight = -pixels;  // negative: the em height, not the cell
   logFont.lfWeight = font.Bold ? FW_BOLD : FW_NORMAL;
   logFont.lfItalic = font.Italic ? TRUE : FALSE;
   logFont.lfCharSet = static_cast<BYTE>(font.Charset);
