@@ -193,7 +193,11 @@ HWnd Win32Backend::CreateFormWindow(Form& form) {
 
 // Sizes the window so that its client area is the form's client size.
 void Win32Backend::SizeToClient(Form& form, HWND hwnd) {
-  const int dpi = win32::WindowDpi(hwnd);
+  const SIZE size = WindowSizeFor(form, hwnd, win32::WindowDpi(hwnd));
+  ::SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE Win32Backend::WindowSizeFor(const Form& form, HWND hwnd, int dpi) {
   RECT rect{0, 0, win32::ToPixels(form.ClientWidth, dpi), win32::ToPixels(form.ClientHeight, dpi)};
   const auto style = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_STYLE));
   const auto exStyle = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_EXSTYLE));
@@ -202,8 +206,7 @@ void Win32Backend::SizeToClient(Form& form, HWND hwnd) {
   } else {
     ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
   }
-  ::SetWindowPos(hwnd, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
 }
 
 void Win32Backend::DestroyFormWindow(Form& form) {
@@ -383,20 +386,53 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_TIMER:
       OnTimer(form, hwnd, static_cast<UINT_PTR>(wParam));
       return 0;
-    case WM_DPICHANGED: {
-      if (::IsZoomed(hwnd) == FALSE) {
-        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+    case WM_GETDPISCALEDSIZE:
+      // Asked before a move to a monitor of another DPI: the size the
+      // twips give there, so that the rectangle WM_DPICHANGED suggests
+      // already fits and nothing is scaled from a rounded pixel size.
+      if (::IsZoomed(hwnd) == FALSE && form.ClientWidth > 0 && form.ClientHeight > 0) {
+        *reinterpret_cast<SIZE*>(lParam) = WindowSizeFor(form, hwnd, static_cast<int>(wParam));
+        return TRUE;
       }
-      ::InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    case WM_DPICHANGED:
+      OnDpiChanged(form, hwnd, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
-    }
     default:
       break;
   }
   return ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// The window moved to a monitor of another DPI, or that monitor's scale
+// changed. Geometry is in twips, so the client area, the auto-sized labels
+// and the fonts are worked out again for the new DPI.
+void Win32Backend::OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& suggested) {
+  if (dpi <= 0) dpi = win32::WindowDpi(hwnd);
+  // Made again on the next paint, at the new size; nothing holds one now.
+  fonts_.clear();
+  for (Control* control : form.Controls()) {
+    auto* label = dynamic_cast<Label*>(control);
+    if (label == nullptr || !label->AutoSize) continue;
+    if (auto size = MeasureLabelAt(hwnd, *label, dpi)) {
+      label->Width = size->first;
+      label->Height = size->second;
+    }
+  }
+  if (::IsZoomed(hwnd) == FALSE) {
+    // As large as the twips make it at the new DPI. A window on screen goes
+    // where the system puts it (under the pointer of a drag across
+    // monitors); one not shown yet was just centred on that monitor, and
+    // stays centred.
+    const SIZE size = WindowSizeFor(form, hwnd, dpi);
+    POINT at{suggested.left, suggested.top};
+    if (::IsWindowVisible(hwnd) == FALSE) {
+      at.x = (suggested.left + suggested.right - size.cx) / 2;
+      at.y = (suggested.top + suggested.bottom - size.cy) / 2;
+    }
+    ::SetWindowPos(hwnd, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  ::InvalidateRect(hwnd, nullptr, FALSE);
 }
 
 void Win32Backend::OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -74,7 +74,10 @@ class Win32Backend final : public Backend {
   void OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void OnCaptureLost(Form& form, HWND hwnd);
   void OnTimer(Form& form, HWND hwnd, UINT_PTR id);
+  void OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& suggested);
   void SizeToClient(Form& form, HWND hwnd);
+  // The outer size whose client area is the form's client size at `dpi`.
+  SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
   HWND WindowOf(const Form& form) const;
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
