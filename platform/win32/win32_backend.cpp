@@ -77,6 +77,14 @@ namespace {
 
 constexpr wchar_t kFormClass[] = L"NightModeForm";
 
+// The backend's own timer on a form's window; the forms' timers use their
+// Timer's address as id, which is never this small.
+constexpr UINT_PTR kCoverCheckTimer = 1;
+// Checks of a maximised window's cover after it changed size: at 0.25, 0.75,
+// 1.75, 3.75 and 7.75 s, each wait twice the one before.
+constexpr UINT kCoverCheckFirstMs = 250;
+constexpr int kCoverChecks = 5;
+
 HWND AsHwnd(HWnd handle) { return reinterpret_cast<HWND>(handle); }
 
 DWORD StyleFor(const Form& form) {
@@ -229,6 +237,7 @@ void Win32Backend::DestroyFormWindow(Form& form) {
     }
   }
   buttonsHeld_.erase(hwnd);
+  covers_.erase(hwnd);
   if (::GetCapture() == hwnd) ::ReleaseCapture();
   ::DestroyWindow(hwnd);
   windows_.erase(&form);
@@ -345,6 +354,7 @@ LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
       auto it = active_->windows_.find(form);
       if (it != active_->windows_.end() && it->second == hwnd) active_->windows_.erase(it);
       active_->buttonsHeld_.erase(hwnd);
+      active_->covers_.erase(hwnd);
     }
   } else if (form != nullptr && active_ != nullptr) {
     return active_->OnMessage(*form, hwnd, msg, wParam, lParam);
@@ -384,6 +394,10 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
       Runtime::Get().DeliverClose(form);
       return 0;
     case WM_TIMER:
+      if (wParam == kCoverCheckTimer) {
+        OnCoverCheck(hwnd);
+        return 0;
+      }
       OnTimer(form, hwnd, static_cast<UINT_PTR>(wParam));
       return 0;
     case WM_GETDPISCALEDSIZE:
@@ -398,6 +412,22 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_DPICHANGED:
       OnDpiChanged(form, hwnd, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
+    case WM_DISPLAYCHANGE:
+      CoverMonitor(hwnd);
+      ScheduleCoverCheck(hwnd);
+      break;
+    case WM_SETTINGCHANGE:
+      if (wParam == SPI_SETWORKAREA) {
+        CoverMonitor(hwnd);
+        ScheduleCoverCheck(hwnd);
+      }
+      break;
+    case WM_WINDOWPOSCHANGED:
+      // Resized while maximised: the screen may have changed under it.
+      if ((reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOSIZE) == 0) {
+        ScheduleCoverCheck(hwnd);
+      }
+      break;  // DefWindowProc turns it into WM_SIZE and WM_MOVE
     default:
       break;
   }
@@ -419,7 +449,9 @@ void Win32Backend::OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& sugg
       label->Height = size->second;
     }
   }
-  if (::IsZoomed(hwnd) == FALSE) {
+  if (::IsZoomed(hwnd) != FALSE) {
+    CoverMonitor(hwnd);
+  } else {
     // As large as the twips make it at the new DPI. A window on screen goes
     // where the system puts it (under the pointer of a drag across
     // monitors); one not shown yet was just centred on that monitor, and
@@ -433,6 +465,84 @@ void Win32Backend::OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& sugg
     ::SetWindowPos(hwnd, nullptr, at.x, at.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   ::InvalidateRect(hwnd, nullptr, FALSE);
+}
+
+// The rectangle a maximised form covers: the whole monitor, taskbar
+// included, for a borderless window (the overlay). One with a frame is
+// maximised to the work area with its frame outside it, and that is left to
+// the system.
+std::optional<RECT> Win32Backend::MonitorToCover(HWND hwnd) {
+  if (::IsZoomed(hwnd) == FALSE) return std::nullopt;
+  const auto style = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_STYLE));
+  if ((style & (WS_CAPTION | WS_THICKFRAME)) != 0) return std::nullopt;
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info) == FALSE) {
+    return std::nullopt;
+  }
+  return info.rcMonitor;
+}
+
+// A maximised form covers its monitor. After a change of resolution, or of
+// the monitor layout, the system does not always size it again, and a tint
+// that stops short of the screen's edge shows. The Z order stays: the overlay
+// keeps its place in the topmost band, and nothing is activated. The frame
+// change makes the system take the window's surface to the new size and
+// repaint it (Wine keeps a surface cut to the screen it was made for).
+void Win32Backend::CoverMonitor(HWND hwnd) {
+  const std::optional<RECT> area = MonitorToCover(hwnd);
+  if (!area) return;
+  RECT now{};
+  ::GetWindowRect(hwnd, &now);
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED;
+  if (::EqualRect(&now, &*area) != FALSE) flags |= SWP_NOMOVE | SWP_NOSIZE;
+  covers_[hwnd].monitor = *area;
+  ::SetWindowPos(hwnd, nullptr, area->left, area->top, area->right - area->left,
+                 area->bottom - area->top, flags);
+}
+
+// The monitor rectangle can lag behind the change itself. Under Wine a new
+// resolution set on the X server reaches the window first as a resize by the
+// window manager, while the monitor list still has the old size, and no
+// WM_DISPLAYCHANGE follows when the list catches up. So after a maximised
+// window changes size its cover is checked a few times over some seconds.
+void Win32Backend::ScheduleCoverCheck(HWND hwnd) {
+  const std::optional<RECT> area = MonitorToCover(hwnd);
+  if (!area) return;
+  auto [it, fresh] = covers_.try_emplace(hwnd);
+  CoverCheck& check = it->second;
+  if (fresh) check.monitor = *area;
+  check.step = 0;
+  check.mismatches = 0;
+  ::SetTimer(hwnd, kCoverCheckTimer, kCoverCheckFirstMs, nullptr);
+}
+
+void Win32Backend::OnCoverCheck(HWND hwnd) {
+  ::KillTimer(hwnd, kCoverCheckTimer);
+  auto it = covers_.find(hwnd);
+  const std::optional<RECT> area = MonitorToCover(hwnd);
+  if (it == covers_.end() || !area) return;
+  CoverCheck& check = it->second;
+  const bool again = ++check.step < kCoverChecks;
+  RECT now{};
+  ::GetWindowRect(hwnd, &now);
+  if (::EqualRect(&now, &*area) != FALSE) {
+    check.mismatches = 0;
+    // In place, but on a monitor that changed since the last look: the
+    // window's surface may still have the old size.
+    if (::EqualRect(&check.monitor, &*area) == FALSE) {
+      check.monitor = *area;
+      ::SetWindowPos(hwnd, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+  } else if (++check.mismatches >= 2) {
+    // Two looks in a row found the window off its monitor: the monitor
+    // list is not just lagging behind the window manager. The resize
+    // starts the checks again.
+    CoverMonitor(hwnd);
+    return;
+  }
+  if (again) ::SetTimer(hwnd, kCoverCheckTimer, kCoverCheckFirstMs << check.step, nullptr);
 }
 
 void Win32Backend::OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -75,6 +75,11 @@ class Win32Backend final : public Backend {
   void OnCaptureLost(Form& form, HWND hwnd);
   void OnTimer(Form& form, HWND hwnd, UINT_PTR id);
   void OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& suggested);
+  // A maximised form after the screen changed: the whole monitor again.
+  std::optional<RECT> MonitorToCover(HWND hwnd);
+  void CoverMonitor(HWND hwnd);
+  void ScheduleCoverCheck(HWND hwnd);
+  void OnCoverCheck(HWND hwnd);
   void SizeToClient(Form& form, HWND hwnd);
   // The outer size whose client area is the form's client size at `dpi`.
   SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
@@ -117,6 +122,15 @@ class Win32Backend final : public Backend {
     HWND owner;
   };
   std::vector<ModalFrame> modals_;
+  // Maximised windows whose cover of the monitor is being checked after a
+  // change of size: the monitor as last seen, checks done, and how many of
+  // them in a row found the window off the monitor.
+  struct CoverCheck {
+    RECT monitor{};
+    int step = 0;
+    int mismatches = 0;
+  };
+  std::unordered_map<HWND, CoverCheck> covers_;
 
   // Face, bold, italic, character set, em height in pixels.
   using FontKey = std::tuple<std::string, bool, bool, int, int>;
