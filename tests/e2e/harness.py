@@ -97,12 +97,12 @@ def mingw_gxx():
 
 
 def build_probes():
-    """Cross-compiles the two helper programs into build/e2e/ when their
+    """Cross-compiles the helper programs into build/e2e/ when their
     sources are newer than the executables."""
     here = os.path.dirname(os.path.abspath(__file__))
     os.makedirs(E2E, exist_ok=True)
     out = {}
-    for name in ('clickprobe', 'winlist'):
+    for name in ('clickprobe', 'winlist', 'resprobe', 'envprobe'):
         src = os.path.join(here, name + '.cpp')
         exe = os.path.join(E2E, name + '.exe')
         if (not os.path.exists(exe)
@@ -511,6 +511,42 @@ def install_signal_exit():
     def handler(signum, frame):
         raise KeyboardInterrupt
     signal.signal(signal.SIGTERM, handler)
+
+
+# ---------------------------------------------------------------------------
+# Later additions
+
+
+def reg_values(wine, key):
+    """{value name: (type, data)} of one key, as `reg query` prints them
+    (REG_DWORD as 0x..., REG_BINARY as hex digits); {} when the key does not
+    exist."""
+    r = wine.run('reg', 'query', key, check=False)
+    values = {}
+    if r.returncode != 0:
+        return values
+    for line in r.stdout.decode('utf-8', 'replace').splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith('REG_'):
+            values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else '')
+    return values
+
+
+def probe_json(wine, exe, *args, timeout=60):
+    """Runs a helper program that writes one JSON line to the file named by
+    its first argument; returns the parsed line, or None."""
+    out = os.path.join(os.path.dirname(wine.prefix),
+                       os.path.basename(wine.prefix) + '-probe.json')
+    if os.path.exists(out):
+        os.remove(out)
+    wine.run(exe, wine.winpath(out), *[str(a) for a in args],
+             timeout=timeout, check=False)
+    if not os.path.exists(out):
+        return None
+    with open(out, encoding='utf-8') as f:
+        text = f.read().strip()
+    os.remove(out)
+    return json.loads(text) if text else None
 
 
 if __name__ == '__main__':

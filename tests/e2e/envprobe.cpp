@@ -1,0 +1,193 @@
+// Starts a program with a changed environment, and reads the environment
+// another process really has, for the end-to-end fault tests: Wine fills in
+// some variables (windir) from the registry for every program started from
+// Linux, so the only way to start one without them is from a Windows parent.
+//
+//   envprobe.exe <output file> launch <program> [-NAME | NAME=VALUE]...
+//       starts program (no arguments) with this process's environment,
+//       minus each -NAME and with each NAME=VALUE (VALUE may be empty);
+//       writes {"pid":N} or {"error":...}
+//   envprobe.exe <output file> read <pid> <NAME>
+//       writes {"pid":N,"name":...,"set":true|false,"value":...} as the
+//       variable stands in that process's environment block
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                      nullptr);
+  return s;
+}
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+bool same_name(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+// The name of one "NAME=VALUE" entry; entries such as "=C:=C:\" that start
+// with '=' keep it as part of the name.
+std::wstring name_of(const std::wstring& entry) {
+  const auto eq = entry.find(L'=', 1);
+  return eq == std::wstring::npos ? entry : entry.substr(0, eq);
+}
+
+std::vector<std::wstring> split_block(const wchar_t* block) {
+  std::vector<std::wstring> entries;
+  for (const wchar_t* p = block; *p; p += wcslen(p) + 1) entries.emplace_back(p);
+  return entries;
+}
+
+std::string launch(int argc, wchar_t** argv) {
+  if (argc < 4) return "{\"error\":\"no program\"}";
+  wchar_t* own = GetEnvironmentStringsW();
+  std::vector<std::wstring> entries = split_block(own);
+  FreeEnvironmentStringsW(own);
+  for (int i = 4; i < argc; ++i) {
+    std::wstring change = argv[i];
+    const bool remove = !change.empty() && change[0] == L'-';
+    const std::wstring name = remove ? change.substr(1) : name_of(change);
+    std::vector<std::wstring> kept;
+    for (const auto& e : entries) {
+      if (!same_name(name_of(e), name)) kept.push_back(e);
+    }
+    if (!remove) kept.push_back(change);
+    entries.swap(kept);
+  }
+  std::wstring block;
+  for (const auto& e : entries) block += e + L'\0';
+  block += L'\0';
+  std::wstring command = L"\"" + std::wstring(argv[3]) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      block.data(), nullptr, &startup, &process)) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{\"error\":\"CreateProcess %lu\"}",
+                  static_cast<unsigned long>(GetLastError()));
+    return buf;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return "{\"pid\":" + std::to_string(process.dwProcessId) + "}";
+}
+
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+
+struct BasicInfo {
+  LONG exit_status;
+  void* peb;
+  ULONG_PTR affinity;
+  LONG base_priority;
+  ULONG_PTR pid;
+  ULONG_PTR parent_pid;
+};
+
+constexpr std::size_t kPebParametersOffset = 0x20;          // x64 PEB
+constexpr std::size_t kParametersEnvironmentOffset = 0x80;  // x64 process parameters
+
+// The target's environment block, read page by page up to its double NUL.
+bool read_environment(HANDLE process, std::wstring& block) {
+  auto query = reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  BasicInfo info{};
+  if (!query || query(process, 0, &info, sizeof info, nullptr) != 0 || !info.peb) return false;
+  std::uintptr_t parameters = 0;
+  std::uintptr_t environment = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, static_cast<char*>(info.peb) + kPebParametersOffset, &parameters,
+                         sizeof parameters, &got) ||
+      !parameters ||
+      !ReadProcessMemory(process,
+                         reinterpret_cast<void*>(parameters + kParametersEnvironmentOffset),
+                         &environment, sizeof environment, &got) ||
+      !environment) {
+    return false;
+  }
+  constexpr std::uintptr_t kPage = 4096;
+  std::uintptr_t at = environment;
+  while (block.size() < (1U << 20)) {
+    const std::uintptr_t end = (at / kPage + 1) * kPage;
+    std::vector<wchar_t> chunk((end - at) / sizeof(wchar_t));
+    if (chunk.empty() || !ReadProcessMemory(process, reinterpret_cast<void*>(at), chunk.data(),
+                                            chunk.size() * sizeof(wchar_t), &got)) {
+      return false;
+    }
+    for (wchar_t c : chunk) {
+      if (c == L'\0' && !block.empty() && block.back() == L'\0') return true;
+      if (c == L'\0' && block.empty()) return true;  // an empty block
+      block += c;
+    }
+    at = end;
+  }
+  return false;
+}
+
+std::string read(int argc, wchar_t** argv) {
+  if (argc < 5) return "{\"error\":\"usage\"}";
+  const DWORD pid = static_cast<DWORD>(_wtoi(argv[3]));
+  const std::wstring name = argv[4];
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!process) return "{\"error\":\"OpenProcess\"}";
+  std::wstring block;
+  const bool ok = read_environment(process, block);
+  CloseHandle(process);
+  if (!ok) return "{\"error\":\"cannot read the environment block\"}";
+  std::string out = "{\"pid\":" + std::to_string(pid) + ",\"name\":" + json_string(utf8(name));
+  for (const auto& e : split_block(block.c_str())) {
+    if (same_name(name_of(e), name)) {
+      return out + ",\"set\":true,\"value\":" + json_string(utf8(e.substr(name.size() + 1))) + "}";
+    }
+  }
+  return out + ",\"set\":false,\"value\":null}";
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc < 3) return 2;
+  const std::wstring mode = argv[2];
+  const std::string line = mode == L"launch" ? launch(argc, argv)
+                           : mode == L"read" ? read(argc, argv)
+                                             : std::string("{\"error\":\"unknown mode\"}");
+  // Written under a temporary name and renamed, so a reader never sees half a line.
+  const std::wstring tmp = std::wstring(argv[1]) + L".tmp";
+  FILE* f = _wfopen(tmp.c_str(), L"wb");
+  if (!f) return 3;
+  std::fprintf(f, "%s\n", line.c_str());
+  std::fclose(f);
+  return MoveFileExW(tmp.c_str(), argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+}
