@@ -100,12 +100,9 @@ std::string Win32Backend::WindowsDirectory() {
   return win32::Narrow(folder);
 }
 
-// Any file counts, hidden or system ones too: a component that is there in
-// whatever form is never overwritten.
+// Only a normal file counts, as in a listing of a folder's normal files.
 bool Win32Backend::FileExists(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(win32::Widen(path).c_str());
-  // Hidden and system files do not count, as a directory listing of normal
-  // files would not show them.
   constexpr DWORD kNotNormal =
       FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotNormal) == 0;
