@@ -18,34 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "probe_common.h"
+
 namespace {
 
-std::string utf8(const std::wstring& w) {
-  if (w.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                      nullptr);
-  return s;
-}
-
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+using probe::BasicInfo;
+using probe::json_string;
+using probe::NtQueryInformationProcessFn;
+using probe::utf8;
 
 bool same_name(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -102,17 +82,6 @@ std::string launch(int argc, wchar_t** argv) {
   CloseHandle(process.hProcess);
   return "{\"pid\":" + std::to_string(process.dwProcessId) + "}";
 }
-
-using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-
-struct BasicInfo {
-  LONG exit_status;
-  void* peb;
-  ULONG_PTR affinity;
-  LONG base_priority;
-  ULONG_PTR pid;
-  ULONG_PTR parent_pid;
-};
 
 constexpr std::size_t kPebParametersOffset = 0x20;          // x64 PEB
 constexpr std::size_t kParametersEnvironmentOffset = 0x80;  // x64 process parameters

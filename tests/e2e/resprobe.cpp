@@ -30,7 +30,12 @@
 #include <string>
 #include <vector>
 
+#include "probe_common.h"
+
 namespace {
+
+using probe::BasicInfo;
+using probe::NtQueryInformationProcessFn;
 
 // The entry layout of the shared GDI handle table on x64.
 struct GdiEntry {
@@ -45,17 +50,7 @@ static_assert(sizeof(GdiEntry) == 24);
 constexpr std::size_t kGdiMaxEntries = 0x10000;
 constexpr std::size_t kPebGdiTableOffset = 0xF8;  // x64 PEB
 
-using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
 using NtQuerySystemInformationFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-
-struct BasicInfo {
-  LONG exit_status;
-  void* peb;
-  ULONG_PTR affinity;
-  LONG base_priority;
-  ULONG_PTR pid;
-  ULONG_PTR parent_pid;
-};
 
 struct ExtendedHandle {
   void* object;

@@ -1,0 +1,51 @@
+// What the Windows-side test probes share: UTF-8 and JSON text for their
+// output, and the process query of ntdll they read other processes with.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace probe {
+
+inline std::string utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string s(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                      nullptr);
+  return s;
+}
+
+inline std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+
+// ProcessBasicInformation.
+struct BasicInfo {
+  LONG exit_status;
+  void* peb;
+  ULONG_PTR affinity;
+  LONG base_priority;
+  ULONG_PTR pid;
+  ULONG_PTR parent_pid;
+};
+
+}  // namespace probe
