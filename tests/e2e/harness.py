@@ -232,15 +232,7 @@ class Display:
         return self
 
     def stop(self):
-        for p in reversed(self.procs):
-            if p.poll() is None:
-                p.terminate()
-        for p in reversed(self.procs):
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+        stop_all(reversed(self.procs))
         self.procs = []
 
     # -- screen -------------------------------------------------------------
@@ -456,15 +448,8 @@ class Wine:
 
     def reg_query(self, key):
         """{value name: data} of one key, {} when the key does not exist."""
-        r = self.run('reg', 'query', key, check=False)
-        values = {}
-        if r.returncode != 0:
-            return values
-        for line in r.stdout.decode('utf-8', 'replace').splitlines():
-            parts = line.strip().split(None, 2)
-            if len(parts) >= 2 and parts[1].startswith('REG_'):
-                values[parts[0]] = parts[2] if len(parts) > 2 else ''
-        return values
+        values = reg_values(self, key)
+        return {name: data for name, (_, data) in values.items()}
 
     # -- window list --------------------------------------------------------
 
@@ -504,6 +489,32 @@ class TemplatePrefix:
         os.makedirs(self.copies, exist_ok=True)
         subprocess.run(['cp', '-a', self.path, dest], check=True)
         return Wine(dest, self.display)
+
+
+def stop_all(procs):
+    """Terminates processes, then waits for each (killing it after 5 s)."""
+    procs = list(procs)
+    for p in procs:
+        if p.poll() is None:
+            p.terminate()
+    for p in procs:
+        try:
+            p.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+
+
+def display_works():
+    """Whether $DISPLAY names an X display that answers."""
+    if not os.environ.get('DISPLAY'):
+        return False
+    try:
+        r = subprocess.run(['xdpyinfo'], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=10, check=False)
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return r.returncode == 0
 
 
 def install_signal_exit():

@@ -13,26 +13,14 @@ stopped again.
 
 import argparse
 import os
-import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
 import run_e2e  # noqa: E402
+import scenario_kit as kit  # noqa: E402
 
 RUN = os.path.join(h.BUILD, 'run')
-
-
-def display_works():
-    if not os.environ.get('DISPLAY'):
-        return False
-    try:
-        r = subprocess.run(['xdpyinfo'], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=10, check=False)
-    except (OSError, subprocess.TimeoutExpired):
-        return False
-    return r.returncode == 0
 
 
 def prepared_prefix(path, display):
@@ -67,28 +55,9 @@ def headless():
               % display.name)
         wine = prepared_prefix(os.path.join(RUN, 'headless-prefix'), display)
         s = run_e2e.Scenario('run', display, wine, {})
-        app = wine.start(h.EXE)
-        s.app = app
-        seen = s.wait_splash()
-        if seen:
-            seen[1].save(os.path.join(RUN, 'splash.png'))
-            h.log('run: splash up; waiting for it to close')
-            if not s.wait_splash_gone():
-                h.log('run: the splash did not close within 10 s')
-        else:
-            h.log('run: no splash seen within 25 s')
-        time.sleep(1.0)
-        shot = os.path.join(RUN, 'screen.png')
-        img = display.shot(shot)
-        running = app.poll() is None
-        h.log('run: the tool is %s; screen centre reads RGB %s' % (
-            'running' if running else 'NOT running (exit code %s)' %
-            app.returncode, img.pixel(img.width // 2, img.height // 2)))
-        h.log('run: screenshot of the tinted screen: %s' % shot)
-        if seen:
-            h.log('run: screenshot of the splash: %s' %
-                  os.path.join(RUN, 'splash.png'))
-        return 0 if running else 1
+        s.app = wine.start(h.EXE)
+        return kit.show_started(s, display, os.path.join(RUN, 'splash.png'),
+                                os.path.join(RUN, 'screen.png'))
     finally:
         if wine:
             wine.kill()
@@ -104,7 +73,7 @@ def main(argv):
         return 1
     os.makedirs(RUN, exist_ok=True)
     h.install_signal_exit()
-    if not args.headless and display_works():
+    if not args.headless and h.display_works():
         return on_display()
     return headless()
 

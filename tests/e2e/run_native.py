@@ -24,10 +24,14 @@ import shutil
 import subprocess
 import sys
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness as h  # noqa: E402
+import scenario_kit as kit  # noqa: E402
+from scenario_kit import (  # noqa: E402
+    DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H, PANEL_W,
+    TRACK_X1, TRACK_X2, TWIPS, slider_alpha, thumb_px, track_point,
+    within_alpha)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
@@ -35,56 +39,11 @@ NATIVE = os.path.join(h.BUILD, 'native-e2e')
 SHOTS = os.path.join(NATIVE, 'shots')
 RUN = os.path.join(h.BUILD, 'run')
 SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
-CX, CY = h.SCREEN_W // 2, h.SCREEN_H // 2
-# Where the tint is read while the panel is up at the centre.
-FREE = (1100, 700)
-
-DEFAULT_COLOUR = 0x00004000
-DEFAULT_ALPHA = 150
-SPLASH_RED = (64, 0, 0)
-PANEL_GREY = (64, 64, 64)
-OVERLAY_CAPTION = h.APP_TITLE + 'V1.0'
 DIALOG_TITLE = '颜色'
-
-TWIPS = 15  # per pixel at 96 DPI
 FRAME = 3  # the dialog frame drawn round the panel and the splash
-PANEL_W, PANEL_H = 6120 // TWIPS, 2775 // TWIPS  # 408 x 185 client
-SPLASH_W, SPLASH_H = 6270 // TWIPS, 3105 // TWIPS  # 418 x 207 client
-TRACK_X1, TRACK_X2, TRACK_Y = 1800, 5265, 1170  # twips, panel client area
-EXIT_LEFT, EXIT_TOP = 2295, 2205
-SWATCH = (1665, 225, 3750, 420)
 
-SCENARIOS = []
-
-
-def scenario(name):
-    def register(fn):
-        SCENARIOS.append((name, fn))
-        return fn
-    return register
-
-
-class Failure(Exception):
-    pass
-
-
-def slider_alpha(x_px):
-    """The opacity the slider gives for a press at client pixel x."""
-    x = x_px * TWIPS
-    return int(round(255 - (x - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255))
-
-
-def thumb_px(alpha):
-    return ((TRACK_X2 - TRACK_X1) / 255 * (255 - alpha) + TRACK_X1) / TWIPS
-
-
-def within_alpha(got, alpha, colour, slack=1, tol=3):
-    """Whether a pixel is the blend for an opacity within alpha +- slack."""
-    lo = h.blend_over_white(min(255, alpha + slack), colour)
-    hi = h.blend_over_white(max(0, alpha - slack), colour)
-    return got is not None and all(
-        min(lo[i], hi[i]) - tol <= got[i] <= max(lo[i], hi[i]) + tol
-        for i in range(3))
+SCENARIOS = kit.Registry()
+scenario = SCENARIOS.scenario
 
 
 def build_probe():
@@ -105,11 +64,19 @@ def build_probe():
     return exe
 
 
-class Scenario:
+class Scenario(kit.BaseScenario):
     """One scenario's program instances, folders and screenshots."""
 
+    SHOTS = SHOTS
+    PANEL_HEADINGS = True
+    DIALOG = 'colour chooser'
+    DIALOG_OK = 'Select'
+    DIALOG_STAY = 6.0
+    F7_EXPECTS_UNSAVED = False  # first-run-default-tint checks that
+
     def __init__(self, name, display, probe, root=NATIVE):
-        self.name, self.display, self.probe = name, display, probe
+        super().__init__(name, display)
+        self.probe = probe
         self.base = os.path.join(root, name)
         if os.path.exists(self.base):
             shutil.rmtree(self.base)
@@ -123,48 +90,12 @@ class Scenario:
                         LANG=h.locale_name(), LC_ALL=h.locale_name())
         self.env.pop('WAYLAND_DISPLAY', None)
         self.procs = []
-        self.notes = []
-        self.app = None
         self.probe_log = None
         self.probe_xid = None
 
-    # -- outcome ------------------------------------------------------------
-
-    def fail(self, reason):
-        raise Failure(reason)
-
-    def check(self, cond, reason):
-        if not cond:
-            self.fail(reason)
-
-    def note(self, text):
-        self.notes.append(text)
-
     def stop(self):
-        for p in self.procs:
-            if p.poll() is None:
-                p.terminate()
-        for p in self.procs:
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+        h.stop_all(self.procs)
         self.procs = []
-
-    # -- screen -------------------------------------------------------------
-
-    def shot(self, step=None):
-        fname = self.name + ('-' + step if step else '') + '.png'
-        return self.display.shot(os.path.join(SHOTS, fname))
-
-    def expect_pixel(self, rgb, what, at=(CX, CY), tol=3, step=None):
-        img = self.shot(step)
-        got = img.pixel(*at)
-        where = 'screen centre' if at == (CX, CY) else 'pixel %s' % (at,)
-        self.check(h.close(got, rgb, tol), '%s: %s is %s, expected %s (+-%d)'
-                   % (what, where, got, rgb, tol))
-        return img
 
     # -- settings file --------------------------------------------------------
 
@@ -207,44 +138,6 @@ class Scenario:
         if self.app is None:
             self.app = p
         return p
-
-    def splash_box(self, img):
-        """The dark red box on the centre row, or None."""
-        for x in range(0, img.width, 3):
-            if h.close(img.pixel(x, CY), SPLASH_RED, 6):
-                box = img.extent(x + 8, CY, SPLASH_RED, 6)
-                if box and box[2] > 50:
-                    return box
-        return None
-
-    def wait_splash(self, timeout=15):
-        t0 = time.monotonic()
-        while time.monotonic() - t0 < timeout:
-            img = self.display.shot()
-            box = self.splash_box(img)
-            if box:
-                return time.monotonic(), img, box
-            if self.app is not None and self.app.poll() is not None:
-                self.fail('the program exited (code %s) before its splash '
-                          'showed' % self.app.returncode)
-            time.sleep(0.1)
-        return None
-
-    def wait_splash_gone(self, timeout=10):
-        t = h.wait_until(lambda: self.splash_box(self.display.shot()) is None,
-                         timeout, 0.15)
-        return time.monotonic() if t else None
-
-    def start_and_settle(self):
-        """Starts the program and waits until its splash has come and gone."""
-        self.start_app()
-        if not self.wait_splash():
-            self.note('no splash seen')
-        elif not self.wait_splash_gone():
-            self.fail('the splash is still up 10 s after it showed')
-        time.sleep(0.5)  # let the compositor settle
-        self.check(self.app.poll() is None, 'the program exited (code %s) '
-                   'after start-up' % self.app.returncode)
 
     def windows(self, proc=None):
         """Visible top-level windows of a process: [(xid, name, x, y, w, h)]."""
@@ -305,51 +198,50 @@ class Scenario:
         self.check(active == str(self.probe_xid), 'the probe window does not '
                    'have the focus (active window %r)' % active)
 
-    def open_panel(self, key='F7', step='panel'):
-        """Presses the key with the probe in front; returns the panel's
-        client area and when it showed."""
-        self.focus_probe()
-        self.display.key(key)
-        p = h.wait_until(self.panel, 6, 0.2)
-        self.check(p, 'no settings panel within 6 s of %s (windows: %s)'
-                   % (key, self.windows()))
-        t = time.monotonic()
-        time.sleep(0.4)
-        self.panel_shot = self.shot(step)
-        return p, t
+    # -- what the shared scenario bodies ask of a target --------------------
 
-    def wait_panel_closed(self, timeout=9):
-        t = h.wait_until(lambda: self.panel() is None, timeout, 0.3)
-        self.check(t, 'the settings panel is still open after %d s' % timeout)
-        return time.monotonic()
+    focus_window = focus_probe
 
+    def describe_windows(self):
+        return self.windows()
 
-def expect_panel_layout(s, panel, img, alpha, colour):
-    """What the user should see on a freshly opened panel."""
-    cx, cy, cw, ch = panel
-    s.check(abs(cx + cw / 2 - CX) <= 4 and abs(cy + ch / 2 - CY) <= 4,
-            'panel not centred: client area at %s' % (panel,))
-    got = img.pixel(cx + 4, cy + ch - 6)
-    s.check(h.close(got, PANEL_GREY, 4), 'panel background is %s, expected '
-            'dark grey %s' % (got, PANEL_GREY))
-    got = img.pixel(cx + SWATCH[0] // TWIPS + 4, cy + SWATCH[1] // TWIPS + 4)
-    want = h.blend_over_white(255, colour)
-    s.check(h.close(got, want, 6), 'swatch shows %s, expected the overlay '
-            'colour %s' % (got, want))
-    tx = round(cx + thumb_px(alpha))
-    ty = cy + 1395 // TWIPS - 3  # below the track, inside the thumb
-    reds = [x for x in range(tx - 8, tx + 9)
-            if h.close(img.pixel(x, ty), (255, 0, 0), 40)]
-    s.check(reds, 'no red thumb near x=%d for opacity %d' % (tx, alpha))
-    # Texts: the white headings left of the swatch and the track.
-    whites = sum(1 for y in range(cy + 10, cy + 80)
-                 for x in range(cx + 30, cx + 105)
-                 if h.close(img.pixel(x, y), (255, 255, 255), 60))
-    s.check(whites > 100, 'panel headings missing (%d white pixels)' % whites)
+    def start_for_panel(self, expect_unsaved=False):
+        """Starts the probe, which has the focus for F7, then the program."""
+        self.start_probe()
+        self.start_and_settle()
+        if expect_unsaved:
+            self.check(self.settings() == {}, 'settings stored before any '
+                       'panel closed: %s' % self.settings())
 
+    def expect_key_seen(self):
+        self.check(any(line == 'key' for line in self.probe_lines()),
+                   'the probe, which had the focus, saw no key press')
 
-def track_point(panel, x_px):
-    return panel[0] + x_px, panel[1] + TRACK_Y // TWIPS
+    def forget_app(self):
+        self.app = None
+
+    def dialog_missing_detail(self):
+        return ' window (windows: %s)' % (self.windows(),)
+
+    def _type_colour(self, dlg, rgb):
+        # The editor's entry has the focus: type a colour there.
+        self.display.activate(dlg[0])
+        self.display.xdotool('key', 'ctrl+a')
+        self.display.xdotool('type', '#%02X%02X%02X' % rgb)
+        self.display.key('Return')
+
+    def pick_colour(self, dlg, rgb):
+        self._type_colour(dlg, rgb)
+        time.sleep(0.3)
+        self.shot('typed')
+        self.display.key('alt+s')
+
+    def cancel_colour(self, dlg, rgb):
+        self._type_colour(dlg, rgb)
+        self.display.key('Escape')
+        self.check(h.wait_until(lambda: self.colour_dialog() is None, 5),
+                   'colour chooser still open after Escape')
+        time.sleep(0.6)
 
 
 # ---------------------------------------------------------------------------
@@ -371,39 +263,7 @@ def first_run(s):
             % s.settings())
 
 
-@scenario('splash-above-tint')
-def splash(s):
-    t_start = time.monotonic()
-    s.start_app()
-    seen = s.wait_splash()
-    s.check(seen, 'no dark red splash on the centre row within 15 s')
-    t_seen, img, box = seen
-    img.save(os.path.join(SHOTS, s.name + '.png'))
-    left, top, w, hgt = box
-    s.check(abs(w - SPLASH_W) <= 4 and abs(hgt - SPLASH_H) <= 4,
-            'splash is %dx%d, expected about %dx%d' % (w, hgt, SPLASH_W,
-                                                       SPLASH_H))
-    s.check(abs(left + w / 2 - CX) <= 4 and abs(top + hgt / 2 - CY) <= 4,
-            'splash not centred: at (%d,%d) size %dx%d' % box)
-    tint = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
-    s.check(h.close(img.pixel(20, 20), tint, 3),
-            'no tint around the splash: (20,20) is %s' % (img.pixel(20, 20),))
-    greens = sum(1 for y in range(top, top + hgt) for x in range(left, left + w)
-                 if h.close(img.pixel(x, y), (0, 255, 0), 60))
-    whites = sum(1 for y in range(top, top + hgt) for x in range(left, left + w)
-                 if h.close(img.pixel(x, y), (255, 255, 255), 60))
-    s.check(greens > 200 and whites > 100, 'splash texts missing: %d green '
-            'and %d white pixels' % (greens, whites))
-    time.sleep(max(0.0, t_seen + 2.5 - time.monotonic()))
-    s.check(s.splash_box(s.shot('2.5s')), 'splash gone less than 2.5 s after '
-            'it showed')
-    t_gone = s.wait_splash_gone(timeout=8)
-    s.check(t_gone, 'splash still up 10 s after it showed')
-    s.note('splash seen %.1f s after start, for %.1f s' %
-           (t_seen - t_start, t_gone - t_seen))
-    time.sleep(0.5)
-    s.expect_pixel(tint, 'tint after the splash', step='after')
-    s.check(s.app.poll() is None, 'the program ended with its splash')
+scenario('splash-above-tint')(kit.splash)
 
 
 @scenario('click-through')
@@ -418,25 +278,7 @@ def click_through(s):
             '(probe log: %s)' % s.probe_lines())
 
 
-@scenario('f7-opens-panel-idle-close-saves')
-def f7_panel(s):
-    s.start_probe()
-    s.start_and_settle()
-    panel, t_open = s.open_panel()
-    s.check(any(line == 'key' for line in s.probe_lines()),
-            'the probe, which had the focus, saw no key press')
-    expect_panel_layout(s, panel, s.panel_shot, DEFAULT_ALPHA, DEFAULT_COLOUR)
-    t_closed = s.wait_panel_closed()
-    dt = t_closed - t_open
-    s.check(1.5 <= dt <= 6.5, 'untouched panel closed after %.1f s, expected '
-            'about 2.5 to 5 s' % dt)
-    s.note('closed %.1f s after it showed' % dt)
-    got = s.settings()
-    want = {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(DEFAULT_COLOUR)}
-    s.check(got == want, 'settings after close: %s, expected %s' % (got, want))
-    # The splash advertises Ctrl+F7; that opens it as well.
-    s.open_panel(key='ctrl+F7', step='again')
-    s.wait_panel_closed()
+scenario('f7-opens-panel-idle-close-saves')(kit.f7_panel)
 
 
 @scenario('slider-drag-brightens')
@@ -468,100 +310,10 @@ def slider(s):
             'stored intLig %r, expected %d' % (stored, a))
 
 
-@scenario('colour-chooser-from-swatch')
-def colour(s):
-    s.start_probe()
-    s.start_and_settle()
-    panel, _ = s.open_panel()
-    swatch = (panel[0] + SWATCH[0] // TWIPS + 20,
-              panel[1] + SWATCH[1] // TWIPS + 14)
-    s.display.click(*swatch)
-    dlg = h.wait_until(s.colour_dialog, 6, 0.3)
-    s.shot('dialog')
-    s.check(dlg, 'no colour chooser window within 6 s of a click on the '
-            'swatch (windows: %s)' % s.windows())
-    # The panel must not close under the dialog, however long it stays.
-    time.sleep(6.0)
-    s.check(s.panel(), 'the panel closed while the colour chooser was open')
-    # The editor's entry has the focus: type a colour, then choose it.
-    s.display.activate(dlg[0])
-    s.display.xdotool('key', 'ctrl+a')
-    s.display.xdotool('type', '#0000FF')
-    s.display.key('Return')
-    time.sleep(0.3)
-    s.shot('typed')
-    s.display.key('alt+s')
-    s.check(h.wait_until(lambda: s.colour_dialog() is None, 5),
-            'colour chooser still open after Select')
-    time.sleep(0.6)
-    blue = 0x00FF0000
-    img = s.shot('blue')
-    want = h.blend_over_white(DEFAULT_ALPHA, blue)
-    s.check(h.close(img.pixel(*FREE), want, 3), 'after choosing blue: tint '
-            '%s, expected %s' % (img.pixel(*FREE), want))
-    got = img.pixel(swatch[0] - 14, swatch[1] - 8)
-    s.check(h.close(got, (0, 0, 255), 6), 'swatch is %s after choosing blue'
-            % (got,))
-    s.check(s.settings() == {}, 'colour stored before the panel closed: %s'
-            % s.settings())
-    # Cancel changes nothing.
-    s.display.click(*swatch)
-    dlg = h.wait_until(s.colour_dialog, 6, 0.3)
-    s.check(dlg, 'no colour chooser on the second click on the swatch')
-    s.display.activate(dlg[0])
-    s.display.xdotool('key', 'ctrl+a')
-    s.display.xdotool('type', '#FF0000')
-    s.display.key('Return')
-    s.display.key('Escape')
-    s.check(h.wait_until(lambda: s.colour_dialog() is None, 5),
-            'colour chooser still open after Escape')
-    time.sleep(0.6)
-    got = s.shot('cancel').pixel(*FREE)
-    s.check(h.close(got, want, 3), 'after Cancel: tint %s, expected it to '
-            'stay %s' % (got, want))
-    s.display.move(5, 5)
-    s.wait_panel_closed()
-    got = s.settings()
-    s.check(got == {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(blue)},
-            'settings after close: %s, expected intLig %d, lngColor %d'
-            % (got, DEFAULT_ALPHA, blue))
+scenario('colour-chooser-from-swatch')(kit.colour)
 
 
-@scenario('exit-label-saves-and-ends')
-def exit_label(s):
-    s.start_probe()
-    s.start_and_settle()
-    panel, _ = s.open_panel()
-    x_px = (TRACK_X1 + TRACK_X2) // 2 // TWIPS
-    a = slider_alpha(x_px)
-    s.display.click(*track_point(panel, x_px))
-    time.sleep(0.3)
-    ex = panel[0] + EXIT_LEFT // TWIPS + 30
-    ey = panel[1] + EXIT_TOP // TWIPS + 10
-    s.display.move(ex, ey)
-    time.sleep(0.3)
-    img = s.shot('hover')
-    reds = sum(1 for y in range(ey - 12, ey + 14)
-               for x in range(ex - 32, ex + 110)
-               if h.close(img.pixel(x, y), (255, 0, 0), 60))
-    s.check(reds > 20, 'exit label not red under the pointer (%d red pixels)'
-            % reds)
-    s.display.click(ex, ey)
-    s.check(h.wait_until(lambda: s.app.poll() is not None, 8),
-            'the program still runs 8 s after a click on the exit label')
-    time.sleep(0.8)
-    s.expect_pixel((255, 255, 255), 'after exit', step='after', at=FREE)
-    got = s.settings()
-    s.check(got.get('lngColor') == str(DEFAULT_COLOUR)
-            and got.get('intLig', '').isdigit()
-            and abs(int(got['intLig']) - a) <= 1,
-            'settings after exit: %s, expected intLig %d, lngColor %d'
-            % (got, a, DEFAULT_COLOUR))
-    # The next start shows the same tint.
-    s.app = None
-    s.start_and_settle()
-    s.expect_pixel(h.blend_over_white(int(got['intLig']), DEFAULT_COLOUR),
-                   'next start', step='next-start')
+scenario('exit-label-saves-and-ends')(kit.exit_label)
 
 
 @scenario('second-instance-message')
@@ -617,13 +369,9 @@ def corrupt(s):
 
 
 def run_tests(args):
-    chosen = [sc for sc in SCENARIOS
-              if not args.k or any(k in sc[0] for k in args.k)]
+    chosen = SCENARIOS.chosen(args.k)
     if args.list:
-        for name, _ in chosen:
-            print(name)
-        return 0
-    passed = failed = 0
+        return kit.list_names(chosen)
     display = None
     t_run = time.monotonic()
     try:
@@ -642,57 +390,25 @@ def run_tests(args):
             display.stop()
         h.log('native: %d passed, %d failed' % (0, len(chosen) or 1))
         return 1
+
+    def make(name, needs_exe):
+        display.xdotool('mousemove', h.SCREEN_W - 1, h.SCREEN_H - 1,
+                        check=False)
+        return Scenario(name, display, probe)
+
+    def cleanup(s):
+        if s:
+            s.stop()
+
     try:
-        for name, fn in chosen:
-            t = time.monotonic()
-            s = None
-            try:
-                display.xdotool('mousemove', h.SCREEN_W - 1, h.SCREEN_H - 1,
-                                check=False)
-                s = Scenario(name, display, probe)
-                fn(s)
-                verdict, reason = 'PASS', ''
-            except Failure as e:
-                verdict, reason = 'FAIL', str(e)
-            except h.HarnessError as e:
-                verdict, reason = 'FAIL', 'harness: %s' % e
-            except Exception as e:  # a bug in the scenario itself
-                tb = traceback.extract_tb(e.__traceback__)[-1]
-                verdict, reason = 'FAIL', 'error %s: %s (line %d)' % (
-                    type(e).__name__, e, tb.lineno)
-            finally:
-                if s:
-                    s.stop()
-            time.sleep(0.3)
-            if s and s.notes:
-                reason = (reason + '; ' if reason else '') + '; '.join(s.notes)
-            h.log('%s %s (%.0f s)%s' % (verdict, name, time.monotonic() - t,
-                                        ': ' + reason if reason else ''))
-            if verdict == 'PASS':
-                passed += 1
-            else:
-                failed += 1
+        passed, failed = kit.run_each(chosen, make, cleanup, pause=0.3)
     finally:
         display.stop()
-    h.log('native: screenshots in %s; %.0f s in all' % (
-        os.path.relpath(SHOTS, h.REPO), time.monotonic() - t_run))
-    h.log('native: %d passed, %d failed' % (passed, failed))
-    return 0 if failed == 0 else 1
+    return kit.summary('native', SHOTS, t_run, passed, failed)
 
 
 # ---------------------------------------------------------------------------
 # scripts/run
-
-
-def display_works():
-    if not os.environ.get('DISPLAY'):
-        return False
-    try:
-        r = subprocess.run(['xdpyinfo'], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=10, check=False)
-    except (OSError, subprocess.TimeoutExpired):
-        return False
-    return r.returncode == 0
 
 
 def show(args):
@@ -700,7 +416,7 @@ def show(args):
         h.log('run: %s is missing; build it with scripts/build linux '
               '(needs libgtk-3-dev)' % BIN)
         return 1
-    if not args.headless and display_works():
+    if not args.headless and h.display_works():
         h.log('run: starting %s on %s' % (os.path.relpath(BIN, h.REPO),
                                           os.environ['DISPLAY']))
         h.log('run: press F7 for the settings panel; its "关闭夜间模式" ends '
@@ -721,26 +437,9 @@ def show(args):
         # Settings and lock of its own, under build/run/native/.
         s = Scenario('native', display, None, root=RUN)
         s.start_app()
-        seen = s.wait_splash()
-        splash_png = os.path.join(RUN, 'native-splash.png')
-        if seen:
-            seen[1].save(splash_png)
-            h.log('run: splash up; waiting for it to close')
-            if not s.wait_splash_gone():
-                h.log('run: the splash did not close within 10 s')
-        else:
-            h.log('run: no splash seen within 15 s')
-        time.sleep(1.0)
-        shot = os.path.join(RUN, 'native-screen.png')
-        img = display.shot(shot)
-        running = s.app.poll() is None
-        h.log('run: the tool is %s; screen centre reads RGB %s' % (
-            'running' if running else 'NOT running (exit code %s)' %
-            s.app.returncode, img.pixel(img.width // 2, img.height // 2)))
-        h.log('run: screenshot of the tinted screen: %s' % shot)
-        if seen:
-            h.log('run: screenshot of the splash: %s' % splash_png)
-        return 0 if running else 1
+        return kit.show_started(s, display,
+                                os.path.join(RUN, 'native-splash.png'),
+                                os.path.join(RUN, 'native-screen.png'))
     finally:
         if s:
             s.stop()
