@@ -1,6 +1,7 @@
 // Basic value types shared by the runtime and the forms.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace platform {
@@ -23,6 +24,10 @@ constexpr float TwipsToPixels(Twips twips, int dpi) {
 }
 constexpr Twips PixelsToTwips(float pixels, int dpi) {
   return pixels * static_cast<float>(kTwipsPerInch) / static_cast<float>(dpi);
+}
+// The same, to the nearest whole pixel, as windows and drawing need it.
+inline int ToPixels(Twips twips, int dpi) {
+  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
 }
 
 // Mouse button bits as the form events receive them.

@@ -26,10 +26,6 @@ int Scaled(int pixelsAt96, int dpi) {
   return static_cast<int>(std::lround(pixelsAt96 * static_cast<double>(dpi) / 96.0));
 }
 
-int ToPixels(Twips twips, int dpi) {
-  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
-}
-
 // The border a window without a title bar draws round its client area, as
 // the form's border style asks for: a plain line or a raised dialog frame.
 int FrameFor(const Form& form, int dpi) {

@@ -51,10 +51,6 @@ void SetColour(cairo_t* cr, Colour colour) {
                        ((bits >> 16) & 0xFFU) / 255.0);
 }
 
-int ToPixels(Twips twips, int dpi) {
-  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
-}
-
 GdkRectangle LabelBox(const Label& label, int dpi) {
   const int left = ToPixels(label.Left, dpi);
   const int top = ToPixels(label.Top, dpi);

@@ -59,10 +59,6 @@ int WindowDpi(HWND hwnd) {
   return SystemDpi();
 }
 
-int ToPixels(Twips twips, int dpi) {
-  return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
-}
-
 Twips ToTwips(int pixels, int dpi) { return PixelsToTwips(static_cast<float>(pixels), dpi); }
 
 COLORREF ToColorRef(Colour colour) {

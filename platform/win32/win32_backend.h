@@ -17,7 +17,7 @@ namespace win32 {
 // The window's real DPI (the system's where the per-window query is missing).
 int WindowDpi(HWND hwnd);
 // Twips of the model to whole device pixels at `dpi`.
-int ToPixels(Twips twips, int dpi);
+using platform::ToPixels;
 // Device pixels back to twips of the model at `dpi`.
 Twips ToTwips(int pixels, int dpi);
 // A model colour to GDI; the high bit selects a system colour.
