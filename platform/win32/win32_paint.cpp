@@ -39,6 +39,16 @@ int FontHeight(const Font& font, int dpi) {
   return std::max(1, static_cast<int>(std::lround(font.Size * static_cast<float>(dpi) / 72.0F)));
 }
 
+// Whether a label's drawing can touch `area`: its box, widened by an em on
+// every side for text that overhangs it (a leaning italic, a wide face).
+bool LabelMayReach(const Label& label, const RECT& area, int dpi) {
+  RECT reach = LabelBox(label, dpi);
+  const int em = FontHeight(label.font, dpi);
+  ::InflateRect(&reach, em, em);
+  RECT common{};
+  return ::IntersectRect(&common, &reach, &area) != FALSE;
+}
+
 // Lines are drawn as wide as laid out at 96 DPI, scaled with the window.
 int PenWidth(const Line& line, int dpi) {
   return std::max(1, ::MulDiv(line.BorderWidth, dpi, USER_DEFAULT_SCREEN_DPI));
@@ -82,7 +92,9 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
     ::FillRect(target, &area, back.get());
     for (const Control* control : form.Controls()) {
       if (const auto* label = dynamic_cast<const Label*>(control)) {
-        DrawLabel(target, *label, dpi);
+        // A moving thumb damages a few pixels: labels far from them are not
+        // laid out again for nothing.
+        if (LabelMayReach(*label, area, dpi)) DrawLabel(target, *label, dpi);
       } else if (const auto* line = dynamic_cast<const Line*>(control)) {
         DrawLine(target, *line, dpi);
       }
