@@ -1,5 +1,7 @@
 #include "platform/app.h"
 
+#include <cstdlib>
+
 #include "platform/runtime.h"
 #include "resources/version.h"
 
@@ -15,7 +17,10 @@ void MsgBox(const std::string& prompt, int buttons, const std::string& caption) 
 
 void DoEvents() { Runtime::Get().backend().DoEvents(); }
 
-void End() { Runtime::Get().backend().End(); }
+void End() {
+  Runtime::Get().backend().End();
+  std::abort();  // a backend's End never returns; the compiler cannot know
+}
 
 std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
                                       const std::string& key) {
