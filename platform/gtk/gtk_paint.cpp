@@ -214,8 +214,21 @@ void GtkBackend::Paint(gtk::Window& window, cairo_t* cr) {
   cairo_translate(cr, window.frame, window.frame);
   cairo_rectangle(cr, 0, 0, window.clientWidth, window.clientHeight);
   cairo_clip(cr);
+  double clipLeft = 0;
+  double clipTop = 0;
+  double clipRight = 0;
+  double clipBottom = 0;
+  cairo_clip_extents(cr, &clipLeft, &clipTop, &clipRight, &clipBottom);
   for (const Control* control : form.Controls()) {
     if (const auto* label = dynamic_cast<const Label*>(control)) {
+      // A moving thumb damages a few pixels: labels far from them (by more
+      // than an em, for overhanging text) are not laid out again.
+      const GdkRectangle box = LabelBox(*label, dpi);
+      const double em = label->font.Size * dpi / 72.0;
+      if (box.x - em >= clipRight || box.x + box.width + em <= clipLeft ||
+          box.y - em >= clipBottom || box.y + box.height + em <= clipTop) {
+        continue;
+      }
       DrawLabel(window, cr, *label, dpi);
     } else if (const auto* line = dynamic_cast<const Line*>(control)) {
       DrawLine(cr, *line, dpi);
