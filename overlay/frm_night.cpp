@@ -9,6 +9,11 @@
 
 namespace mdluser {
 std::uint8_t bytLig = 0;
+
+void EndNightMode() {
+  settings::SaveBoth(bytLig, frmNight.BackColor);
+  platform::End();
+}
 }  // namespace mdluser
 
 using namespace platform;
@@ -27,6 +32,9 @@ void FrmNight::Layout() {
   ClientWidth = 1650;
   ClientHeight = 1380;
   ShowInTaskbar = false;
+  // Click-through and never in the way of typing: the keyboard stays with
+  // the program the user works in.
+  TakesKeyboard = false;
   IconResource = NM_IDI_APP;
   BackColor = settings::kDefaultColour;
   Timer1.Interval = 100;

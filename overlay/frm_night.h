@@ -10,6 +10,11 @@
 namespace mdluser {
 // The overlay's current opacity: 0 fully transparent, 255 fully opaque.
 extern std::uint8_t bytLig;
+
+// Turns night mode off: stores the opacity and the colour in force, then
+// ends the program at once. The exit label does this, and so does every
+// request to stop from outside.
+[[noreturn]] void EndNightMode();
 }  // namespace mdluser
 
 class FrmNight : public platform::Form {

@@ -1,6 +1,7 @@
 #include "platform/app.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "platform/runtime.h"
 #include "resources/version.h"
@@ -32,21 +33,24 @@ bool SaveSetting(const std::string& app, const std::string& section, const std::
   return Runtime::Get().backend().SaveSetting(app, section, key, value);
 }
 
-std::optional<std::string> Environ(const std::string& name) {
-  return Runtime::Get().backend().Environ(name);
+void OnEndRequest(std::function<void()> handler) {
+  Runtime::Get().SetEndRequestHandler(std::move(handler));
 }
 
 }  // namespace platform
 
 namespace platform {
 
-std::string WindowsDirectory() { return Runtime::Get().backend().WindowsDirectory(); }
+std::optional<std::string> SystemDirectory() { return Runtime::Get().backend().SystemDirectory(); }
 
 bool FileExists(const std::string& path) { return Runtime::Get().backend().FileExists(path); }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  return Runtime::Get().backend().WriteFileAtomically(path, bytes);
+bool WriteNewFile(const std::string& path, const std::string& partial,
+                  const std::vector<std::uint8_t>& bytes) {
+  return Runtime::Get().backend().WriteNewFile(path, partial, bytes);
 }
+
+bool RemoveFile(const std::string& path) { return Runtime::Get().backend().RemoveFile(path); }
 
 std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                      const std::string& type) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,12 +31,17 @@ std::optional<std::string> GetSetting(const std::string& app, const std::string&
 bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                  const std::string& value);
 
-std::optional<std::string> Environ(const std::string& name);
-std::string WindowsDirectory();
+// What the program does when it is asked to stop from outside: a close
+// request to one of its windows, the session ending, a signal. Without a
+// handler every form is unloaded.
+void OnEndRequest(std::function<void()> handler);
 
 // Files, resources and processes, for the component installer.
+std::optional<std::string> SystemDirectory();
 bool FileExists(const std::string& path);
-bool WriteFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool WriteNewFile(const std::string& path, const std::string& partial,
+                  const std::vector<std::uint8_t>& bytes);
+bool RemoveFile(const std::string& path);
 std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                      const std::string& type);
 // Starts `program` hidden with `arguments` and does not wait for it.

@@ -51,6 +51,11 @@ class Backend {
   virtual void MsgBox(const std::string& prompt, int buttons, const std::string& caption) = 0;
   // True when another instance of the application with this title runs.
   virtual bool PrevInstance(const std::string& title) = 0;
+  // The window that has the keyboard now, ours or another program's; 0 for
+  // none.
+  virtual HWnd ForegroundWindow() = 0;
+  // Gives the keyboard to `hwnd` when that window still exists.
+  virtual void SetForegroundWindow(HWnd hwnd) = 0;
 
   // --- user32 -----------------------------------------------------------
   virtual std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) = 0;
@@ -68,17 +73,19 @@ class Backend {
                                                 const std::string& key) = 0;
   virtual bool SaveSetting(const std::string& app, const std::string& section,
                            const std::string& key, const std::string& value) = 0;
-  // An environment variable; nothing when unset.
-  virtual std::optional<std::string> Environ(const std::string& name) = 0;
-  // The Windows directory as the system reports it.
-  virtual std::string WindowsDirectory() = 0;
-  // True when `path` names an existing normal file.
+  // The system folder as the system reports it (never from the
+  // environment); nothing where there is none, as on Linux.
+  virtual std::optional<std::string> SystemDirectory() = 0;
+  // True when `path` names an existing file, whatever its attributes.
   virtual bool FileExists(const std::string& path) = 0;
-  // Writes `bytes` to a temporary file beside `path` and renames it into
-  // place, so an interrupted write leaves no truncated file. False on
-  // failure (then nothing is left behind).
-  virtual bool WriteFileAtomically(const std::string& path,
-                                   const std::vector<std::uint8_t>& bytes) = 0;
+  // Writes `bytes` to `partial` and renames that to `path`, which it never
+  // replaces: an interrupted write leaves no truncated file at `path`, and
+  // a file that appeared there meanwhile stays. False on failure (then
+  // nothing is left at `partial`).
+  virtual bool WriteNewFile(const std::string& path, const std::string& partial,
+                            const std::vector<std::uint8_t>& bytes) = 0;
+  // Deletes a file; false when it was not there or could not go.
+  virtual bool RemoveFile(const std::string& path) = 0;
   // Raw bytes of a resource of the executable; names and types match
   // without regard to case.
   virtual std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,

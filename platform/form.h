@@ -56,7 +56,7 @@ class Property {
 };
 
 struct Font {
-  std::string Name;  // face name as laid out, e.g. "宋体"
+  std::string Name;   // face name as laid out, e.g. "宋体"
   float Size = 9.0F;  // points
   bool Bold = false;
   bool Italic = false;
@@ -171,6 +171,9 @@ class Form : public PropertyOwner {
   bool ShowInTaskbar = true;
   StartUpPosition startUpPosition = StartUpPosition::Manual;
   int IconResource = 0;  // 0: no icon
+  // False for a window that never needs the keyboard: it is never made the
+  // active window, neither when shown nor when another window goes.
+  bool TakesKeyboard = true;
 
   Property<Colour> BackColor{*this, 0x00F0F0F0};
 
@@ -184,6 +187,8 @@ class Form : public PropertyOwner {
   HWnd Handle() const { return hwnd_; }
   // Loaded and shown; unlike Visible() this never loads the form.
   bool IsShown() const { return loaded_ && visible_; }
+  // Loaded, and its Form_Load has returned: only then do its timers tick.
+  bool IsReady() const { return loaded_ && ready_; }
 
   const std::vector<Control*>& Controls() const { return controls_; }
 
@@ -215,10 +220,14 @@ class Form : public PropertyOwner {
   std::string name_;
   std::vector<Control*> controls_;
   bool loaded_ = false;
+  bool ready_ = false;
   bool visible_ = false;
   bool modal_ = false;
   HWnd hwnd_ = 0;
   Form* owner_ = nullptr;
+  // The window that had the keyboard when this form was shown; it gets it
+  // back when this form goes while holding it.
+  HWnd focusBefore_ = 0;
 };
 
 // The colour dialog control: `Color` starts at 0 with every load of its form

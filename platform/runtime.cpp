@@ -27,7 +27,9 @@ void Runtime::Load(Form& form) {
   if (form.loaded_) return;
   form.Layout();
   form.loaded_ = true;
+  form.ready_ = false;
   form.visible_ = false;
+  form.focusBefore_ = 0;
   form.hwnd_ = backend().CreateFormWindow(form);
   for (Control* control : form.controls_) {
     if (auto* label = dynamic_cast<Label*>(control); label != nullptr && label->AutoSize) {
@@ -39,13 +41,16 @@ void Runtime::Load(Form& form) {
     if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
   }
   form.Form_Load();
+  // Still loaded: its Form_Load may have unloaded it again.
+  if (form.loaded_) form.ready_ = true;
 }
 
 void Runtime::Show(Form& form, int modal, Form* owner) {
   Load(form);
-  if (!form.loaded_) return;  // its Form_Load unloaded it again
+  if (!form.loaded_) return;                      // its Form_Load unloaded it again
   if (modal == vbModal && form.visible_) return;  // already up: cannot become modal now
   form.owner_ = owner;
+  if (form.TakesKeyboard) form.focusBefore_ = backend().ForegroundWindow();
   backend().ShowFormWindow(form, owner);
   form.visible_ = true;
   if (modal != vbModal) return;
@@ -59,7 +64,13 @@ void Runtime::Unload(Form& form, int unloadMode) {
   int cancel = 0;
   form.Form_QueryUnload(cancel, unloadMode);
   if (cancel != 0 || !form.loaded_) return;
+  // The keyboard goes back where it was before this form came, not to
+  // whichever window of ours the system would pick next.
+  if (form.focusBefore_ != 0 && form.hwnd_ != 0 && backend().ForegroundWindow() == form.hwnd_) {
+    backend().SetForegroundWindow(KeyboardTarget(form.focusBefore_));
+  }
   form.loaded_ = false;
+  form.ready_ = false;
   form.visible_ = false;
   for (Control* control : form.controls_) {
     if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
@@ -74,6 +85,17 @@ void Runtime::Unload(Form& form, int unloadMode) {
   form.hwnd_ = 0;
   form.owner_ = nullptr;
   if (!AnyFormLoaded()) backend().QuitWhenIdle();
+}
+
+// A window to hand the keyboard back to: another program's, or one of ours
+// that is still up and takes the keyboard; 0 when there is none.
+HWnd Runtime::KeyboardTarget(HWnd hwnd) const {
+  for (const Form* other : forms_) {
+    if (other->hwnd_ == hwnd) {
+      return other->IsShown() && other->TakesKeyboard ? hwnd : 0;
+    }
+  }
+  return hwnd;
 }
 
 bool Runtime::AnyFormLoaded() const {
@@ -148,16 +170,28 @@ void Runtime::DeliverMouse(Form& form, MouseAction action, int button, int shift
   }
 }
 
-void Runtime::DeliverClose(Form& form) { Unload(form, vbFormControlMenu); }
+void Runtime::DeliverClose(Form& /*form*/) { DeliverEndRequest(); }
+
+void Runtime::DeliverEndRequest() {
+  if (endRequest_) {
+    endRequest_();
+    return;
+  }
+  for (Form* form : forms_) {
+    if (form->loaded_) Unload(*form, vbFormControlMenu);
+  }
+}
 
 void Runtime::DeliverTimer(Form& form, Timer& timer) {
-  if (form.loaded_ && timer.Enabled && timer.OnTimer) timer.OnTimer();
+  if (form.loaded_ && form.ready_ && timer.Enabled && timer.OnTimer) timer.OnTimer();
 }
 
 void Runtime::ResetForTests() {
   for (Form* form : forms_) {
     form->loaded_ = false;
+    form->ready_ = false;
     form->visible_ = false;
+    form->focusBefore_ = 0;
     form->modal_ = false;
     form->hwnd_ = 0;
     form->owner_ = nullptr;
@@ -166,6 +200,7 @@ void Runtime::ResetForTests() {
   captureLabel_ = nullptr;
   pressedLabel_ = nullptr;
   buttonsDown_ = 0;
+  endRequest_ = nullptr;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // from the backend to the forms' event procedures.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "platform/backend.h"
@@ -32,8 +33,17 @@ class Runtime {
   // Pointer events over a visible label go to that label, the rest to the
   // form; a press captures the pointer for its target until release.
   void DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x, Twips y);
-  // The window asks to close (Alt+F4, system menu).
+  // A close request to a window of the program (the window manager's close,
+  // taskkill without /F): the whole program is asked to stop.
   void DeliverClose(Form& form);
+  // The program is asked to stop from outside (a close request, the
+  // session ending, a signal): the end-request handler runs, or without
+  // one every form is unloaded.
+  void DeliverEndRequest();
+  void SetEndRequestHandler(std::function<void()> handler) { endRequest_ = std::move(handler); }
+  // A timer ticks only for a form whose Form_Load has returned: a form
+  // that is still loading (its Form_Load waiting in a message box) does
+  // nothing behind the user's back.
   void DeliverTimer(Form& form, Timer& timer);
 
   // Forgets every loaded form without running events: for tests only, after
@@ -45,9 +55,11 @@ class Runtime {
   friend class Control;
   void Register(Form& form);
   void Deregister(Form& form);
+  HWnd KeyboardTarget(HWnd hwnd) const;
 
   Backend* backend_ = nullptr;
   std::vector<Form*> forms_;
+  std::function<void()> endRequest_;
   // Pointer capture: the label (or the form, when null) that took the press.
   Form* captureForm_ = nullptr;
   Label* captureLabel_ = nullptr;

@@ -7,7 +7,13 @@ namespace settings {
 
 using platform::App;
 
+namespace {
+bool colourRead = false;
+bool opacityRead = false;
+}  // namespace
+
 platform::Colour LoadColour() {
+  colourRead = true;
   const auto text = platform::GetSetting(App.Title, kSection, kColourKey);
   if (!text) return kDefaultColour;
   const auto value = platform::TextToInt32(*text);
@@ -17,6 +23,7 @@ platform::Colour LoadColour() {
 }
 
 std::uint8_t LoadOpacity() {
+  opacityRead = true;
   const auto text = platform::GetSetting(App.Title, kSection, kOpacityKey);
   if (!text) return kDefaultOpacity;
   // A corrupt value must not leave the screen untinted and then be saved as 0.
@@ -24,11 +31,16 @@ std::uint8_t LoadOpacity() {
 }
 
 bool SaveBoth(std::uint8_t opacity, platform::Colour colour) {
-  const bool opacityStored =
-      platform::SaveSetting(App.Title, kSection, kOpacityKey, platform::DecimalText(opacity));
-  const bool colourStored =
-      platform::SaveSetting(App.Title, kSection, kColourKey, platform::DecimalText(colour));
+  const bool opacityStored = opacityRead && platform::SaveSetting(App.Title, kSection, kOpacityKey,
+                                                                  platform::DecimalText(opacity));
+  const bool colourStored = colourRead && platform::SaveSetting(App.Title, kSection, kColourKey,
+                                                                platform::DecimalText(colour));
   return opacityStored && colourStored;
+}
+
+void ForgetReads() {
+  colourRead = false;
+  opacityRead = false;
 }
 
 }  // namespace settings

@@ -19,8 +19,12 @@ inline constexpr std::uint8_t kDefaultOpacity = 150;
 platform::Colour LoadColour();
 // The stored opacity; the default when absent or not a whole number 0..255.
 std::uint8_t LoadOpacity();
-// Writes the opacity, then the colour. A refused write does not stop the
-// other; true only when both were stored.
+// Writes the opacity, then the colour, each only when it was read by this
+// run: a run that never read the user's values (a second instance) must
+// not store its own over them. A refused write does not stop the other;
+// true only when both were stored.
 bool SaveBoth(std::uint8_t opacity, platform::Colour colour);
+// Forgets which values were read, as at the start of a run.
+void ForgetReads();
 
 }  // namespace settings

@@ -126,7 +126,8 @@ void FrmSet::Form_MouseMove(int Button, int /*Shift*/, float X, float Y) {
   if (X > left && X < right && Y > top && Y < bottom && Button == kLeftButton) {
     Ly.X1 = X;
     Ly.X2 = X;
-    const double v = 255 - (static_cast<double>(X) - left) / (static_cast<double>(right) - left) * 255;
+    const double v =
+        255 - (static_cast<double>(X) - left) / (static_cast<double>(right) - left) * 255;
     if (const auto opacity = ToByte(v)) bytLig = *opacity;
     mdluser::SetTranslucent(frmNight.hWnd(), 0, bytLig, LWA_ALPHA);
     blnActive = true;
@@ -152,7 +153,4 @@ void FrmSet::lbExit_MouseMove(int /*Button*/, int /*Shift*/, float /*X*/, float 
 }
 
 // Turns night mode off: store both values, then stop at once.
-void FrmSet::lbExit_Click() {
-  settings::SaveBoth(bytLig, lbColor.BackColor);
-  End();
-}
+void FrmSet::lbExit_Click() { mdluser::EndNightMode(); }

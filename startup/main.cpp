@@ -1,5 +1,6 @@
 #include "startup/main.h"
 
+#include "overlay/frm_night.h"
 #include "platform/app.h"
 #include "splash/frm_splash.h"
 
@@ -7,27 +8,24 @@ namespace mdluser {
 
 using namespace platform;
 
-namespace {
-
-// The system folder, with a trailing backslash. Without a usable `windir`
-// the Windows directory the system reports is used, not a folder on the
-// current drive.
-std::string SystemFolder() {
-  std::string windows = Environ("windir").value_or("");
-  if (windows.empty()) windows = WindowsDirectory();
-  while (!windows.empty() && (windows.back() == '\\' || windows.back() == '/')) windows.pop_back();
-  return windows + "\\system32\\";
-}
-
-}  // namespace
-
 void InstallComponent(const std::string& name, const std::string& ext) {
-  const std::string folder = SystemFolder();
+  // The system folder as the system reports it: no environment variable
+  // may decide where files are written or which program is started (the
+  // tool is run elevated for this step). Where there is none, as on Linux,
+  // there is nothing to install.
+  const std::optional<std::string> system = SystemDirectory();
+  if (!system || system->empty()) return;
+  std::string folder = *system;
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  folder += '\\';
   const std::string path = folder + name + "." + ext;
+  // Written under a fixed name beside the target and renamed into place,
+  // so an interrupted write never leaves a truncated file; what such a
+  // start left behind is cleared here.
+  const std::string partial = path + kPartialSuffix;
+  RemoveFile(partial);
   if (!FileExists(path)) {
-    // Written beside and renamed into place, so an interrupted write never
-    // leaves a truncated file that every later start would keep.
-    if (const auto data = LoadResData(name, ext)) WriteFileAtomically(path, *data);
+    if (const auto data = LoadResData(name, ext)) WriteNewFile(path, partial, *data);
   }
   // The registration tool from the system folder itself, with the path
   // quoted; started hidden and not waited for.
@@ -35,6 +33,9 @@ void InstallComponent(const std::string& name, const std::string& ext) {
 }
 
 void Main() {
+  // However the program is asked to stop from outside, it stops as the
+  // exit label stops it.
+  OnEndRequest(EndNightMode);
   DoEvents();
   InstallComponent("CMDLGCHS", "DLL");
   InstallComponent("COMDLG32", "ocx");

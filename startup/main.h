@@ -11,8 +11,13 @@ namespace mdluser {
 void Main();
 
 // Writes the executable's resource `name` of type `ext` to
-// <Windows>\system32\<name>.<ext> when no such file exists yet, then has
-// regsvr32 register it silently, whether or not it was written.
+// <system folder>\<name>.<ext> when no such file exists yet, never over
+// one, then has regsvr32 register it silently, whether or not it was
+// written. Does nothing where the system has no system folder.
 void InstallComponent(const std::string& name, const std::string& ext);
+
+// Beside its target, the name a component is written under before it is
+// renamed into place.
+inline constexpr const char* kPartialSuffix = ".partial";
 
 }  // namespace mdluser

@@ -2,10 +2,12 @@
 // gtk_paint.cpp, the desktop services in gtk_services.cpp.
 #include "platform/gtk/gtk_backend.h"
 
+#include <glib-unix.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -77,11 +79,19 @@ struct GtkBackend::ArmedTimer {
   GSource* source;
 };
 
+bool GtkBackend::displayLost_ = false;
+
 GtkBackend::GtkBackend() {
   if (GdkScreen* screen = gdk_screen_get_default()) {
     screenHandler_ =
         g_signal_connect(screen, "size-changed", G_CALLBACK(&GtkBackend::OnScreenChanged), this);
   }
+  // Every polite way of stopping a process ends the program as its exit
+  // label does, values stored.
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    signalSources_.push_back(g_unix_signal_add(signal, &GtkBackend::OnStopSignal, this));
+  }
+  WatchDisplay();
 }
 
 // The process ends right after this runs (End, or the last form gone): the
@@ -97,7 +107,21 @@ GtkBackend::~GtkBackend() {
       g_signal_handler_disconnect(screen, screenHandler_);
     }
   }
+  for (guint source : signalSources_) g_source_remove(source);
   if (instanceLock_ >= 0) ::close(instanceLock_);
+}
+
+gboolean GtkBackend::OnStopSignal(gpointer /*data*/) {
+  Runtime::Get().DeliverEndRequest();
+  return G_SOURCE_CONTINUE;
+}
+
+// Xlib ends the process when this returns; nothing here may talk to X.
+void GtkBackend::OnDisplayLost() {
+  displayLost_ = true;
+  Runtime::Get().DeliverEndRequest();
+  std::fflush(nullptr);
+  ::_exit(0);
 }
 
 int GtkBackend::ScreenDpi() {
@@ -159,6 +183,12 @@ HWnd GtkBackend::CreateFormWindow(Form& form) {
   }
   if (form.borderStyle == BorderStyle::FixedDialog) {
     gtk_window_set_type_hint(gw, GDK_WINDOW_TYPE_HINT_DIALOG);
+  }
+  if (!form.TakesKeyboard) {
+    // Never the window the keys go to: not when shown, not when the
+    // window manager looks for one to focus after another went.
+    gtk_window_set_accept_focus(gw, FALSE);
+    gtk_window_set_focus_on_map(gw, FALSE);
   }
   g_object_set_data(G_OBJECT(window), kHandleKey, reinterpret_cast<gpointer>(hwnd));
   g_signal_connect(window, "delete-event", G_CALLBACK(&GtkBackend::OnDelete), this);
@@ -424,12 +454,12 @@ gboolean GtkBackend::OnMapped(GtkWidget* widget, GdkEvent* /*event*/, gpointer d
   return FALSE;
 }
 
-// The window manager's close: the form decides (Form_QueryUnload), and the
-// window goes when it is unloaded.
+// The window manager's close, to any window of ours: the program is asked
+// to stop. The window itself goes only when its form is unloaded.
 gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   gtk::Window* w = self->WindowOfWidget(widget);
-  if (w != nullptr && w->form != nullptr && w->enabled) Runtime::Get().DeliverClose(*w->form);
+  if (w != nullptr && w->form != nullptr) Runtime::Get().DeliverClose(*w->form);
   return TRUE;
 }
 
@@ -455,14 +485,12 @@ void GtkBackend::QuitWhenIdle() {
   g_main_context_wakeup(nullptr);
 }
 
-// Whatever had to be kept was stored by the caller already.
+// Whatever had to be kept was stored by the caller already. Without a
+// display nothing may run that would talk to it on the way out.
 void GtkBackend::End() {
   std::fflush(nullptr);
+  if (displayLost_) ::_exit(0);
   std::exit(0);
-}
-
-void GtkBackend::DoEvents() {
-  while (g_main_context_pending(nullptr) != FALSE) g_main_context_iteration(nullptr, FALSE);
 }
 
 // --- user32 -------------------------------------------------------------------
@@ -526,8 +554,9 @@ void GtkBackend::ApplyStyle(gtk::Window& w) {
   } else {
     gtk_widget_input_shape_combine_region(w.window, nullptr);
   }
-  gtk_window_set_accept_focus(GTK_WINDOW(w.window), through ? FALSE : TRUE);
-  gtk_window_set_focus_on_map(GTK_WINDOW(w.window), through ? FALSE : TRUE);
+  const gboolean focusable = !through && w.form->TakesKeyboard ? TRUE : FALSE;
+  gtk_window_set_accept_focus(GTK_WINDOW(w.window), focusable);
+  gtk_window_set_focus_on_map(GTK_WINDOW(w.window), focusable);
 }
 
 std::int32_t GtkBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,

@@ -105,6 +105,8 @@ class GtkBackend : public Backend {
   void DoEvents() override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;
+  HWnd ForegroundWindow() override;
+  void SetForegroundWindow(HWnd hwnd) override;
 
   // --- user32 -----------------------------------------------------------
   std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
@@ -120,11 +122,11 @@ class GtkBackend : public Backend {
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
-  std::optional<std::string> Environ(const std::string& name) override;
-  std::string WindowsDirectory() override;
+  std::optional<std::string> SystemDirectory() override;
   bool FileExists(const std::string& path) override;
-  bool WriteFileAtomically(const std::string& path,
-                           const std::vector<std::uint8_t>& bytes) override;
+  bool WriteNewFile(const std::string& path, const std::string& partial,
+                    const std::vector<std::uint8_t>& bytes) override;
+  bool RemoveFile(const std::string& path) override;
   std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                        const std::string& type) override;
   bool Shell(const std::string& program, const std::string& arguments) override;
@@ -132,6 +134,9 @@ class GtkBackend : public Backend {
 
   // Pixels per inch of the screen: twips become pixels at this rate.
   static int ScreenDpi();
+  // The connection to the X server is gone: the program is asked to stop
+  // and ends without touching X again.
+  [[noreturn]] static void OnDisplayLost();
 
  private:
   struct ArmedTimer;
@@ -154,6 +159,9 @@ class GtkBackend : public Backend {
   static void OnRealize(GtkWidget* widget, gpointer data);
   static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer data);
   static void OnScreenChanged(GdkScreen* screen, gpointer data);
+  // SIGTERM, SIGINT, SIGHUP: asked to stop, as by a close request.
+  static gboolean OnStopSignal(gpointer data);
+  void WatchDisplay();
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);
 
@@ -181,6 +189,8 @@ class GtkBackend : public Backend {
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
   gulong screenHandler_ = 0;
+  std::vector<guint> signalSources_;
+  static bool displayLost_;
 };
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -116,30 +117,40 @@ bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
   return written != FALSE;
 }
 
-// --- environment, files, components -------------------------------------------
+// --- files, components ---------------------------------------------------------
 
-std::optional<std::string> GtkBackend::Environ(const std::string& name) {
-  if (name.empty() || name.find('=') != std::string::npos) return std::nullopt;
-  const char* value = std::getenv(name.c_str());
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
-
-// There is no Windows folder here.
-std::string GtkBackend::WindowsDirectory() { return {}; }
+// There is no system folder of Windows components here: start-up installs
+// nothing.
+std::optional<std::string> GtkBackend::SystemDirectory() { return std::nullopt; }
 
 bool GtkBackend::FileExists(const std::string& path) {
   struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return !path.empty() && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool GtkBackend::WriteFileAtomically(const std::string& path,
-                                     const std::vector<std::uint8_t>& bytes) {
-  if (path.empty()) return false;
-  // g_file_set_contents writes a temporary file in the same folder and
-  // renames it over the target; on failure nothing is left behind.
-  return g_file_set_contents(path.c_str(), reinterpret_cast<const gchar*>(bytes.data()),
-                             static_cast<gssize>(bytes.size()), nullptr) != FALSE;
+// Written to `partial`, then linked to `path`: a link never replaces what
+// is there.
+bool GtkBackend::WriteNewFile(const std::string& path, const std::string& partial,
+                              const std::vector<std::uint8_t>& bytes) {
+  if (path.empty() || partial.empty()) return false;
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  std::size_t offset = 0;
+  while (ok && offset < bytes.size()) {
+    const ssize_t written = ::write(fd, bytes.data() + offset, bytes.size() - offset);
+    ok = written > 0;
+    if (ok) offset += static_cast<std::size_t>(written);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::link(partial.c_str(), path.c_str()) == 0;
+  ::unlink(partial.c_str());
+  return ok;
+}
+
+bool GtkBackend::RemoveFile(const std::string& path) {
+  return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
 // The executable carries no embedded components on Linux: the colour
@@ -171,8 +182,31 @@ bool GtkBackend::PrevInstance(const std::string& title) {
     path = std::string(g_get_tmp_dir()) + "/" + FileNameOf(title) + "-" +
            std::to_string(::getuid()) + ".lock";
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Never through a symbolic link, and only a file of our own: nobody else
+  // may block our start or have us lock a file of theirs.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const char* refused = nullptr;
+  struct stat info {};
   if (fd < 0) {
+    struct stat link {};
+    if (errno == ELOOP) {
+      refused = "it is a symbolic link";
+    } else if (::lstat(path.c_str(), &link) == 0 && link.st_uid != ::getuid()) {
+      refused = "it belongs to another user";
+    }
+  } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    refused = "it is not a plain file";
+  } else if (info.st_uid != ::getuid()) {
+    refused = "it belongs to another user";
+  }
+  if (refused != nullptr) {
+    std::fprintf(stderr,
+                 "morvane-night: not using the lock file %s: %s; a second start will not be "
+                 "noticed\n",
+                 path.c_str(), refused);
+  }
+  if (fd < 0 || refused != nullptr) {
+    if (fd >= 0) ::close(fd);
     prevInstance_ = false;  // cannot tell: better two tints than none
     return false;
   }

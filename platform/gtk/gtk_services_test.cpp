@@ -133,37 +133,56 @@ TEST_F(GtkServicesTest, WithoutARuntimeFolderTheLockIsPerUserInTheTemporaryFolde
   fs::remove(lock);
 }
 
-TEST_F(GtkServicesTest, FilesAreWrittenWholeOrNotAtAll) {
+TEST_F(GtkServicesTest, NewFilesAreWrittenWholeAndNeverOverAnother) {
   GtkBackend backend;
   const fs::path target = root / "component.bin";
+  const fs::path partial = root / "component.bin.partial";
   EXPECT_FALSE(backend.FileExists(target.string()));
-  ASSERT_TRUE(backend.WriteFileAtomically(target.string(), {1, 2, 3, 0, 4}));
+  ASSERT_TRUE(backend.WriteNewFile(target.string(), partial.string(), {1, 2, 3, 0, 4}));
   EXPECT_TRUE(backend.FileExists(target.string()));
+  EXPECT_FALSE(fs::exists(partial));
   EXPECT_EQ(Read(target), std::string("\1\2\3\0\4", 5));
+  // There already: left as it is, and nothing is left beside it.
+  EXPECT_FALSE(backend.WriteNewFile(target.string(), partial.string(), {9}));
+  EXPECT_EQ(Read(target), std::string("\1\2\3\0\4", 5));
+  EXPECT_FALSE(fs::exists(partial));
   EXPECT_FALSE(backend.FileExists(root.string()));  // a folder is not a file
-  EXPECT_FALSE(backend.WriteFileAtomically((root / "missing" / "x.bin").string(), {1}));
+  EXPECT_FALSE(backend.WriteNewFile((root / "missing" / "x.bin").string(),
+                                    (root / "missing" / "x.part").string(), {1}));
   EXPECT_FALSE(fs::exists(root / "missing"));
-  EXPECT_FALSE(backend.WriteFileAtomically("", {1}));
+  EXPECT_FALSE(backend.WriteNewFile("", "", {1}));
+  EXPECT_TRUE(backend.RemoveFile(target.string()));
+  EXPECT_FALSE(backend.RemoveFile(target.string()));
 }
 
-// Start-up's installer steps find nothing to do: no Windows folder, no
-// embedded components, no registration tool to run.
+// Start-up's installer finds nothing to do: no system folder, no embedded
+// components, no registration tool to run.
 TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
   GtkBackend backend;
-  EXPECT_EQ(backend.WindowsDirectory(), "");
+  EXPECT_FALSE(backend.SystemDirectory());
   EXPECT_FALSE(backend.LoadResData("CMDLGCHS", "DLL"));
   EXPECT_FALSE(backend.LoadResData("COMDLG32", "ocx"));
   EXPECT_FALSE(backend.Shell("\\system32\\regsvr32.exe", "\"\\system32\\COMDLG32.ocx\" /s"));
-  EXPECT_FALSE(backend.FileExists("\\system32\\COMDLG32.ocx"));
 }
 
-TEST_F(GtkServicesTest, EnvironmentVariablesAreReadAsTheyAre) {
-  ::setenv("NM_GTK_TEST_VAR", "value", 1);
-  GtkBackend backend;
-  EXPECT_EQ(backend.Environ("NM_GTK_TEST_VAR"), "value");
-  ::unsetenv("NM_GTK_TEST_VAR");
-  EXPECT_FALSE(backend.Environ("NM_GTK_TEST_VAR"));
-  EXPECT_FALSE(backend.Environ(""));
+// In the shared temporary folder anyone could lay a link or a file of their
+// own where the lock goes: neither is used, so nobody can block the start
+// or make it lock a file of theirs.
+TEST_F(GtkServicesTest, ALockFileThatIsALinkIsNotFollowed) {
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string title = "nm-gtk-link-" + std::to_string(::getpid());
+  const fs::path lock =
+      fs::temp_directory_path() / (title + "-" + std::to_string(::getuid()) + ".lock");
+  const fs::path victim = root / "victim";
+  Write(victim, "untouched");
+  fs::create_symlink(victim, lock);
+  GtkBackend first;
+  GtkBackend second;
+  EXPECT_FALSE(first.PrevInstance(title));
+  EXPECT_FALSE(second.PrevInstance(title));
+  EXPECT_TRUE(fs::is_symlink(lock));
+  EXPECT_EQ(Read(victim), "untouched");
+  fs::remove(lock);
 }
 
 TEST_F(GtkServicesTest, WithoutADisplayNoKeyIsDown) {

@@ -163,9 +163,7 @@ const Window* HeadlessBackend::WindowOf(HWnd hwnd) const {
   return it == windows_.end() ? nullptr : &it->second;
 }
 
-const Window* HeadlessBackend::WindowOf(const Form& form) const {
-  return WindowOf(form.Handle());
-}
+const Window* HeadlessBackend::WindowOf(const Form& form) const { return WindowOf(form.Handle()); }
 
 int HeadlessBackend::Invalidations(const Control* control) const {
   auto it = invalidations_.find(control);
@@ -209,10 +207,31 @@ HWnd HeadlessBackend::CreateFormWindow(Form& form) {
   return hwnd;
 }
 
+// As the system does when the active window goes: the activation falls to
+// its owner when that can take it, else to the topmost window of the
+// program that can.
 void HeadlessBackend::DestroyFormWindow(Form& form) {
   const HWnd hwnd = form.Handle();
+  const Window* window = Find(hwnd);
+  const HWnd owner = window != nullptr ? window->owner : 0;
   windows_.erase(hwnd);
   zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), hwnd), zOrder_.end());
+  if (foreground != hwnd) return;
+  foreground = 0;
+  auto canActivate = [this](HWnd h) {
+    const Window* w = Find(h);
+    return w != nullptr && w->visible && w->enabled && w->form->TakesKeyboard;
+  };
+  if (canActivate(owner)) {
+    Activate(owner);
+    return;
+  }
+  for (HWnd h : zOrder_) {
+    if (canActivate(h)) {
+      Activate(h);
+      return;
+    }
+  }
 }
 
 void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
@@ -221,6 +240,18 @@ void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
   window->visible = true;
   window->owner = owner != nullptr ? owner->Handle() : 0;
   RaiseInBand(form.Handle());
+  if (form.TakesKeyboard) Activate(form.Handle());
+}
+
+void HeadlessBackend::Activate(HWnd hwnd) {
+  foreground = hwnd;
+  if (Window* window = Find(hwnd)) ++window->activations;
+}
+
+void HeadlessBackend::SetForegroundWindow(HWnd hwnd) {
+  const bool foreign =
+      std::find(foreignWindows.begin(), foreignWindows.end(), hwnd) != foreignWindows.end();
+  if (foreign || Find(hwnd) != nullptr) Activate(hwnd);
 }
 
 void HeadlessBackend::RunModalLoop(Form& form, Form* owner) {
@@ -235,7 +266,7 @@ void HeadlessBackend::Invalidate(Form& /*form*/, const Control* control) {
 }
 
 std::optional<std::pair<Twips, Twips>> HeadlessBackend::MeasureLabel(Form& /*form*/,
-                                                                      const Label& /*label*/) {
+                                                                     const Label& /*label*/) {
   return std::nullopt;  // no fonts here: labels keep their laid-out size
 }
 
@@ -265,8 +296,16 @@ void HeadlessBackend::DoEvents() {
   }
 }
 
+// A message box runs a loop of its own until the user answers it: timers
+// go on ticking meanwhile, as they do under a real one.
 void HeadlessBackend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
   msgBoxes.push_back(MsgBoxCall{prompt, buttons, caption, now_});
+  RunModalFor(msgBoxOpenMs);
+}
+
+void HeadlessBackend::RunModalFor(std::int64_t ms) {
+  const std::int64_t closesAt = now_ + ms;
+  Loop([this, closesAt] { return now_ < closesAt; }, closesAt);
 }
 
 bool HeadlessBackend::PrevInstance(const std::string& /*title*/) { return otherInstanceRunning; }
@@ -338,19 +377,25 @@ bool HeadlessBackend::SaveSetting(const std::string& app, const std::string& sec
   return true;
 }
 
-std::optional<std::string> HeadlessBackend::Environ(const std::string& name) {
-  auto it = environment.find(Upper(name));
-  if (it == environment.end()) return std::nullopt;
-  return it->second;
-}
-
 bool HeadlessBackend::FileExists(const std::string& path) { return files.count(path) != 0; }
 
-bool HeadlessBackend::WriteFileAtomically(const std::string& path,
-                                          const std::vector<std::uint8_t>& bytes) {
-  if (refuseFileWrites) return false;
+bool HeadlessBackend::WriteNewFile(const std::string& path, const std::string& partial,
+                                   const std::vector<std::uint8_t>& bytes) {
+  if (refuseFileWrites || files.count(partial) != 0) return false;
+  if (interruptNextWrite) {
+    interruptNextWrite = false;
+    files[partial].assign(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2));
+    return false;
+  }
+  if (files.count(path) != 0) return false;  // the rename never replaces
   files[path] = bytes;
   fileWrites.push_back(path);
+  return true;
+}
+
+bool HeadlessBackend::RemoveFile(const std::string& path) {
+  if (files.erase(path) == 0) return false;
+  fileRemovals.push_back(path);
   return true;
 }
 
@@ -377,8 +422,7 @@ bool HeadlessBackend::ShowColorDialog(Form& owner, Colour& colour) {
   colourDialogOpen_ = true;
   Window* ownerWindow = Find(owner.Handle());
   if (ownerWindow != nullptr) ownerWindow->enabled = false;
-  const std::int64_t closesAt = now_ + answer.openMs;
-  Loop([this, closesAt] { return now_ < closesAt; }, closesAt);
+  RunModalFor(answer.openMs);
   if (Window* w = Find(owner.Handle())) w->enabled = true;
   colourDialogOpen_ = false;
   if (answer.kind != ColourAnswer::Kind::Confirm) return false;

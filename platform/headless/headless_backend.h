@@ -34,6 +34,7 @@ struct Window {
   bool visible = false;
   bool enabled = true;
   HWnd owner = 0;
+  int activations = 0;  // times it became the foreground window
 };
 
 struct MsgBoxCall {
@@ -99,20 +100,29 @@ class HeadlessBackend : public Backend {
 
   // --- the desktop the program sees (set up before Start) ---------------
   bool otherInstanceRunning = false;
+  // How long each message box stays up before the user answers it.
+  int msgBoxOpenMs = 0;
+  // Windows of other programs (any handle the program's never use), and
+  // the window with the keyboard: one of the program's, a foreign one or 0.
+  std::vector<HWnd> foreignWindows;
+  HWnd foreground = 0;
   // The window calls (SetWindowLongA, SetLayeredWindowAttributes,
   // SetWindowPos) fail and change nothing.
   bool failWindowCalls = false;
-  std::map<std::string, std::string> store;  // "app\section\key" -> text
+  std::map<std::string, std::string> store;                      // "app\section\key" -> text
   std::vector<std::pair<std::string, std::string>> storeWrites;  // key, text, in order
   bool refuseStoreWrites = false;
   // How many more writes the store takes before it refuses (-1: no limit).
   int storeWritesAllowed = -1;
   bool refuseStoreReads = false;
-  std::map<std::string, std::string> environment;  // names upper-case
-  std::string windowsDirectory = "C:\\WINDOWS";
+  std::optional<std::string> systemDirectory = "C:\\WINDOWS\\system32";
   std::map<std::string, std::vector<std::uint8_t>> files;
-  std::vector<std::string> fileWrites;
+  std::vector<std::string> fileWrites;  // targets renamed into place, in order
+  std::vector<std::string> fileRemovals;
   bool refuseFileWrites = false;
+  // The next write stops half-way, as when the machine goes down: the
+  // partial file stays and the target is not made.
+  bool interruptNextWrite = false;
   std::map<std::string, std::vector<std::uint8_t>> resources;  // "TYPE/NAME", upper-case
   std::vector<ShellCall> shellCalls;
   bool shellFails = false;
@@ -148,11 +158,13 @@ class HeadlessBackend : public Backend {
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
-  std::optional<std::string> Environ(const std::string& name) override;
-  std::string WindowsDirectory() override { return windowsDirectory; }
+  HWnd ForegroundWindow() override { return foreground; }
+  void SetForegroundWindow(HWnd hwnd) override;
+  std::optional<std::string> SystemDirectory() override { return systemDirectory; }
   bool FileExists(const std::string& path) override;
-  bool WriteFileAtomically(const std::string& path,
-                           const std::vector<std::uint8_t>& bytes) override;
+  bool WriteNewFile(const std::string& path, const std::string& partial,
+                    const std::vector<std::uint8_t>& bytes) override;
+  bool RemoveFile(const std::string& path) override;
   std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                        const std::string& type) override;
   bool Shell(const std::string& program, const std::string& arguments) override;
@@ -168,10 +180,14 @@ class HeadlessBackend : public Backend {
   // Program thread: handles posted input and timers up to the horizon while
   // `keepGoing` holds; waits for the test when there is nothing left to do.
   void Loop(const std::function<bool()>& keepGoing, std::int64_t wakeAt = -1);
-  void WaitForTurn();  // program thread gives the turn to the test
+  void WaitForTurn();        // program thread gives the turn to the test
   void GiveTurnToProgram();  // test thread
   Window* Find(HWnd hwnd);
   void RaiseInBand(HWnd hwnd);
+  void Activate(HWnd hwnd);
+  // Runs the program's loop for `ms` of virtual time, as a system dialog's
+  // own message loop would.
+  void RunModalFor(std::int64_t ms);
 
   std::mutex mutex_;
   std::condition_variable turnChanged_;

@@ -109,8 +109,11 @@ DWORD StyleFor(const Form& form) {
 // window managers treat it as an ordinary window that takes the focus when
 // shown (X window managers under Wine leave tool windows unfocused, and then
 // a full-screen window would stack above them).
+// A form that never takes the keyboard is never activated by the system
+// either: not by a click, not when the active window goes.
 DWORD ExStyleFor(const Form& form) {
-  return form.borderStyle == BorderStyle::FixedDialog ? WS_EX_DLGMODALFRAME : 0;
+  return (form.borderStyle == BorderStyle::FixedDialog ? WS_EX_DLGMODALFRAME : 0) |
+         (form.TakesKeyboard ? 0 : WS_EX_NOACTIVATE);
 }
 
 int ButtonsOf(WPARAM wParam) {
@@ -253,7 +256,13 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
     ::SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerHwnd));
   }
 
-  if (form.windowState == WindowState::Maximized) {
+  if (form.windowState == WindowState::Maximized && !form.TakesKeyboard) {
+    // Every maximising show command activates the window: this one is made
+    // maximised while hidden, then shown as it is.
+    ::SetWindowLongW(hwnd, GWL_STYLE, ::GetWindowLongW(hwnd, GWL_STYLE) | WS_MAXIMIZE);
+    CoverMonitor(hwnd);
+    ::ShowWindow(hwnd, SW_SHOWNA);
+  } else if (form.windowState == WindowState::Maximized) {
     ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
@@ -279,7 +288,7 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       const int y = area.top + ((area.bottom - area.top) - height) / 2;
       ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    ::ShowWindow(hwnd, SW_SHOW);
+    ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
   }
   ::UpdateWindow(hwnd);
 }
@@ -344,6 +353,22 @@ LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
     if (active_ != nullptr && form != nullptr) active_->windows_[form] = hwnd;
   }
   auto* form = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr && active_ != nullptr && hwnd == active_->hiddenOwner_) {
+    // The hidden owner of our windows: closing it would take every window
+    // it owns along with it, behind the program's back.
+    switch (msg) {
+      case WM_CLOSE:
+        Runtime::Get().DeliverEndRequest();
+        return 0;
+      case WM_QUERYENDSESSION:
+        return TRUE;
+      case WM_ENDSESSION:
+        if (wParam != FALSE) Runtime::Get().DeliverEndRequest();
+        return 0;
+      default:
+        break;
+    }
+  }
   if (msg == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     if (active_ != nullptr && form != nullptr) {
@@ -381,13 +406,21 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
       if (reinterpret_cast<HWND>(lParam) != hwnd) OnCaptureLost(form, hwnd);
       return 0;
     case WM_MOUSEACTIVATE:
-      // A click-through window is never activated by a click; Windows does
-      // not even ask, but Wine does when the X window manager offers focus.
-      if ((::GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TRANSPARENT) != 0) return MA_NOACTIVATE;
+      // Windows does not even ask for a click-through window, but Wine does
+      // when the X window manager offers it the focus.
+      if (!form.TakesKeyboard) return MA_NOACTIVATE;
       break;
     case WM_CLOSE:
-      // The form decides: Form_QueryUnload, then the window goes.
+      // Someone asks the program to stop (taskkill without /F sends this to
+      // every window it has): an orderly end, never a window gone behind
+      // the program's back.
       Runtime::Get().DeliverClose(form);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // The session ends (logoff, shutdown): the process will not outlive it.
+      if (wParam != FALSE) Runtime::Get().DeliverEndRequest();
       return 0;
     case WM_TIMER:
       if (wParam == kCoverCheckTimer) {
@@ -700,6 +733,13 @@ bool Win32Backend::PrevInstance(const std::string& title) {
   instanceMutex_.reset(mutex);
   prevInstance_ = exists;
   return exists;
+}
+
+HWnd Win32Backend::ForegroundWindow() { return reinterpret_cast<HWnd>(::GetForegroundWindow()); }
+
+void Win32Backend::SetForegroundWindow(HWnd hwnd) {
+  HWND window = AsHwnd(hwnd);
+  if (window != nullptr && ::IsWindow(window) != FALSE) ::SetForegroundWindow(window);
 }
 
 // --- user32 -------------------------------------------------------------------

@@ -45,6 +45,8 @@ class Win32Backend final : public Backend {
   void DoEvents() override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;
+  HWnd ForegroundWindow() override;
+  void SetForegroundWindow(HWnd hwnd) override;
 
   std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
   std::int32_t SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) override;
@@ -58,11 +60,11 @@ class Win32Backend final : public Backend {
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
-  std::optional<std::string> Environ(const std::string& name) override;
-  std::string WindowsDirectory() override;
+  std::optional<std::string> SystemDirectory() override;
   bool FileExists(const std::string& path) override;
-  bool WriteFileAtomically(const std::string& path,
-                           const std::vector<std::uint8_t>& bytes) override;
+  bool WriteNewFile(const std::string& path, const std::string& partial,
+                    const std::vector<std::uint8_t>& bytes) override;
+  bool RemoveFile(const std::string& path) override;
   std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                        const std::string& type) override;
   bool Shell(const std::string& program, const std::string& arguments) override;

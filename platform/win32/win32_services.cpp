@@ -1,5 +1,5 @@
-// The desktop services: per-user settings in the registry, environment,
-// files, resources, processes and the system colour dialog.
+// The desktop services: per-user settings in the registry, the system
+// folder, files, resources, processes and the system colour dialog.
 #include "platform/win32/win32_backend.h"
 // After <windows.h>, which win32_handles.h brings in (WIN32_LEAN_AND_MEAN
 // leaves the common dialogs out).
@@ -13,12 +13,6 @@ namespace {
 
 std::wstring SettingsKeyPath(const std::string& app, const std::string& section) {
   return L"Software\\" + win32::Widen(app) + L"\\" + win32::Widen(section);
-}
-
-// The folder part of a path, with its trailing separator.
-std::wstring FolderOf(const std::wstring& path) {
-  const auto slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 }  // namespace
@@ -67,63 +61,34 @@ bool Win32Backend::SaveSetting(const std::string& app, const std::string& sectio
                           reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
-std::optional<std::string> Win32Backend::Environ(const std::string& name) {
-  const std::wstring variable = win32::Widen(name);
-  if (variable.empty() || variable.find(L'=') != std::wstring::npos) return std::nullopt;
-  std::wstring value(256, L'\0');
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD length =
-        ::GetEnvironmentVariableW(variable.c_str(), value.data(), static_cast<DWORD>(value.size()));
-    if (length == 0) {
-      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-      return std::string();  // set, but empty
-    }
-    if (length < value.size()) {
-      value.resize(length);
-      return win32::Narrow(value);
-    }
-    value.assign(length, L'\0');  // too small: length counts the terminator
-  }
-  return std::nullopt;
-}
-
-std::string Win32Backend::WindowsDirectory() {
+std::optional<std::string> Win32Backend::SystemDirectory() {
   std::wstring folder(MAX_PATH, L'\0');
-  UINT length = ::GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+  UINT length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
   if (length >= folder.size()) {
     folder.assign(length, L'\0');
-    length = ::GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    length = ::GetSystemDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
   }
-  if (length == 0 || length >= folder.size()) return {};
+  if (length == 0 || length >= folder.size()) return std::nullopt;
   folder.resize(length);
   return win32::Narrow(folder);
 }
 
-// Only a normal file counts, as in a listing of a folder's normal files.
+// Any file counts, hidden and system ones too: another program's copy of a
+// component is never written over.
 bool Win32Backend::FileExists(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(win32::Widen(path).c_str());
-  constexpr DWORD kNotNormal =
-      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotNormal) == 0;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool Win32Backend::WriteFileAtomically(const std::string& path,
-                                       const std::vector<std::uint8_t>& bytes) {
+bool Win32Backend::WriteNewFile(const std::string& path, const std::string& partial,
+                                const std::vector<std::uint8_t>& bytes) {
   const std::wstring target = win32::Widen(path);
-  if (target.empty()) return false;
-  // The temporary file sits in the same folder, so the rename stays on one
-  // volume and cannot half-happen.
-  const std::wstring stem =
-      FolderOf(target) + L"~nm" + std::to_wstring(::GetCurrentProcessId()) + L"_";
-  std::wstring temporary;
-  win32::UniqueFile file;
-  for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-    temporary = stem + std::to_wstring(attempt) + L".tmp";
-    file.reset(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file && ::GetLastError() != ERROR_FILE_EXISTS) return false;
-  }
+  const std::wstring temporary = win32::Widen(partial);
+  if (target.empty() || temporary.empty()) return false;
+  // In the target's folder, so the rename stays on one volume and cannot
+  // half-happen.
+  win32::UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
 
   bool ok = true;
@@ -137,10 +102,15 @@ bool Win32Backend::WriteFileAtomically(const std::string& path,
   }
   ok = ok && ::FlushFileBuffers(file.get()) != FALSE;
   file.reset();
-  ok = ok && ::MoveFileExW(temporary.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  // Without MOVEFILE_REPLACE_EXISTING: a file that is there stays.
+  ok = ok && ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
   if (!ok) ::DeleteFileW(temporary.c_str());
   return ok;
+}
+
+bool Win32Backend::RemoveFile(const std::string& path) {
+  const std::wstring name = win32::Widen(path);
+  return !name.empty() && ::DeleteFileW(name.c_str()) != FALSE;
 }
 
 // FindResourceW compares string names and types without regard to case.

@@ -18,6 +18,7 @@ class ProgramTest : public ::testing::Test {
     platform::Runtime::Get().ResetForTests();
     platform::Runtime::Get().Install(&desktop);
     mdluser::bytLig = 0;
+    settings::ForgetReads();
   }
   void TearDown() override {
     desktop.Shutdown();

@@ -78,8 +78,8 @@ TEST_F(SettingsPanelTest, UntouchedItClosesAfterFiveSecondsAndStoresBothValues) 
   EXPECT_TRUE(Writes().empty());
   desktop.RunUntil(5100);
   EXPECT_FALSE(frmSet.IsLoaded());
-  const std::vector<std::pair<std::string, std::string>> expected{
-      {settings::kOpacityKey, "90"}, {settings::kColourKey, "255"}};
+  const std::vector<std::pair<std::string, std::string>> expected{{settings::kOpacityKey, "90"},
+                                                                  {settings::kColourKey, "255"}};
   EXPECT_EQ(Writes(), expected);
   EXPECT_TRUE(desktop.WindowOf(frmNight)->enabled);
   EXPECT_TRUE(frmNight.IsShown());  // the tint stays
@@ -146,11 +146,17 @@ TEST_F(SettingsPanelTest, ARefusingStoreNeitherEndsTheProgramNorStopsTheNextSave
   EXPECT_EQ(Stored(settings::kColourKey), "16384");
 }
 
-TEST_F(SettingsPanelTest, ClosingItFromTheWindowAlsoStores) {
-  OpenPanel();
+TEST_F(SettingsPanelTest, ClosingItFromTheWindowEndsNightModeWithBothValuesStoredOnce) {
+  StartProgram();
+  desktop.RunUntil(5000);
+  desktop.KeyTap(VK_F7);
+  desktop.RunFor(100);
+  ASSERT_TRUE(frmSet.IsShown());
+  Slide(MouseAction::Down, 3532.5F);
   desktop.Post([] { Runtime::Get().DeliverClose(frmSet); });
-  EXPECT_FALSE(frmSet.IsLoaded());
-  EXPECT_EQ(Stored(settings::kOpacityKey), "150");
+  EXPECT_TRUE(desktop.Ended());
+  EXPECT_EQ(Writes(), (std::vector<std::pair<std::string, std::string>>{{"intLig", "128"},
+                                                                        {"lngColor", "16384"}}));
 }
 
 // --- the slider ------------------------------------------------------------
@@ -204,14 +210,13 @@ TEST_P(SliderPress, SetsTheOpacityOnlyStrictlyInsideTheTrackBand) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Presses, SliderPress,
-    ::testing::Values(SlideCase{1800, 1170, -1}, SlideCase{5265, 1170, -1},
-                      SlideCase{3000, 945, -1}, SlideCase{3000, 1380, -1},
-                      SlideCase{1801, 1170, 255}, SlideCase{5264, 1170, 0},
-                      SlideCase{5258, 1170, 1}, SlideCase{3532.5, 1170, 128},
-                      SlideCase{3540, 1170, 127}, SlideCase{3000, 946, 167},
-                      SlideCase{3000, 1379, 167}));
+INSTANTIATE_TEST_SUITE_P(Presses, SliderPress,
+                         ::testing::Values(SlideCase{1800, 1170, -1}, SlideCase{5265, 1170, -1},
+                                           SlideCase{3000, 945, -1}, SlideCase{3000, 1380, -1},
+                                           SlideCase{1801, 1170, 255}, SlideCase{5264, 1170, 0},
+                                           SlideCase{5258, 1170, 1}, SlideCase{3532.5, 1170, 128},
+                                           SlideCase{3540, 1170, 127}, SlideCase{3000, 946, 167},
+                                           SlideCase{3000, 1379, 167}));
 
 TEST_F(SettingsPanelTest, OnlyTheLeftButtonAloneMovesTheSlider) {
   OpenPanel();
@@ -321,7 +326,6 @@ TEST_F(SettingsPanelTest, ExitStoresBothValuesAndEnds) {
   EXPECT_TRUE(desktop.Ended());
   EXPECT_EQ(Stored(settings::kOpacityKey), "93");
   EXPECT_EQ(Stored(settings::kColourKey), std::to_string(0x00123456));
-
 }
 
 TEST_F(SettingsPanelTest, ExitEndsEvenWhenTheStoreRefuses) {

@@ -23,7 +23,6 @@ class StartupTest : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
-    desktop.environment["WINDIR"] = "C:\\WINDOWS";
     desktop.resources["DLL/CMDLGCHS"] = kLanguageLibrary;
     desktop.resources["OCX/COMDLG32"] = kControl;
   }
@@ -65,19 +64,50 @@ TEST_F(StartupTest, AFolderThatRefusesWritesStopsNothing) {
   EXPECT_TRUE(frmNight.IsShown());
 }
 
-TEST_F(StartupTest, WithoutWindirUsesTheWindowsDirectoryTheSystemReports) {
-  desktop.environment.clear();
-  desktop.windowsDirectory = "D:\\Win";
+// Where the files go and which registration tool runs is the system's
+// word alone; a trailing separator is not doubled.
+TEST_F(StartupTest, PathsComeFromTheSystemFolderTheSystemReports) {
+  desktop.systemDirectory = "D:\\Win\\System32\\";
   StartProgram();
-  ExpectBothRegistered("D:\\Win\\system32\\");
-  EXPECT_EQ(desktop.fileWrites.front(), "D:\\Win\\system32\\CMDLGCHS.DLL");
+  ExpectBothRegistered("D:\\Win\\System32\\");
+  EXPECT_EQ(desktop.fileWrites.front(), "D:\\Win\\System32\\CMDLGCHS.DLL");
 }
 
-TEST_F(StartupTest, AnEmptyWindirCountsAsUnsetAndATrailingBackslashIsNotDoubled) {
-  desktop.environment["WINDIR"] = "";
-  desktop.windowsDirectory = "E:\\Windows\\";
+TEST_F(StartupTest, WithoutASystemFolderNothingIsWrittenOrStarted) {
+  desktop.systemDirectory = std::nullopt;
   StartProgram();
-  ExpectBothRegistered("E:\\Windows\\system32\\");
+  EXPECT_TRUE(desktop.files.empty());
+  EXPECT_TRUE(desktop.shellCalls.empty());
+  EXPECT_TRUE(frmSplash.IsShown());
+  EXPECT_TRUE(frmNight.IsShown());
+}
+
+// A write cut short leaves its partial file and no component; the next
+// start clears it and writes the component whole. A partial file beside a
+// component that is there goes too, and the component is not touched.
+TEST_F(StartupTest, APartialFileLeftByAnInterruptedStartIsClearedByTheNext) {
+  desktop.interruptNextWrite = true;
+  desktop.files[std::string(kOcxPath) + ".partial"] = {7, 7};
+  StartProgram();
+  EXPECT_FALSE(desktop.FileExists(kDllPath));
+  EXPECT_EQ(desktop.files[std::string(kDllPath) + ".partial"].size(), kLanguageLibrary.size() / 2);
+  EXPECT_EQ(desktop.files[kOcxPath], kControl);
+  EXPECT_FALSE(desktop.FileExists(std::string(kOcxPath) + ".partial"));
+  desktop.Shutdown();
+
+  platform::Runtime::Get().ResetForTests();
+  platform::headless::HeadlessBackend next;
+  next.files = desktop.files;
+  next.resources = desktop.resources;
+  platform::Runtime::Get().Install(&next);
+  next.Start(mdluser::Main);
+  EXPECT_EQ(next.files[kDllPath], kLanguageLibrary);
+  EXPECT_EQ(next.files[kOcxPath], kControl);
+  EXPECT_EQ(next.fileWrites, std::vector<std::string>{kDllPath});
+  EXPECT_EQ(next.fileRemovals, std::vector<std::string>{std::string(kDllPath) + ".partial"});
+  next.Shutdown();
+  platform::Runtime::Get().ResetForTests();
+  platform::Runtime::Get().Install(&desktop);
 }
 
 TEST_F(StartupTest, TheSplashBringsUpTheOverlayAndLiesAboveIt) {

@@ -1,0 +1,72 @@
+// What the backend asks of the X server beyond GTK: the active window, the
+// focus given to another program's window, and the end of the connection.
+// Apart from gtk_backend.cpp, whose names X11's macros would clash with;
+// the backend's header comes first for the same reason.
+#include "platform/gtk/gtk_backend.h"
+// After the form model: X.h defines None, which names a border style.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+namespace platform {
+
+namespace {
+int DisplayLost(Display* /*display*/) {
+  GtkBackend::OnDisplayLost();
+  return 0;
+}
+}  // namespace
+
+void GtkBackend::WatchDisplay() {
+  if (GDK_IS_X11_DISPLAY(gdk_display_get_default())) XSetIOErrorHandler(&DisplayLost);
+}
+
+// The active window as the window manager announces it on the root window
+// (ours by our own handle, another program's by its X window id).
+HWnd GtkBackend::ForegroundWindow() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return 0;
+  Display* x = GDK_DISPLAY_XDISPLAY(display);
+  const Atom property = gdk_x11_get_xatom_by_name_for_display(display, "_NET_ACTIVE_WINDOW");
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  XID active = 0;
+  gdk_x11_display_error_trap_push(display);
+  if (XGetWindowProperty(x, DefaultRootWindow(x), property, 0, 1, False, XA_WINDOW, &type, &format,
+                         &count, &after, &data) == Success &&
+      data != nullptr && type == XA_WINDOW && format == 32 && count == 1) {
+    active = *reinterpret_cast<const unsigned long*>(data);
+  }
+  if (data != nullptr) XFree(data);
+  gdk_x11_display_error_trap_pop_ignored(display);
+  if (active == 0) return 0;
+  for (auto& [hwnd, w] : windows_) {
+    GdkWindow* native = gtk_widget_get_window(w.window);
+    if (native != nullptr && gdk_x11_window_get_xid(native) == active) return hwnd;
+  }
+  return static_cast<HWnd>(active);
+}
+
+void GtkBackend::SetForegroundWindow(HWnd hwnd) {
+  if (hwnd == 0) return;
+  if (gtk::Window* w = Find(hwnd)) {
+    gtk_window_present(GTK_WINDOW(w->window));
+    return;
+  }
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return;
+  // Null when that window is gone.
+  GdkWindow* other = gdk_x11_window_foreign_new_for_display(display, static_cast<::Window>(hwnd));
+  if (other == nullptr) return;
+  gdk_window_focus(other, gtk_get_current_event_time());
+  g_object_unref(other);
+}
+
+void GtkBackend::DoEvents() {
+  while (g_main_context_pending(nullptr) != FALSE) g_main_context_iteration(nullptr, FALSE);
+}
+
+}  // namespace platform
