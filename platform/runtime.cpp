@@ -64,11 +64,7 @@ void Runtime::Unload(Form& form, int unloadMode) {
   int cancel = 0;
   form.Form_QueryUnload(cancel, unloadMode);
   if (cancel != 0 || !form.loaded_) return;
-  // The keyboard goes back where it was before this form came, not to
-  // whichever window of ours the system would pick next.
-  if (form.focusBefore_ != 0 && form.hwnd_ != 0 && backend().ForegroundWindow() == form.hwnd_) {
-    backend().SetForegroundWindow(KeyboardTarget(form.focusBefore_));
-  }
+  const bool heldKeyboard = form.hwnd_ != 0 && backend().ForegroundWindow() == form.hwnd_;
   form.loaded_ = false;
   form.ready_ = false;
   form.visible_ = false;
@@ -84,6 +80,11 @@ void Runtime::Unload(Form& form, int unloadMode) {
   backend().DestroyFormWindow(form);
   form.hwnd_ = 0;
   form.owner_ = nullptr;
+  // The keyboard goes back where it was before this form came, not to
+  // whichever window the system picked when this one went.
+  if (heldKeyboard && form.focusBefore_ != 0) {
+    backend().SetForegroundWindow(KeyboardTarget(form.focusBefore_));
+  }
   if (!AnyFormLoaded()) backend().QuitWhenIdle();
 }
 

@@ -220,10 +220,18 @@ void Win32Backend::DestroyFormWindow(Form& form) {
   HWND hwnd = WindowOf(form);
   if (hwnd == nullptr) return;
   // A modal form gives its owner back before its window goes, so the
-  // activation returns to the owner.
+  // activation returns to the owner; an owner that never takes the keyboard
+  // is given back only after, so the activation passes it by.
+  HWND enableAfter = nullptr;
   for (ModalFrame& frame : modals_) {
     if (frame.form == &form && frame.owner != nullptr) {
-      ::EnableWindow(frame.owner, TRUE);
+      const auto* owner =
+          reinterpret_cast<const Form*>(::GetWindowLongPtrW(frame.owner, GWLP_USERDATA));
+      if (owner != nullptr && !owner->TakesKeyboard) {
+        enableAfter = frame.owner;
+      } else {
+        ::EnableWindow(frame.owner, TRUE);
+      }
       frame.owner = nullptr;
     }
   }
@@ -240,6 +248,7 @@ void Win32Backend::DestroyFormWindow(Form& form) {
   if (::GetCapture() == hwnd) ::ReleaseCapture();
   ::DestroyWindow(hwnd);
   windows_.erase(&form);
+  if (enableAfter != nullptr) ::EnableWindow(enableAfter, TRUE);
 }
 
 void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
