@@ -29,6 +29,8 @@ void FrmNight::Layout() {
   Caption = NM_INTERNAL_NAME;
   borderStyle = BorderStyle::None;
   windowState = WindowState::Maximized;
+  // The whole desk, every monitor, in one colour and one opacity.
+  SpansAllMonitors = true;
   ClientWidth = 1650;
   ClientHeight = 1380;
   ShowInTaskbar = false;

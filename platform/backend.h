@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/desk.h"
 #include "platform/form.h"
 #include "platform/types.h"
 
@@ -39,6 +40,13 @@ class Backend {
   // Arms, re-arms (a fresh interval from now) or stops the timer according
   // to its Enabled and Interval.
   virtual void UpdateTimer(Form& form, Timer& timer) = 0;
+
+  // --- the desk -----------------------------------------------------------
+  // The monitors as the system reports them now.
+  virtual std::vector<Monitor> Monitors() = 0;
+  // Where the mouse pointer is, in pixels of the virtual screen; nothing
+  // when that cannot be told.
+  virtual std::optional<Point> PointerPosition() = 0;
 
   // --- process ----------------------------------------------------------
   // Runs the message loop until no form is loaded.

@@ -171,6 +171,10 @@ class Form : public PropertyOwner {
   bool ShowInTaskbar = true;
   StartUpPosition startUpPosition = StartUpPosition::Manual;
   int IconResource = 0;  // 0: no icon
+  // A maximised form with this covers every monitor of the desk at once
+  // and follows them as they come, go and move; a form centred over it
+  // opens on the monitor that holds the pointer.
+  bool SpansAllMonitors = false;
   // False for a window that never needs the keyboard: it is never made the
   // active window, neither when shown nor when another window goes.
   bool TakesKeyboard = true;

@@ -30,6 +30,19 @@ inline int ToPixels(Twips twips, int dpi) {
   return static_cast<int>(std::lround(TwipsToPixels(twips, dpi)));
 }
 
+// A rectangle in whole pixels; right and bottom lie just outside it.
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+  bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+  bool operator==(const Rect&) const = default;
+};
+
 // Mouse button bits as the form events receive them.
 constexpr int kLeftButton = 1;
 constexpr int kRightButton = 2;

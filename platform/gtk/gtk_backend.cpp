@@ -85,6 +85,10 @@ GtkBackend::GtkBackend() {
   if (GdkScreen* screen = gdk_screen_get_default()) {
     screenHandler_ =
         g_signal_connect(screen, "size-changed", G_CALLBACK(&GtkBackend::OnScreenChanged), this);
+    // A monitor added, removed or moved changes the desk without the
+    // screen always changing size.
+    monitorsHandler_ = g_signal_connect(screen, "monitors-changed",
+                                        G_CALLBACK(&GtkBackend::OnScreenChanged), this);
   }
   // Every polite way of stopping a process ends the program as its exit
   // label does, values stored.
@@ -102,9 +106,9 @@ GtkBackend::~GtkBackend() {
     g_source_unref(armed->source);
   }
   timers_.clear();
-  if (screenHandler_ != 0) {
-    if (GdkScreen* screen = gdk_screen_get_default()) {
-      g_signal_handler_disconnect(screen, screenHandler_);
+  if (GdkScreen* screen = gdk_screen_get_default()) {
+    for (gulong handler : {screenHandler_, monitorsHandler_}) {
+      if (handler != 0) g_signal_handler_disconnect(screen, handler);
     }
   }
   for (guint source : signalSources_) g_source_remove(source);
@@ -130,16 +134,39 @@ int GtkBackend::ScreenDpi() {
   return resolution > 0 ? static_cast<int>(std::lround(resolution)) : 96;
 }
 
-GdkRectangle GtkBackend::MonitorArea() {
-  GdkRectangle area{0, 0, 1024, 768};
+namespace {
+
+GdkRectangle ToGdk(const Rect& rect) {
+  return GdkRectangle{rect.left, rect.top, rect.Width(), rect.Height()};
+}
+
+}  // namespace
+
+std::vector<Monitor> GtkBackend::Monitors() {
+  std::vector<Monitor> monitors;
   GdkDisplay* display = gdk_display_get_default();
-  if (display == nullptr) return area;
-  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
-  if (monitor == nullptr && gdk_display_get_n_monitors(display) > 0) {
-    monitor = gdk_display_get_monitor(display, 0);
+  if (display == nullptr) return monitors;
+  const int dpi = ScreenDpi();
+  const int count = gdk_display_get_n_monitors(display);
+  for (int i = 0; i < count; ++i) {
+    GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+    if (monitor == nullptr) continue;
+    GdkRectangle area{};
+    gdk_monitor_get_geometry(monitor, &area);
+    monitors.push_back(Monitor{Rect{area.x, area.y, area.x + area.width, area.y + area.height}, dpi,
+                               gdk_monitor_is_primary(monitor) != FALSE});
   }
-  if (monitor != nullptr) gdk_monitor_get_geometry(monitor, &area);
-  return area;
+  return monitors;
+}
+
+std::optional<Point> GtkBackend::PointerPosition() {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkSeat* seat = display != nullptr ? gdk_display_get_default_seat(display) : nullptr;
+  GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
+  if (pointer == nullptr) return std::nullopt;
+  Point at;
+  gdk_device_get_position(pointer, nullptr, &at.x, &at.y);
+  return at;
 }
 
 gtk::Window* GtkBackend::Find(HWnd hwnd) {
@@ -229,8 +256,11 @@ void GtkBackend::DestroyFormWindow(Form& form) {
 
 void GtkBackend::PlaceMaximised(gtk::Window& w) {
   // The whole monitor, panels included, as a maximised window without a
-  // border covers it on Windows.
-  const GdkRectangle area = MonitorArea();
+  // border covers it on Windows; or the whole desk.
+  const std::vector<Monitor> monitors = Monitors();
+  const Monitor* primary = PrimaryMonitor(monitors);
+  const GdkRectangle area = ToGdk(
+      CoveredArea(*w.form, primary != nullptr ? primary->bounds : Rect{0, 0, 1024, 768}, monitors));
   w.clientWidth = area.width;
   w.clientHeight = area.height;
   w.x = area.x;
@@ -261,15 +291,16 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
     int x = 0;
     int y = 0;
     if (form.startUpPosition != StartUpPosition::Manual) {
-      GdkRectangle area = MonitorArea();
-      if (form.startUpPosition == StartUpPosition::CenterOwner && ownerWindow != nullptr &&
-          gtk_widget_get_visible(ownerWindow->window) != FALSE) {
-        area = GdkRectangle{ownerWindow->x, ownerWindow->y,
-                            ownerWindow->clientWidth + 2 * ownerWindow->frame,
-                            ownerWindow->clientHeight + 2 * ownerWindow->frame};
+      std::optional<Rect> ownerBounds;
+      if (ownerWindow != nullptr && gtk_widget_get_visible(ownerWindow->window) != FALSE) {
+        ownerBounds = Rect{ownerWindow->x, ownerWindow->y,
+                           ownerWindow->x + ownerWindow->clientWidth + 2 * ownerWindow->frame,
+                           ownerWindow->y + ownerWindow->clientHeight + 2 * ownerWindow->frame};
       }
-      x = area.x + (area.width - width) / 2;
-      y = area.y + (area.height - height) / 2;
+      const Rect area = CentringArea(form, owner, ownerBounds, Monitors(), PointerPosition());
+      const Point at = CentredOn(area, width, height);
+      x = at.x;
+      y = at.y;
     }
     w->x = x;
     w->y = y;
@@ -463,7 +494,7 @@ gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer d
   return TRUE;
 }
 
-// A maximised window follows the screen when its size changes.
+// A maximised window follows the screen and its monitors when they change.
 void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   for (auto& [hwnd, w] : self->windows_) {

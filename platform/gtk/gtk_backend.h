@@ -98,6 +98,10 @@ class GtkBackend : public Backend {
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
 
+  // --- the desk -----------------------------------------------------------
+  std::vector<Monitor> Monitors() override;
+  std::optional<Point> PointerPosition() override;
+
   // --- process ----------------------------------------------------------
   void RunMessageLoop() override;
   void QuitWhenIdle() override;
@@ -143,8 +147,6 @@ class GtkBackend : public Backend {
 
   gtk::Window* Find(HWnd hwnd);
   gtk::Window* WindowOf(const Form& form);
-  // The monitor a maximised or centred form goes on: the primary one.
-  static GdkRectangle MonitorArea();
   // Applies the layered attributes and the click-through style of the
   // style word to the GTK window.
   void ApplyStyle(gtk::Window& window);
@@ -189,6 +191,7 @@ class GtkBackend : public Backend {
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
   gulong screenHandler_ = 0;
+  gulong monitorsHandler_ = 0;
   std::vector<guint> signalSources_;
   static bool displayLost_;
 };

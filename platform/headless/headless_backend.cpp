@@ -239,8 +239,46 @@ void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
   if (window == nullptr) return;
   window->visible = true;
   window->owner = owner != nullptr ? owner->Handle() : 0;
+  Place(*window, form, owner);
   RaiseInBand(form.Handle());
   if (form.TakesKeyboard) Activate(form.Handle());
+}
+
+// As a backend places a window: maximised over what it covers, centred
+// where its start-up position says, at the DPI of the monitor it lands on.
+void HeadlessBackend::Place(Window& window, Form& form, Form* owner) {
+  const Monitor* primary = PrimaryMonitor(monitors);
+  if (form.windowState == WindowState::Maximized) {
+    window.bounds = CoveredArea(form, primary != nullptr ? primary->bounds : Rect{}, monitors);
+    return;
+  }
+  std::optional<Rect> ownerBounds;
+  if (const Window* ownerWindow = owner != nullptr ? Find(owner->Handle()) : nullptr) {
+    if (ownerWindow->visible) ownerBounds = ownerWindow->bounds;
+  }
+  const Rect area = form.startUpPosition == StartUpPosition::Manual
+                        ? Rect{}
+                        : CentringArea(form, owner, ownerBounds, monitors, pointer);
+  const Monitor* there = MonitorAt(monitors, Point{area.left, area.top});
+  const int dpi = there != nullptr ? there->dpi : 96;
+  const int width = ToPixels(form.ClientWidth, dpi);
+  const int height = ToPixels(form.ClientHeight, dpi);
+  const Point at =
+      form.startUpPosition == StartUpPosition::Manual ? Point{} : CentredOn(area, width, height);
+  window.bounds = Rect{at.x, at.y, at.x + width, at.y + height};
+}
+
+void HeadlessBackend::ChangeMonitors(std::vector<Monitor> now) {
+  Post([this, now = std::move(now)] {
+    monitors = now;
+    const Monitor* primary = PrimaryMonitor(monitors);
+    for (auto& [hwnd, window] : windows_) {
+      if (window.visible && window.form->windowState == WindowState::Maximized) {
+        window.bounds =
+            CoveredArea(*window.form, primary != nullptr ? primary->bounds : Rect{}, monitors);
+      }
+    }
+  });
 }
 
 void HeadlessBackend::Activate(HWnd hwnd) {

@@ -34,6 +34,7 @@ struct Window {
   bool visible = false;
   bool enabled = true;
   HWnd owner = 0;
+  Rect bounds;          // where it was placed, pixels of the virtual screen
   int activations = 0;  // times it became the foreground window
 };
 
@@ -87,6 +88,9 @@ class HeadlessBackend : public Backend {
   void KeyUp(std::int32_t vk);
   void KeyTap(std::int32_t vk);  // down and up between two polls
   void QueueColourAnswer(ColourAnswer answer) { colourAnswers_.push_back(answer); }
+  // Monitors added, removed or moved: the system tells the windows, and a
+  // maximised one covers its area again.
+  void ChangeMonitors(std::vector<Monitor> now);
 
   // --- what the program did ---------------------------------------------
   const Window* WindowOf(HWnd hwnd) const;
@@ -100,6 +104,10 @@ class HeadlessBackend : public Backend {
 
   // --- the desktop the program sees (set up before Start) ---------------
   bool otherInstanceRunning = false;
+  // The desk: one 1024 x 768 monitor unless a test lays out others, and
+  // the pointer, when it can be told.
+  std::vector<Monitor> monitors = {Monitor{Rect{0, 0, 1024, 768}, 96, true}};
+  std::optional<Point> pointer;
   // How long each message box stays up before the user answers it.
   int msgBoxOpenMs = 0;
   // Windows of other programs (any handle the program's never use), and
@@ -138,6 +146,8 @@ class HeadlessBackend : public Backend {
   void DestroyFormWindow(Form& form) override;
   void ShowFormWindow(Form& form, Form* owner) override;
   void RunModalLoop(Form& form, Form* owner) override;
+  std::vector<Monitor> Monitors() override { return monitors; }
+  std::optional<Point> PointerPosition() override { return pointer; }
   void Invalidate(Form& form, const Control* control) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
@@ -185,6 +195,7 @@ class HeadlessBackend : public Backend {
   Window* Find(HWnd hwnd);
   void RaiseInBand(HWnd hwnd);
   void Activate(HWnd hwnd);
+  void Place(Window& window, Form& form, Form* owner);
   // Runs the program's loop for `ms` of virtual time, as a system dialog's
   // own message loop would.
   void RunModalFor(std::int64_t ms);

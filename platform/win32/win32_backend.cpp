@@ -61,6 +61,10 @@ int WindowDpi(HWND hwnd) {
 
 Twips ToTwips(int pixels, int dpi) { return PixelsToTwips(static_cast<float>(pixels), dpi); }
 
+Rect FromRECT(const RECT& rect) { return Rect{rect.left, rect.top, rect.right, rect.bottom}; }
+
+RECT ToRECT(const Rect& rect) { return RECT{rect.left, rect.top, rect.right, rect.bottom}; }
+
 COLORREF ToColorRef(Colour colour) {
   const auto bits = static_cast<std::uint32_t>(colour);
   if ((bits & 0x80000000U) != 0) return ::GetSysColor(static_cast<int>(bits & 0xFFU));
@@ -80,6 +84,8 @@ constexpr UINT_PTR kCoverCheckTimer = 1;
 // 1.75, 3.75 and 7.75 s, each wait twice the one before.
 constexpr UINT kCoverCheckFirstMs = 250;
 constexpr int kCoverChecks = 5;
+constexpr UINT_PTR kDeskWatchTimer = 2;
+constexpr UINT kDeskWatchMs = 1000;
 
 HWND AsHwnd(HWnd handle) { return reinterpret_cast<HWND>(handle); }
 
@@ -271,31 +277,26 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
     ::SetWindowLongW(hwnd, GWL_STYLE, ::GetWindowLongW(hwnd, GWL_STYLE) | WS_MAXIMIZE);
     CoverMonitor(hwnd);
     ::ShowWindow(hwnd, SW_SHOWNA);
+    WatchDesk(form, hwnd);
   } else if (form.windowState == WindowState::Maximized) {
     ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
+    CoverMonitor(hwnd);
+    WatchDesk(form, hwnd);
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
   } else {
     if (form.startUpPosition != StartUpPosition::Manual) {
       RECT window{};
       ::GetWindowRect(hwnd, &window);
-      RECT area{};
-      if (form.startUpPosition == StartUpPosition::CenterOwner && ownerHwnd != nullptr &&
-          ::IsIconic(ownerHwnd) == FALSE) {
-        ::GetWindowRect(ownerHwnd, &area);
-      } else {
-        MONITORINFO info{};
-        info.cbSize = sizeof info;
-        HMONITOR monitor =
-            ::MonitorFromWindow(ownerHwnd != nullptr ? ownerHwnd : hwnd, MONITOR_DEFAULTTOPRIMARY);
-        ::GetMonitorInfoW(monitor, &info);
-        area = info.rcMonitor;
+      std::optional<Rect> ownerBounds;
+      RECT ownerRect{};
+      if (ownerHwnd != nullptr && ::IsIconic(ownerHwnd) == FALSE &&
+          ::GetWindowRect(ownerHwnd, &ownerRect) != FALSE) {
+        ownerBounds = win32::FromRECT(ownerRect);
       }
-      const int width = window.right - window.left;
-      const int height = window.bottom - window.top;
-      const int x = area.left + ((area.right - area.left) - width) / 2;
-      const int y = area.top + ((area.bottom - area.top) - height) / 2;
-      ::SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      const Rect area = CentringArea(form, owner, ownerBounds, Monitors(), PointerPosition());
+      const Point at = CentredOn(area, window.right - window.left, window.bottom - window.top);
+      ::SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
   }
@@ -436,6 +437,10 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
         OnCoverCheck(hwnd);
         return 0;
       }
+      if (wParam == kDeskWatchTimer) {
+        OnDeskWatch(hwnd);
+        return 0;
+      }
       OnTimer(form, hwnd, static_cast<UINT_PTR>(wParam));
       return 0;
     case WM_GETDPISCALEDSIZE:
@@ -506,11 +511,12 @@ void Win32Backend::OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& sugg
 }
 
 // The rectangle a maximised form covers: the whole monitor, taskbar
-// included, for a borderless window (the overlay). One with a frame is
-// maximised to the work area with its frame outside it, and that is left to
-// the system.
+// included, for a borderless window (the overlay), or the whole desk for a
+// form that spans all monitors. One with a frame is maximised to the work
+// area with its frame outside it, and that is left to the system.
 std::optional<RECT> Win32Backend::MonitorToCover(HWND hwnd) {
-  if (::IsZoomed(hwnd) == FALSE) return std::nullopt;
+  const auto* form = reinterpret_cast<const Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr || ::IsZoomed(hwnd) == FALSE) return std::nullopt;
   const auto style = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_STYLE));
   if ((style & (WS_CAPTION | WS_THICKFRAME)) != 0) return std::nullopt;
   MONITORINFO info{};
@@ -518,7 +524,50 @@ std::optional<RECT> Win32Backend::MonitorToCover(HWND hwnd) {
   if (::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info) == FALSE) {
     return std::nullopt;
   }
-  return info.rcMonitor;
+  return win32::ToRECT(CoveredArea(*form, win32::FromRECT(info.rcMonitor), Monitors()));
+}
+
+// Monitors come, go and move without every system telling the windows (Wine
+// does not always send WM_DISPLAYCHANGE): a form that spans them all looks
+// once a second whether it still covers the desk.
+void Win32Backend::WatchDesk(const Form& form, HWND hwnd) {
+  if (form.SpansAllMonitors) ::SetTimer(hwnd, kDeskWatchTimer, kDeskWatchMs, nullptr);
+}
+
+void Win32Backend::OnDeskWatch(HWND hwnd) {
+  const std::optional<RECT> area = MonitorToCover(hwnd);
+  RECT now{};
+  if (area && ::GetWindowRect(hwnd, &now) != FALSE && ::EqualRect(&now, &*area) == FALSE) {
+    CoverMonitor(hwnd);
+  }
+}
+
+std::vector<Monitor> Win32Backend::Monitors() {
+  std::vector<Monitor> monitors;
+  const int dpi = win32::WindowDpi(nullptr);
+  ::EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        if (::GetMonitorInfoW(monitor, &info) != FALSE) {
+          auto* list = reinterpret_cast<std::vector<Monitor>*>(data);
+          list->push_back(Monitor{win32::FromRECT(info.rcMonitor), 0,
+                                  (info.dwFlags & MONITORINFOF_PRIMARY) != 0});
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  // Each window takes its own monitor's DPI from the system as it moves
+  // there (WM_DPICHANGED); the system's serves for the rest.
+  for (Monitor& monitor : monitors) monitor.dpi = dpi;
+  return monitors;
+}
+
+std::optional<Point> Win32Backend::PointerPosition() {
+  POINT at{};
+  if (::GetCursorPos(&at) == FALSE) return std::nullopt;
+  return Point{at.x, at.y};
 }
 
 // A maximised form covers its monitor. After a change of resolution, or of

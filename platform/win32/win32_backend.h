@@ -20,6 +20,8 @@ int WindowDpi(HWND hwnd);
 using platform::ToPixels;
 // Device pixels back to twips of the model at `dpi`.
 Twips ToTwips(int pixels, int dpi);
+Rect FromRECT(const RECT& rect);
+RECT ToRECT(const Rect& rect);
 // A model colour to GDI; the high bit selects a system colour.
 COLORREF ToColorRef(Colour colour);
 }  // namespace win32
@@ -38,6 +40,8 @@ class Win32Backend final : public Backend {
   void Invalidate(Form& form, const Control* control) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
+  std::vector<Monitor> Monitors() override;
+  std::optional<Point> PointerPosition() override;
 
   void RunMessageLoop() override;
   void QuitWhenIdle() override;
@@ -82,6 +86,8 @@ class Win32Backend final : public Backend {
   void CoverMonitor(HWND hwnd);
   void ScheduleCoverCheck(HWND hwnd);
   void OnCoverCheck(HWND hwnd);
+  void WatchDesk(const Form& form, HWND hwnd);
+  void OnDeskWatch(HWND hwnd);
   void SizeToClient(Form& form, HWND hwnd);
   // The outer size whose client area is the form's client size at `dpi`.
   SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
