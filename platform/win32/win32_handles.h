@@ -38,6 +38,12 @@ class Unique {
     if (handle_ != Traits::Invalid()) Traits::Close(handle_);
     handle_ = handle;
   }
+  // For an API that hands out a new handle through an out-parameter: closes
+  // the one held and gives the address to write the new one to.
+  H* put() {
+    reset();
+    return &handle_;
+  }
 
  private:
   H handle_ = Traits::Invalid();
