@@ -167,9 +167,9 @@ bool Win32Backend::Shell(const std::string& program, const std::string& argument
                        &startup, &process) == FALSE) {
     return false;
   }
-  // Not waited for: the handles are not needed.
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  // Not waited for: the handles are closed on return.
+  const win32::UniqueHandle child(process.hProcess);
+  const win32::UniqueHandle thread(process.hThread);
   return true;
 }
 
