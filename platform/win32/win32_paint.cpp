@@ -43,10 +43,10 @@ int CALLBACK FoundFace(const LOGFONTW* /*font*/, const TEXTMETRICW* /*metrics*/,
 }  // namespace
 
 void Win32Backend::Paint(Form& form, HWND hwnd) {
-  PAINTSTRUCT ps{};
-  HDC dc = ::BeginPaint(hwnd, &ps);
+  const win32::PaintDC painting(hwnd);
+  HDC dc = painting.get();
   if (dc == nullptr) return;
-  const RECT area = ps.rcPaint;
+  const RECT area = painting.area();
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (width > 0 && height > 0) {
@@ -81,7 +81,6 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
       ::BitBlt(dc, area.left, area.top, width, height, target, 0, 0, SRCCOPY);
     }
   }
-  ::EndPaint(hwnd, &ps);
 }
 
 void Win32Backend::DrawLabel(HDC dc, const Label& label, int dpi) {
@@ -253,10 +252,9 @@ bool Win32Backend::FaceInstalled(const std::wstring& face) {
     LOGFONTW query{};
     query.lfCharSet = DEFAULT_CHARSET;
     std::wcsncpy(query.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    HDC screen = ::GetDC(nullptr);
-    if (screen != nullptr) {
-      ::EnumFontFamiliesExW(screen, &query, &FoundFace, reinterpret_cast<LPARAM>(&found), 0);
-      ::ReleaseDC(nullptr, screen);
+    const win32::ScreenDC screen;
+    if (screen.get() != nullptr) {
+      ::EnumFontFamiliesExW(screen.get(), &query, &FoundFace, reinterpret_cast<LPARAM>(&found), 0);
     }
   }
   faces_.emplace(face, found);
