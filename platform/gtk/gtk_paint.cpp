@@ -7,6 +7,7 @@
 #include <map>
 
 #include "platform/gtk/gtk_backend.h"
+#include "platform/paint_policy.h"
 
 namespace platform {
 
@@ -51,16 +52,8 @@ void SetColour(cairo_t* cr, Colour colour) {
                        ((bits >> 16) & 0xFFU) / 255.0);
 }
 
-GdkRectangle LabelBox(const Label& label, int dpi) {
-  const int left = ToPixels(label.Left, dpi);
-  const int top = ToPixels(label.Top, dpi);
-  return GdkRectangle{left, top, ToPixels(label.Left + label.Width, dpi) - left,
-                      ToPixels(label.Top + label.Height, dpi) - top};
-}
-
-// Lines are as wide as laid out at 96 DPI, scaled with the screen.
-int PenWidth(const Line& line, int dpi) {
-  return std::max(1, static_cast<int>(std::lround(line.BorderWidth * dpi / 96.0)));
+GdkRectangle ToGdk(const paint::Rect& rect) {
+  return GdkRectangle{rect.left, rect.top, rect.Width(), rect.Height()};
 }
 
 void FillRect(cairo_t* cr, int x, int y, int width, int height, std::uint32_t bgr) {
@@ -101,52 +94,12 @@ bool FaceInstalled(const std::string& face) {
   return found;
 }
 
-bool SameFace(const std::string& a, const char* b) { return g_ascii_strcasecmp(a.c_str(), b) == 0; }
-
 }  // namespace
 
-// The laid-out face when it is installed; otherwise the nearest Chinese face
-// of the same kind that is (a Song face for 宋体, a Hei face for 黑体), so
-// the texts keep their look without the Windows fonts. The dialog font is
-// 宋体 on a Simplified-Chinese desktop.
+// The laid-out face, or a stand-in of the same kind where it is missing;
+// with neither, fontconfig's own choice.
 std::string GtkBackend::ResolveFace(const std::string& face) {
-  static const char* const kSong[] = {"宋体",
-                                      "SimSun",
-                                      "NSimSun",
-                                      "新宋体",
-                                      "Noto Serif CJK SC",
-                                      "Source Han Serif SC",
-                                      "AR PL UMing CN",
-                                      "WenQuanYi Zen Hei",
-                                      "WenQuanYi Micro Hei",
-                                      "Noto Sans CJK SC",
-                                      "Droid Sans Fallback"};
-  static const char* const kHei[] = {"黑体",
-                                     "SimHei",
-                                     "WenQuanYi Micro Hei",
-                                     "WenQuanYi Zen Hei",
-                                     "Noto Sans CJK SC",
-                                     "Source Han Sans SC",
-                                     "Droid Sans Fallback"};
-  auto first = [](const auto& candidates) -> std::string {
-    for (const char* candidate : candidates) {
-      if (FaceInstalled(candidate)) return candidate;
-    }
-    return {};
-  };
-  const bool dialog =
-      face.empty() || SameFace(face, "MS Shell Dlg") || SameFace(face, "MS Shell Dlg 2");
-  if (!dialog && FaceInstalled(face)) return face;
-  std::string found;
-  if (dialog || face == "宋体" || face == "新宋体" || SameFace(face, "SimSun") ||
-      SameFace(face, "NSimSun")) {
-    found = first(kSong);
-  } else if (face == "黑体" || SameFace(face, "SimHei")) {
-    found = first(kHei);
-  }
-  // Nothing better: fontconfig picks a face that has the characters.
-  if (!found.empty()) return found;
-  return dialog ? std::string("Sans") : face + ",Sans";
+  return paint::ResolveFace(face, paint::FontSystem::Fontconfig, FaceInstalled);
 }
 
 PangoLayout* GtkBackend::LayoutFor(gtk::Window& /*window*/, const Label& label, int dpi) {
@@ -219,17 +172,12 @@ void GtkBackend::Paint(gtk::Window& window, cairo_t* cr) {
   double clipRight = 0;
   double clipBottom = 0;
   cairo_clip_extents(cr, &clipLeft, &clipTop, &clipRight, &clipBottom);
+  const paint::Rect damaged = paint::Enclosing(clipLeft, clipTop, clipRight, clipBottom);
   for (const Control* control : form.Controls()) {
     if (const auto* label = dynamic_cast<const Label*>(control)) {
-      // A moving thumb damages a few pixels: labels far from them (by more
-      // than an em, for overhanging text) are not laid out again.
-      const GdkRectangle box = LabelBox(*label, dpi);
-      const double em = label->font.Size * dpi / 72.0;
-      if (box.x - em >= clipRight || box.x + box.width + em <= clipLeft ||
-          box.y - em >= clipBottom || box.y + box.height + em <= clipTop) {
-        continue;
-      }
-      DrawLabel(window, cr, *label, dpi);
+      // A moving thumb damages a few pixels: labels far from them are not
+      // laid out again for nothing.
+      if (paint::LabelMayReach(*label, damaged, dpi)) DrawLabel(window, cr, *label, dpi);
     } else if (const auto* line = dynamic_cast<const Line*>(control)) {
       DrawLine(cr, *line, dpi);
     }
@@ -255,40 +203,36 @@ void GtkBackend::DrawFrame(cairo_t* cr, const gtk::Window& window) {
 
 void GtkBackend::DrawLabel(gtk::Window& window, cairo_t* cr, const Label& label, int dpi) {
   if (!label.Visible) return;
-  GdkRectangle box = LabelBox(label, dpi);
+  const GdkRectangle outer = ToGdk(paint::LabelBox(label, dpi));
   if (label.backStyle == BackStyle::Opaque) {
     SetColour(cr, label.BackColor);
-    cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+    cairo_rectangle(cr, outer.x, outer.y, outer.width, outer.height);
     cairo_fill(cr);
   }
   if (label.FixedSingleBorder) {
     // A sunken outer edge, one pixel.
-    EdgeRing(cr, box.x, box.y, box.width, box.height, 0xA0A0A0, 0xFFFFFF);
-    box.x += 1;
-    box.y += 1;
-    box.width -= 2;
-    box.height -= 2;
+    EdgeRing(cr, outer.x, outer.y, outer.width, outer.height, 0xA0A0A0, 0xFFFFFF);
   }
   if (label.Caption.get().empty()) return;
+  const paint::Rect box = paint::CaptionBox(label, dpi);
   PangoLayout* layout = LayoutFor(window, label, dpi);
   PangoRectangle logical{};
   pango_layout_get_pixel_extents(layout, nullptr, &logical);
-  int x = box.x;
-  if (label.alignment == Alignment::Center) x = box.x + (box.width - logical.width) / 2;
-  if (label.alignment == Alignment::Right) x = box.x + box.width - logical.width;
+  const int x = paint::AlignedLeft(box, logical.width, label.alignment);
   SetColour(cr, label.ForeColor);
-  cairo_move_to(cr, x - logical.x, box.y);
+  cairo_move_to(cr, x - logical.x, box.top);
   pango_cairo_update_layout(cr, layout);
   pango_cairo_show_layout(cr, layout);
   g_object_unref(layout);
 }
 
 void GtkBackend::DrawLine(cairo_t* cr, const Line& line, int dpi) {
-  const int width = PenWidth(line, dpi);
-  const double x1 = ToPixels(line.X1, dpi);
-  const double y1 = ToPixels(line.Y1, dpi);
-  const double x2 = ToPixels(line.X2, dpi);
-  const double y2 = ToPixels(line.Y2, dpi);
+  const int width = paint::PenWidth(line, dpi);
+  const paint::Segment ends = paint::LineEnds(line, dpi);
+  const double x1 = ends.x1;
+  const double y1 = ends.y1;
+  const double x2 = ends.x2;
+  const double y2 = ends.y2;
   cairo_save(cr);
   // Crisp like a pen on a device context: whole pixels, no smoothing.
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
@@ -311,18 +255,17 @@ void GtkBackend::DrawLine(cairo_t* cr, const Line& line, int dpi) {
 
 GdkRectangle GtkBackend::ControlBounds(gtk::Window& window, const Control& control, int dpi) {
   if (const auto* label = dynamic_cast<const Label*>(&control)) {
-    GdkRectangle box = LabelBox(*label, dpi);
+    const paint::Rect laidOut = paint::LabelBox(*label, dpi);
+    GdkRectangle box = ToGdk(laidOut);
     if (!label->Caption.get().empty()) {
       PangoLayout* layout = LayoutFor(window, *label, dpi);
       PangoRectangle ink{};
       PangoRectangle logical{};
       pango_layout_get_pixel_extents(layout, &ink, &logical);
       g_object_unref(layout);
-      int x = box.x;
-      if (label->alignment == Alignment::Center) x = box.x + (box.width - logical.width) / 2;
-      if (label->alignment == Alignment::Right) x = box.x + box.width - logical.width;
+      const int x = paint::AlignedLeft(laidOut, logical.width, label->alignment);
       // Where the glyphs reach, italic lean included, plus a margin.
-      const int lean = label->font.Italic ? logical.height / 3 : 0;
+      const int lean = paint::ItalicLean(label->font, logical.height);
       GdkRectangle text{x + std::min(ink.x, 0) - logical.x - 2 - lean,
                         box.y + std::min(ink.y, 0) - 2,
                         std::max(logical.width, ink.x + ink.width) + 4 + 2 * lean,
@@ -332,14 +275,7 @@ GdkRectangle GtkBackend::ControlBounds(gtk::Window& window, const Control& contr
     return box;
   }
   if (const auto* line = dynamic_cast<const Line*>(&control)) {
-    const int x1 = ToPixels(line->X1, dpi);
-    const int y1 = ToPixels(line->Y1, dpi);
-    const int x2 = ToPixels(line->X2, dpi);
-    const int y2 = ToPixels(line->Y2, dpi);
-    // Wide pens have round ends that reach half the width past each point.
-    const int reach = PenWidth(*line, dpi) / 2 + 2;
-    return GdkRectangle{std::min(x1, x2) - reach, std::min(y1, y2) - reach,
-                        std::abs(x2 - x1) + 2 * reach + 1, std::abs(y2 - y1) + 2 * reach + 1};
+    return ToGdk(paint::LineBounds(*line, dpi));
   }
   return GdkRectangle{0, 0, 0, 0};  // timers and the dialog control draw nothing
 }

@@ -41,9 +41,8 @@ AdjustForDpiFn AdjustWindowRectExForDpiPtr() {
 }
 
 int SystemDpi() {
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSX) : 0;
-  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  const win32::ScreenDC screen;
+  const int dpi = screen.get() != nullptr ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
   return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
 

@@ -38,6 +38,12 @@ class Unique {
     if (handle_ != Traits::Invalid()) Traits::Close(handle_);
     handle_ = handle;
   }
+  // For an API that hands out a new handle through an out-parameter: closes
+  // the one held and gives the address to write the new one to.
+  H* put() {
+    reset();
+    return &handle_;
+  }
 
  private:
   H handle_ = Traits::Invalid();
@@ -74,7 +80,8 @@ using UniqueKey = Unique<HKEY, KeyTraits>;
 using UniqueHandle = Unique<HANDLE, HandleTraits>;
 using UniqueFile = Unique<HANDLE, FileTraits>;
 
-// A window's DC for measuring, released on scope exit.
+// A window's DC for measuring, released on scope exit. With no window it
+// is the screen's.
 class WindowDC {
  public:
   explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(::GetDC(hwnd)) {}
@@ -87,6 +94,33 @@ class WindowDC {
 
  private:
   HWND hwnd_;
+  HDC dc_;
+};
+
+// The screen's DC: what the display and its fonts can do.
+class ScreenDC : public WindowDC {
+ public:
+  ScreenDC() : WindowDC(nullptr) {}
+};
+
+// The DC of a WM_PAINT, clipped to the damaged area; ending the paint on
+// scope exit validates that area. Where BeginPaint gives no DC there is no
+// paint to end.
+class PaintDC {
+ public:
+  explicit PaintDC(HWND hwnd) : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &paint_)) {}
+  ~PaintDC() {
+    if (dc_ != nullptr) ::EndPaint(hwnd_, &paint_);
+  }
+  PaintDC(const PaintDC&) = delete;
+  PaintDC& operator=(const PaintDC&) = delete;
+  HDC get() const { return dc_; }
+  // The damaged area, in client pixels.
+  const RECT& area() const { return paint_.rcPaint; }
+
+ private:
+  HWND hwnd_;
+  PAINTSTRUCT paint_{};
   HDC dc_;
 };
 

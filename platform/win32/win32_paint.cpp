@@ -1,10 +1,10 @@
 // Painting the form model with GDI: the back colour, then labels and lines
 // in the order the form holds them, through a back buffer.
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cwchar>
 
+#include "platform/paint_policy.h"
 #include "platform/win32/win32_backend.h"
 
 namespace platform {
@@ -27,36 +27,11 @@ UINT TextFlags(const Label& label) {
   return flags;
 }
 
-RECT LabelBox(const Label& label, int dpi) {
-  const Twips left = label.Left;
-  const Twips top = label.Top;
-  return RECT{win32::ToPixels(left, dpi), win32::ToPixels(top, dpi),
-              win32::ToPixels(left + label.Width, dpi), win32::ToPixels(top + label.Height, dpi)};
-}
+RECT ToRECT(const paint::Rect& rect) { return RECT{rect.left, rect.top, rect.right, rect.bottom}; }
 
 // The em height of a font in pixels at `dpi`.
 int FontHeight(const Font& font, int dpi) {
   return std::max(1, static_cast<int>(std::lround(font.Size * static_cast<float>(dpi) / 72.0F)));
-}
-
-// Whether a label's drawing can touch `area`: its box, widened by an em on
-// every side for text that overhangs it (a leaning italic, a wide face).
-bool LabelMayReach(const Label& label, const RECT& area, int dpi) {
-  RECT reach = LabelBox(label, dpi);
-  const int em = FontHeight(label.font, dpi);
-  ::InflateRect(&reach, em, em);
-  RECT common{};
-  return ::IntersectRect(&common, &reach, &area) != FALSE;
-}
-
-// Lines are drawn as wide as laid out at 96 DPI, scaled with the window.
-int PenWidth(const Line& line, int dpi) {
-  return std::max(1, ::MulDiv(line.BorderWidth, dpi, USER_DEFAULT_SCREEN_DPI));
-}
-
-// Face names compare without regard to case.
-bool SameFace(const std::wstring& a, const wchar_t* b) {
-  return ::CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
 int CALLBACK FoundFace(const LOGFONTW* /*font*/, const TEXTMETRICW* /*metrics*/, DWORD /*type*/,
@@ -68,14 +43,15 @@ int CALLBACK FoundFace(const LOGFONTW* /*font*/, const TEXTMETRICW* /*metrics*/,
 }  // namespace
 
 void Win32Backend::Paint(Form& form, HWND hwnd) {
-  PAINTSTRUCT ps{};
-  HDC dc = ::BeginPaint(hwnd, &ps);
+  const win32::PaintDC painting(hwnd);
+  HDC dc = painting.get();
   if (dc == nullptr) return;
-  const RECT area = ps.rcPaint;
+  const RECT area = painting.area();
   const int width = area.right - area.left;
   const int height = area.bottom - area.top;
   if (width > 0 && height > 0) {
     const int dpi = win32::WindowDpi(hwnd);
+    const paint::Rect damaged{area.left, area.top, area.right, area.bottom};
     // Only the damaged part is drawn into the buffer, shifted to its origin:
     // a full-screen buffer for every small change would be wasteful.
     win32::UniqueDC buffer(::CreateCompatibleDC(dc));
@@ -94,7 +70,7 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
       if (const auto* label = dynamic_cast<const Label*>(control)) {
         // A moving thumb damages a few pixels: labels far from them are not
         // laid out again for nothing.
-        if (LabelMayReach(*label, area, dpi)) DrawLabel(target, *label, dpi);
+        if (paint::LabelMayReach(*label, damaged, dpi)) DrawLabel(target, *label, dpi);
       } else if (const auto* line = dynamic_cast<const Line*>(control)) {
         DrawLine(target, *line, dpi);
       }
@@ -105,20 +81,17 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
       ::BitBlt(dc, area.left, area.top, width, height, target, 0, 0, SRCCOPY);
     }
   }
-  ::EndPaint(hwnd, &ps);
 }
 
 void Win32Backend::DrawLabel(HDC dc, const Label& label, int dpi) {
   if (!label.Visible) return;
-  RECT box = LabelBox(label, dpi);
+  RECT outer = ToRECT(paint::LabelBox(label, dpi));
   if (label.backStyle == BackStyle::Opaque) {
     win32::UniqueBrush brush(::CreateSolidBrush(win32::ToColorRef(label.BackColor)));
-    ::FillRect(dc, &box, brush.get());
+    ::FillRect(dc, &outer, brush.get());
   }
-  if (label.FixedSingleBorder) {
-    ::DrawEdge(dc, &box, BDR_SUNKENOUTER, BF_RECT);
-    ::InflateRect(&box, -1, -1);
-  }
+  if (label.FixedSingleBorder) ::DrawEdge(dc, &outer, BDR_SUNKENOUTER, BF_RECT);
+  RECT box = ToRECT(paint::CaptionBox(label, dpi));
   const std::string& caption = label.Caption.get();
   if (caption.empty()) return;
   const std::wstring text = win32::Widen(caption);
@@ -131,24 +104,21 @@ void Win32Backend::DrawLabel(HDC dc, const Label& label, int dpi) {
 }
 
 void Win32Backend::DrawLine(HDC dc, const Line& line, int dpi) {
-  const int width = PenWidth(line, dpi);
+  const int width = paint::PenWidth(line, dpi);
   const COLORREF colour = win32::ToColorRef(line.BorderColor);
   win32::UniquePen pen(::CreatePen(PS_SOLID, width, colour));
   win32::Selection selected(dc, pen.get());
-  const int x1 = win32::ToPixels(line.X1, dpi);
-  const int y1 = win32::ToPixels(line.Y1, dpi);
-  const int x2 = win32::ToPixels(line.X2, dpi);
-  const int y2 = win32::ToPixels(line.Y2, dpi);
-  ::MoveToEx(dc, x1, y1, nullptr);
-  ::LineTo(dc, x2, y2);
+  const paint::Segment ends = paint::LineEnds(line, dpi);
+  ::MoveToEx(dc, ends.x1, ends.y1, nullptr);
+  ::LineTo(dc, ends.x2, ends.y2);
   // A thin line stops short of its end point; draw that one too.
-  if (width == 1) ::SetPixel(dc, x2, y2, colour);
+  if (width == 1) ::SetPixel(dc, ends.x2, ends.y2, colour);
 }
 
 // The text's own extent, placed as DrawLabel places it.
 RECT Win32Backend::LabelTextRect(HDC dc, const Label& label, int dpi) {
-  RECT box = LabelBox(label, dpi);
-  if (label.FixedSingleBorder) ::InflateRect(&box, -1, -1);
+  const paint::Rect caption = paint::CaptionBox(label, dpi);
+  const RECT box = ToRECT(caption);
   const std::wstring text = win32::Widen(label.Caption.get());
   if (text.empty()) return RECT{};
   win32::Selection font(dc, LabelFont(dc, label, box, dpi));
@@ -156,24 +126,18 @@ RECT Win32Backend::LabelTextRect(HDC dc, const Label& label, int dpi) {
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &calc,
               TextFlags(label) | DT_CALCRECT);
   const int width = calc.right - calc.left;
-  RECT placed{box.left, box.top, box.left + width, calc.bottom};
-  if (label.alignment == Alignment::Right) {
-    placed.left = box.right - width;
-    placed.right = box.right;
-  } else if (label.alignment == Alignment::Center) {
-    placed.left = box.left + ((box.right - box.left) - width) / 2;
-    placed.right = placed.left + width;
-  }
+  const int left = paint::AlignedLeft(caption, width, label.alignment);
+  RECT placed{left, box.top, left + width, calc.bottom};
   // Italic glyphs lean past their advance.
   TEXTMETRICW metrics{};
   ::GetTextMetricsW(dc, &metrics);
-  ::InflateRect(&placed, 2 + (label.font.Italic ? metrics.tmHeight / 3 : 0), 2);
+  ::InflateRect(&placed, 2 + paint::ItalicLean(label.font, metrics.tmHeight), 2);
   return placed;
 }
 
 RECT Win32Backend::ControlBounds(HWND hwnd, const Control& control, int dpi) {
   if (const auto* label = dynamic_cast<const Label*>(&control)) {
-    RECT box = LabelBox(*label, dpi);
+    RECT box = ToRECT(paint::LabelBox(*label, dpi));
     win32::WindowDC dc(hwnd);
     if (dc.get() != nullptr) {
       const RECT text = LabelTextRect(dc.get(), *label, dpi);
@@ -182,14 +146,7 @@ RECT Win32Backend::ControlBounds(HWND hwnd, const Control& control, int dpi) {
     return box;
   }
   if (const auto* line = dynamic_cast<const Line*>(&control)) {
-    const int x1 = win32::ToPixels(line->X1, dpi);
-    const int y1 = win32::ToPixels(line->Y1, dpi);
-    const int x2 = win32::ToPixels(line->X2, dpi);
-    const int y2 = win32::ToPixels(line->Y2, dpi);
-    // Wide pens have round ends that reach half the width past each point.
-    const int reach = PenWidth(*line, dpi) / 2 + 2;
-    return RECT{std::min(x1, x2) - reach, std::min(y1, y2) - reach, std::max(x1, x2) + reach + 1,
-                std::max(y1, y2) + reach + 1};
+    return ToRECT(paint::LineBounds(*line, dpi));
   }
   return RECT{};  // timers and the dialog control draw nothing
 }
@@ -280,51 +237,11 @@ HFONT Win32Backend::FontOfHeight(const Font& font, int pixels) {
   return fonts_.emplace(key, win32::UniqueFont(created)).first->second.get();
 }
 
-// The laid-out face when it is installed; otherwise the nearest Chinese face
-// of the same kind that is (Song for 宋体, a sans for 黑体), so the texts keep
-// their look on systems without the Simplified-Chinese fonts.
+// The laid-out face, or a stand-in of the same kind where it is missing.
 std::wstring Win32Backend::ResolveFace(const Font& font) {
-  const std::wstring face = win32::Widen(font.Name);
-  if (face.empty() || SameFace(face, L"MS Shell Dlg") || SameFace(face, L"MS Shell Dlg 2")) {
-    // The dialog font: the system maps it to the locale's own face.
-    return face.empty() ? std::wstring(L"MS Shell Dlg") : face;
-  }
-  if (FaceInstalled(face)) return face;
-
-  static const std::array<const wchar_t*, 10> kSong = {L"宋体",
-                                                       L"SimSun",
-                                                       L"NSimSun",
-                                                       L"新宋体",
-                                                       L"Microsoft YaHei UI",
-                                                       L"Microsoft YaHei",
-                                                       L"WenQuanYi Zen Hei",
-                                                       L"WenQuanYi Micro Hei",
-                                                       L"Noto Serif CJK SC",
-                                                       L"Noto Sans CJK SC"};
-  static const std::array<const wchar_t*, 8> kHei = {L"黑体",
-                                                     L"SimHei",
-                                                     L"Microsoft YaHei UI",
-                                                     L"Microsoft YaHei",
-                                                     L"WenQuanYi Micro Hei",
-                                                     L"WenQuanYi Zen Hei",
-                                                     L"Noto Sans CJK SC",
-                                                     L"SimSun"};
-  auto first = [this](const auto& candidates) -> std::wstring {
-    for (const wchar_t* candidate : candidates) {
-      if (FaceInstalled(candidate)) return candidate;
-    }
-    return {};
-  };
-
-  std::wstring found;
-  if (SameFace(face, L"宋体") || SameFace(face, L"SimSun") || SameFace(face, L"新宋体") ||
-      SameFace(face, L"NSimSun")) {
-    found = first(kSong);
-  } else if (SameFace(face, L"黑体") || SameFace(face, L"SimHei")) {
-    found = first(kHei);
-  }
-  // Nothing better: the font mapper picks by character set.
-  return found.empty() ? face : found;
+  return win32::Widen(paint::ResolveFace(
+      font.Name, paint::FontSystem::Gdi,
+      [this](const std::string& face) { return FaceInstalled(win32::Widen(face)); }));
 }
 
 bool Win32Backend::FaceInstalled(const std::wstring& face) {
@@ -335,10 +252,9 @@ bool Win32Backend::FaceInstalled(const std::wstring& face) {
     LOGFONTW query{};
     query.lfCharSet = DEFAULT_CHARSET;
     std::wcsncpy(query.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-    HDC screen = ::GetDC(nullptr);
-    if (screen != nullptr) {
-      ::EnumFontFamiliesExW(screen, &query, &FoundFace, reinterpret_cast<LPARAM>(&found), 0);
-      ::ReleaseDC(nullptr, screen);
+    const win32::ScreenDC screen;
+    if (screen.get() != nullptr) {
+      ::EnumFontFamiliesExW(screen.get(), &query, &FoundFace, reinterpret_cast<LPARAM>(&found), 0);
     }
   }
   faces_.emplace(face, found);

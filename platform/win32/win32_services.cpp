@@ -20,18 +20,17 @@ std::wstring SettingsKeyPath(const std::string& app, const std::string& section)
 std::optional<std::string> Win32Backend::GetSetting(const std::string& app,
                                                     const std::string& section,
                                                     const std::string& key) {
-  HKEY opened = nullptr;
+  win32::UniqueKey opened;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, SettingsKeyPath(app, section).c_str(), 0, KEY_QUERY_VALUE,
-                      &opened) != ERROR_SUCCESS) {
+                      opened.put()) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  const win32::UniqueKey owner(opened);
   const std::wstring name = win32::Widen(key);
   std::wstring text(64, L'\0');
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD type = 0;
     auto size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    const LSTATUS status = ::RegQueryValueExW(opened, name.c_str(), nullptr, &type,
+    const LSTATUS status = ::RegQueryValueExW(opened.get(), name.c_str(), nullptr, &type,
                                               reinterpret_cast<BYTE*>(text.data()), &size);
     if (status == ERROR_MORE_DATA) {
       text.assign(size / sizeof(wchar_t) + 1, L'\0');
@@ -49,15 +48,14 @@ std::optional<std::string> Win32Backend::GetSetting(const std::string& app,
 
 bool Win32Backend::SaveSetting(const std::string& app, const std::string& section,
                                const std::string& key, const std::string& value) {
-  HKEY created = nullptr;
+  win32::UniqueKey created;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, SettingsKeyPath(app, section).c_str(), 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &created, nullptr) != ERROR_SUCCESS) {
+                        KEY_SET_VALUE, nullptr, created.put(), nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const win32::UniqueKey owner(created);
   const std::wstring text = win32::Widen(value);
   const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-  return ::RegSetValueExW(created, win32::Widen(key).c_str(), 0, REG_SZ,
+  return ::RegSetValueExW(created.get(), win32::Widen(key).c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
@@ -139,9 +137,9 @@ bool Win32Backend::Shell(const std::string& program, const std::string& argument
                        &startup, &process) == FALSE) {
     return false;
   }
-  // Not waited for: the handles are not needed.
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  // Not waited for: the handles are closed on return.
+  const win32::UniqueHandle child(process.hProcess);
+  const win32::UniqueHandle thread(process.hThread);
   return true;
 }
 
