@@ -13,18 +13,6 @@
 
 namespace platform::paint {
 
-// A rectangle in whole pixels; right and bottom lie just outside it.
-struct Rect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-
-  int Width() const { return right - left; }
-  int Height() const { return bottom - top; }
-  bool operator==(const Rect&) const = default;
-};
-
 // The smallest whole-pixel rectangle that holds a fractional one (a clip
 // in user space).
 Rect Enclosing(double left, double top, double right, double bottom);

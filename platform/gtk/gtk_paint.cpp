@@ -52,7 +52,7 @@ void SetColour(cairo_t* cr, Colour colour) {
                        ((bits >> 16) & 0xFFU) / 255.0);
 }
 
-GdkRectangle ToGdk(const paint::Rect& rect) {
+GdkRectangle ToGdk(const Rect& rect) {
   return GdkRectangle{rect.left, rect.top, rect.Width(), rect.Height()};
 }
 
@@ -172,7 +172,7 @@ void GtkBackend::Paint(gtk::Window& window, cairo_t* cr) {
   double clipRight = 0;
   double clipBottom = 0;
   cairo_clip_extents(cr, &clipLeft, &clipTop, &clipRight, &clipBottom);
-  const paint::Rect damaged = paint::Enclosing(clipLeft, clipTop, clipRight, clipBottom);
+  const Rect damaged = paint::Enclosing(clipLeft, clipTop, clipRight, clipBottom);
   for (const Control* control : form.Controls()) {
     if (const auto* label = dynamic_cast<const Label*>(control)) {
       // A moving thumb damages a few pixels: labels far from them are not
@@ -214,7 +214,7 @@ void GtkBackend::DrawLabel(gtk::Window& window, cairo_t* cr, const Label& label,
     EdgeRing(cr, outer.x, outer.y, outer.width, outer.height, 0xA0A0A0, 0xFFFFFF);
   }
   if (label.Caption.get().empty()) return;
-  const paint::Rect box = paint::CaptionBox(label, dpi);
+  const Rect box = paint::CaptionBox(label, dpi);
   PangoLayout* layout = LayoutFor(window, label, dpi);
   PangoRectangle logical{};
   pango_layout_get_pixel_extents(layout, nullptr, &logical);
@@ -255,7 +255,7 @@ void GtkBackend::DrawLine(cairo_t* cr, const Line& line, int dpi) {
 
 GdkRectangle GtkBackend::ControlBounds(gtk::Window& window, const Control& control, int dpi) {
   if (const auto* label = dynamic_cast<const Label*>(&control)) {
-    const paint::Rect laidOut = paint::LabelBox(*label, dpi);
+    const Rect laidOut = paint::LabelBox(*label, dpi);
     GdkRectangle box = ToGdk(laidOut);
     if (!label->Caption.get().empty()) {
       PangoLayout* layout = LayoutFor(window, *label, dpi);

@@ -27,8 +27,6 @@ UINT TextFlags(const Label& label) {
   return flags;
 }
 
-RECT ToRECT(const paint::Rect& rect) { return RECT{rect.left, rect.top, rect.right, rect.bottom}; }
-
 // The em height of a font in pixels at `dpi`.
 int FontHeight(const Font& font, int dpi) {
   return std::max(1, static_cast<int>(std::lround(font.Size * static_cast<float>(dpi) / 72.0F)));
@@ -51,7 +49,7 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
   const int height = area.bottom - area.top;
   if (width > 0 && height > 0) {
     const int dpi = win32::WindowDpi(hwnd);
-    const paint::Rect damaged{area.left, area.top, area.right, area.bottom};
+    const Rect damaged{area.left, area.top, area.right, area.bottom};
     // Only the damaged part is drawn into the buffer, shifted to its origin:
     // a full-screen buffer for every small change would be wasteful.
     win32::UniqueDC buffer(::CreateCompatibleDC(dc));
@@ -85,13 +83,13 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
 
 void Win32Backend::DrawLabel(HDC dc, const Label& label, int dpi) {
   if (!label.Visible) return;
-  RECT outer = ToRECT(paint::LabelBox(label, dpi));
+  RECT outer = win32::ToRECT(paint::LabelBox(label, dpi));
   if (label.backStyle == BackStyle::Opaque) {
     win32::UniqueBrush brush(::CreateSolidBrush(win32::ToColorRef(label.BackColor)));
     ::FillRect(dc, &outer, brush.get());
   }
   if (label.FixedSingleBorder) ::DrawEdge(dc, &outer, BDR_SUNKENOUTER, BF_RECT);
-  RECT box = ToRECT(paint::CaptionBox(label, dpi));
+  RECT box = win32::ToRECT(paint::CaptionBox(label, dpi));
   const std::string& caption = label.Caption.get();
   if (caption.empty()) return;
   const std::wstring text = win32::Widen(caption);
@@ -117,8 +115,8 @@ void Win32Backend::DrawLine(HDC dc, const Line& line, int dpi) {
 
 // The text's own extent, placed as DrawLabel places it.
 RECT Win32Backend::LabelTextRect(HDC dc, const Label& label, int dpi) {
-  const paint::Rect caption = paint::CaptionBox(label, dpi);
-  const RECT box = ToRECT(caption);
+  const Rect caption = paint::CaptionBox(label, dpi);
+  const RECT box = win32::ToRECT(caption);
   const std::wstring text = win32::Widen(label.Caption.get());
   if (text.empty()) return RECT{};
   win32::Selection font(dc, LabelFont(dc, label, box, dpi));
@@ -137,7 +135,7 @@ RECT Win32Backend::LabelTextRect(HDC dc, const Label& label, int dpi) {
 
 RECT Win32Backend::ControlBounds(HWND hwnd, const Control& control, int dpi) {
   if (const auto* label = dynamic_cast<const Label*>(&control)) {
-    RECT box = ToRECT(paint::LabelBox(*label, dpi));
+    RECT box = win32::ToRECT(paint::LabelBox(*label, dpi));
     win32::WindowDC dc(hwnd);
     if (dc.get() != nullptr) {
       const RECT text = LabelTextRect(dc.get(), *label, dpi);
@@ -146,7 +144,7 @@ RECT Win32Backend::ControlBounds(HWND hwnd, const Control& control, int dpi) {
     return box;
   }
   if (const auto* line = dynamic_cast<const Line*>(&control)) {
-    return ToRECT(paint::LineBounds(*line, dpi));
+    return win32::ToRECT(paint::LineBounds(*line, dpi));
   }
   return RECT{};  // timers and the dialog control draw nothing
 }

@@ -13,7 +13,6 @@
 using namespace platform;
 using paint::FaceKind;
 using paint::FontSystem;
-using paint::Rect;
 
 namespace {
 
