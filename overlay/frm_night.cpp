@@ -57,6 +57,12 @@ void FrmNight::Form_Load() {
                  GetWindowLongA(hWnd(), GWL_EXSTYLE) | WS_EX_LAYERED | WS_EX_TRANSPARENT);
 }
 
+// Closed from outside, by the window manager or the system menu: night mode
+// ends as the exit label ends it, values stored.
+void FrmNight::Form_QueryUnload(int& /*Cancel*/, int UnloadMode) {
+  if (UnloadMode == vbFormControlMenu) mdluser::EndNightMode();
+}
+
 // Only reachable when the click-through style could not be applied: then a
 // double-click is the way to take the tint off.
 void FrmNight::Form_DblClick() { Unload(*this); }

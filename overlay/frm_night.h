@@ -24,6 +24,7 @@ class FrmNight : public platform::Form {
   platform::Timer Timer1{*this, "Timer1"};
 
   void Form_Load() override;
+  void Form_QueryUnload(int& Cancel, int UnloadMode) override;
   void Form_DblClick() override;
   void Timer1_Timer();
 

@@ -171,7 +171,7 @@ void Runtime::DeliverMouse(Form& form, MouseAction action, int button, int shift
   }
 }
 
-void Runtime::DeliverClose(Form& /*form*/) { DeliverEndRequest(); }
+void Runtime::DeliverClose(Form& form) { Unload(form, vbFormControlMenu); }
 
 void Runtime::DeliverEndRequest() {
   if (endRequest_) {

@@ -33,12 +33,13 @@ class Runtime {
   // Pointer events over a visible label go to that label, the rest to the
   // form; a press captures the pointer for its target until release.
   void DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x, Twips y);
-  // A close request to a window of the program (the window manager's close,
-  // taskkill without /F): the whole program is asked to stop.
+  // The user closes the window from its frame or keyboard (Alt+F4, the
+  // window manager's close button): the form unloads as from its control
+  // menu.
   void DeliverClose(Form& form);
-  // The program is asked to stop from outside (a close request, the
-  // session ending, a signal): the end-request handler runs, or without
-  // one every form is unloaded.
+  // The program is asked to stop from outside (a close message such as
+  // taskkill without /F sends, the session ending, a signal): the
+  // end-request handler runs, or without one every form is unloaded.
   void DeliverEndRequest();
   void SetEndRequestHandler(std::function<void()> handler) { endRequest_ = std::move(handler); }
   // A timer ticks only for a form whose Form_Load has returned: a form

@@ -485,8 +485,8 @@ gboolean GtkBackend::OnMapped(GtkWidget* widget, GdkEvent* /*event*/, gpointer d
   return FALSE;
 }
 
-// The window manager's close, to any window of ours: the program is asked
-// to stop. The window itself goes only when its form is unloaded.
+// The window manager's close (its button, Alt+F4): the form decides, and
+// its window goes only when it is unloaded.
 gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   gtk::Window* w = self->WindowOfWidget(widget);

@@ -419,11 +419,19 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
       // when the X window manager offers it the focus.
       if (!form.TakesKeyboard) return MA_NOACTIVATE;
       break;
+    case WM_SYSCOMMAND:
+      // The user's own close of this window (Alt+F4; Wine turns the window
+      // manager's close into this too): the form decides.
+      if ((wParam & 0xFFF0) == SC_CLOSE) {
+        Runtime::Get().DeliverClose(form);
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       // Someone asks the program to stop (taskkill without /F sends this to
       // every window it has): an orderly end, never a window gone behind
       // the program's back.
-      Runtime::Get().DeliverClose(form);
+      Runtime::Get().DeliverEndRequest();
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

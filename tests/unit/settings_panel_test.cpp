@@ -146,17 +146,12 @@ TEST_F(SettingsPanelTest, ARefusingStoreNeitherEndsTheProgramNorStopsTheNextSave
   EXPECT_EQ(Stored(settings::kColourKey), "16384");
 }
 
-TEST_F(SettingsPanelTest, ClosingItFromTheWindowEndsNightModeWithBothValuesStoredOnce) {
-  StartProgram();
-  desktop.RunUntil(5000);
-  desktop.KeyTap(VK_F7);
-  desktop.RunFor(100);
-  ASSERT_TRUE(frmSet.IsShown());
-  Slide(MouseAction::Down, 3532.5F);
+TEST_F(SettingsPanelTest, ClosingItFromTheWindowAlsoStores) {
+  OpenPanel();
   desktop.Post([] { Runtime::Get().DeliverClose(frmSet); });
-  EXPECT_TRUE(desktop.Ended());
-  EXPECT_EQ(Writes(), (std::vector<std::pair<std::string, std::string>>{{"intLig", "128"},
-                                                                        {"lngColor", "16384"}}));
+  EXPECT_FALSE(frmSet.IsLoaded());
+  EXPECT_TRUE(frmNight.IsShown());
+  EXPECT_EQ(Stored(settings::kOpacityKey), "150");
 }
 
 // --- the slider ------------------------------------------------------------
