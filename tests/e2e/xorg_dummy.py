@@ -93,6 +93,12 @@ EndSection
 ''' % VIRTUAL
 
 
+# Errors every start logs here, whatever else goes wrong: no system bus,
+# and no input drivers for the core devices the server tries by default.
+_LOG_NOISE = ('dbus-core:', 'module "mouse"', 'module "kbd"',
+              '(WW) warning, (EE) error')
+
+
 class XorgUnavailable(HarnessError):
     """This machine cannot run Xorg with the dummy driver at all."""
 
@@ -157,7 +163,8 @@ class XorgDummyDisplay(harness.Display):
         try:
             with open(self._server_log(), errors='replace') as f:
                 lines = [ln.rstrip() for ln in f
-                         if '(EE)' in ln or 'Fatal' in ln]
+                         if ('(EE)' in ln or 'Fatal' in ln)
+                         and not any(n in ln for n in _LOG_NOISE)]
         except OSError:
             return '(no server log)'
         return '\n'.join(lines[-n:]) or '(no errors in the server log)'
@@ -176,6 +183,8 @@ class XorgDummyDisplay(harness.Display):
         # machine's own configuration comes in.
         confdir = os.path.join(self.logdir, 'xorg.conf.d')
         os.makedirs(confdir, exist_ok=True)
+        with open(os.path.join(confdir, '00-nothing.conf'), 'w') as f:
+            f.write('# Xorg logs an error for a folder without a file\n')
         for attempt in range(3):
             self.number = self._free_number()
             self.name = ':%d' % self.number
@@ -190,8 +199,11 @@ class XorgDummyDisplay(harness.Display):
             # shows there only.
             xorg = self._spawn('xorg-%d-stderr' % self.number, cmd,
                                os.environ)
-            if wait_until(lambda: xorg.poll() is not None or self._alive(),
-                          20) and xorg.poll() is None:
+            # The lock must hold our pid: a server started a moment before
+            # on the same number answers too, and ours then gives up.
+            if wait_until(lambda: xorg.poll() is not None or (
+                    self._holds_lock(xorg) and self._alive()), 20) \
+                    and xorg.poll() is None:
                 self.xorg = xorg
                 return
             self.procs.remove(xorg)
@@ -203,6 +215,13 @@ class XorgDummyDisplay(harness.Display):
                 break
         raise XorgUnavailable('Xorg would not start on %s:\n%s' %
                               (self.name, self._log_tail()))
+
+    def _holds_lock(self, proc):
+        try:
+            with open('/tmp/.X%d-lock' % self.number) as f:
+                return int(f.read().strip() or 0) == proc.pid
+        except (OSError, ValueError):
+            return False
 
     def _read_output(self, number):
         try:
@@ -323,7 +342,6 @@ class XorgDummyDisplay(harness.Display):
     # -- gamma --------------------------------------------------------------
 
     def _crtc_of(self, d, output):
-        from Xlib.ext import randr  # noqa: F401  (registers the methods)
         res = d.screen().root.xrandr_get_screen_resources_current()
         for o in res.outputs:
             info = d.xrandr_get_output_info(o, res.config_timestamp)
