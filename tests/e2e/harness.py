@@ -102,7 +102,8 @@ def build_probes():
     here = os.path.dirname(os.path.abspath(__file__))
     os.makedirs(E2E, exist_ok=True)
     out = {}
-    for name in ('clickprobe', 'winlist', 'resprobe', 'envprobe'):
+    for name in ('clickprobe', 'winlist', 'resprobe', 'envprobe',
+                 'monprobe'):
         src = os.path.join(here, name + '.cpp')
         exe = os.path.join(E2E, name + '.exe')
         if (not os.path.exists(exe)
