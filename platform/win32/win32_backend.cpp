@@ -224,6 +224,10 @@ SIZE Win32Backend::WindowSizeFor(const Form& form, HWND hwnd, int dpi) {
 void Win32Backend::DestroyFormWindow(Form& form) {
   HWND hwnd = WindowOf(form);
   if (hwnd == nullptr) return;
+  if (auto it = satellites_.find(&form); it != satellites_.end()) {
+    for (HWND satellite : it->second) ::DestroyWindow(satellite);
+    satellites_.erase(it);
+  }
   // A modal form gives its owner back before its window goes, so the
   // activation returns to the owner; an owner that never takes the keyboard
   // is given back only after, so the activation passes it by.
@@ -328,6 +332,7 @@ void Win32Backend::Invalidate(Form& form, const Control* control) {
   if (hwnd == nullptr) return;
   if (control == nullptr) {
     ::InvalidateRect(hwnd, nullptr, FALSE);
+    for (HWND satellite : SatellitesOf(hwnd)) ::InvalidateRect(satellite, nullptr, FALSE);
     return;
   }
   const RECT bounds = ControlBounds(hwnd, *control, win32::WindowDpi(hwnd));
@@ -445,7 +450,7 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
         return 0;
       }
       if (wParam == kDeskWatchTimer) {
-        OnDeskWatch(hwnd);
+        OnDeskWatch(form, hwnd);
         return 0;
       }
       OnTimer(form, hwnd, static_cast<UINT_PTR>(wParam));
@@ -465,6 +470,7 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_DISPLAYCHANGE:
       CoverMonitor(hwnd);
       ScheduleCoverCheck(hwnd);
+      if (form.SpansAllMonitors && WindowOf(form) == hwnd) SyncSatellites(form, hwnd);
       break;
     case WM_SETTINGCHANGE:
       if (wParam == SPI_SETWORKAREA) {
@@ -517,13 +523,12 @@ void Win32Backend::OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& sugg
   ::InvalidateRect(hwnd, nullptr, FALSE);
 }
 
-// The rectangle a maximised form covers: the whole monitor, taskbar
-// included, for a borderless window (the overlay), or the whole desk for a
-// form that spans all monitors. One with a frame is maximised to the work
+// The rectangle a maximised form's window covers: its whole monitor,
+// taskbar included, for a borderless window (the overlay and each of its
+// windows on the other monitors). One with a frame is maximised to the work
 // area with its frame outside it, and that is left to the system.
 std::optional<RECT> Win32Backend::MonitorToCover(HWND hwnd) {
-  const auto* form = reinterpret_cast<const Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (form == nullptr || ::IsZoomed(hwnd) == FALSE) return std::nullopt;
+  if (::IsZoomed(hwnd) == FALSE) return std::nullopt;
   const auto style = static_cast<DWORD>(::GetWindowLongW(hwnd, GWL_STYLE));
   if ((style & (WS_CAPTION | WS_THICKFRAME)) != 0) return std::nullopt;
   MONITORINFO info{};
@@ -531,22 +536,94 @@ std::optional<RECT> Win32Backend::MonitorToCover(HWND hwnd) {
   if (::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info) == FALSE) {
     return std::nullopt;
   }
-  return win32::ToRECT(CoveredArea(*form, win32::FromRECT(info.rcMonitor), Monitors()));
+  return info.rcMonitor;
 }
 
-// Monitors come, go and move without every system telling the windows (Wine
-// does not always send WM_DISPLAYCHANGE): a form that spans them all looks
-// once a second whether it still covers the desk.
-void Win32Backend::WatchDesk(const Form& form, HWND hwnd) {
-  if (form.SpansAllMonitors) ::SetTimer(hwnd, kDeskWatchTimer, kDeskWatchMs, nullptr);
+// A form that spans all monitors has its own window on one monitor and one
+// more window for each other monitor, all kept alike (style word, layered
+// attributes, topmost), so that its one hWnd speaks for all of them. Window
+// managers under Wine confine a full-screen window to one monitor, and each
+// window takes its own monitor's DPI.
+void Win32Backend::SyncSatellites(Form& form, HWND main) {
+  MONITORINFO own{};
+  own.cbSize = sizeof own;
+  if (::GetMonitorInfoW(::MonitorFromWindow(main, MONITOR_DEFAULTTONEAREST), &own) == FALSE) {
+    return;
+  }
+  std::vector<Rect> others;
+  for (const Monitor& monitor : Monitors()) {
+    if (!(monitor.bounds == win32::FromRECT(own.rcMonitor))) others.push_back(monitor.bounds);
+  }
+  std::vector<HWND>& satellites = satellites_[&form];
+  while (satellites.size() > others.size()) {
+    ::DestroyWindow(satellites.back());
+    satellites.pop_back();
+  }
+  for (std::size_t i = 0; i < others.size(); ++i) {
+    const RECT area = win32::ToRECT(others[i]);
+    if (i == satellites.size()) {
+      HWND satellite = MakeSatellite(form, main, area);
+      if (satellite == nullptr) return;
+      satellites.push_back(satellite);
+      continue;
+    }
+    RECT now{};
+    ::GetWindowRect(satellites[i], &now);
+    if (::EqualRect(&now, &area) == FALSE) {
+      ::SetWindowPos(satellites[i], nullptr, area.left, area.top, area.right - area.left,
+                     area.bottom - area.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+  }
 }
 
-void Win32Backend::OnDeskWatch(HWND hwnd) {
+HWND Win32Backend::MakeSatellite(Form& form, HWND main, const RECT& area) {
+  const auto style = static_cast<DWORD>(::GetWindowLongW(main, GWL_STYLE)) & ~WS_VISIBLE;
+  const auto exStyle = static_cast<DWORD>(::GetWindowLongW(main, GWL_EXSTYLE));
+  HWND satellite = ::CreateWindowExW(
+      exStyle, kFormClass, win32::Widen(form.Caption).c_str(), style, area.left, area.top,
+      area.right - area.left, area.bottom - area.top, HiddenOwner(), nullptr, instance_, nullptr);
+  if (satellite == nullptr) return nullptr;
+  ::SetWindowLongPtrW(satellite, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&form));
+  COLORREF key = 0;
+  BYTE alpha = 255;
+  DWORD flags = 0;
+  if ((exStyle & WS_EX_LAYERED) != 0 &&
+      ::GetLayeredWindowAttributes(main, &key, &alpha, &flags) != FALSE) {
+    ::SetLayeredWindowAttributes(satellite, key, alpha, flags);
+  }
+  const bool topmost = (exStyle & WS_EX_TOPMOST) != 0;
+  const bool visible = ::IsWindowVisible(main) != FALSE;
+  ::SetWindowPos(satellite, topmost ? HWND_TOPMOST : HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | (visible ? SWP_SHOWWINDOW : 0));
+  return satellite;
+}
+
+// The windows that follow `hwnd`, when it is the own window of a form that
+// spans all monitors.
+const std::vector<HWND>& Win32Backend::SatellitesOf(HWND hwnd) const {
+  static const std::vector<HWND> none;
+  const auto* form = reinterpret_cast<const Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (form == nullptr || WindowOf(*form) != hwnd) return none;
+  auto it = satellites_.find(form);
+  return it != satellites_.end() ? it->second : none;
+}
+
+// Monitors come, go and move without Wine telling the windows (it sends no
+// WM_DISPLAYCHANGE for them): a form that spans them all looks once a second
+// whether its windows still cover the desk.
+void Win32Backend::WatchDesk(Form& form, HWND hwnd) {
+  if (!form.SpansAllMonitors) return;
+  SyncSatellites(form, hwnd);
+  ::SetTimer(hwnd, kDeskWatchTimer, kDeskWatchMs, nullptr);
+}
+
+void Win32Backend::OnDeskWatch(Form& form, HWND hwnd) {
   const std::optional<RECT> area = MonitorToCover(hwnd);
   RECT now{};
   if (area && ::GetWindowRect(hwnd, &now) != FALSE && ::EqualRect(&now, &*area) == FALSE) {
     CoverMonitor(hwnd);
   }
+  SyncSatellites(form, hwnd);
 }
 
 std::vector<Monitor> Win32Backend::Monitors() {
@@ -814,18 +891,30 @@ std::int32_t Win32Backend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
 }
 
 std::int32_t Win32Backend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
+  for (HWND satellite : SatellitesOf(AsHwnd(hwnd))) ::SetWindowLongA(satellite, index, value);
   return ::SetWindowLongA(AsHwnd(hwnd), index, value);
 }
 
 std::int32_t Win32Backend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
                                                       std::int32_t dwFlags) {
+  for (HWND satellite : SatellitesOf(AsHwnd(hwnd))) {
+    ::SetLayeredWindowAttributes(satellite, static_cast<COLORREF>(crKey), bAlpha,
+                                 static_cast<DWORD>(dwFlags));
+  }
   return ::SetLayeredWindowAttributes(AsHwnd(hwnd), static_cast<COLORREF>(crKey), bAlpha,
                                       static_cast<DWORD>(dwFlags));
 }
 
 std::int32_t Win32Backend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
                                         std::uint32_t flags) {
-  // -1 and -2 are HWND_TOPMOST and HWND_NOTOPMOST as handles.
+  // -1 and -2 are HWND_TOPMOST and HWND_NOTOPMOST as handles. The windows
+  // on the other monitors follow in the Z order only; each keeps its place.
+  if ((flags & SWP_NOZORDER) == 0) {
+    for (HWND satellite : SatellitesOf(AsHwnd(hwnd))) {
+      ::SetWindowPos(satellite, AsHwnd(insertAfter), 0, 0, 0, 0,
+                     flags | SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+  }
   return ::SetWindowPos(AsHwnd(hwnd), AsHwnd(insertAfter), x, y, cx, cy, flags);
 }
 

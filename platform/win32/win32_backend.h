@@ -86,8 +86,11 @@ class Win32Backend final : public Backend {
   void CoverMonitor(HWND hwnd);
   void ScheduleCoverCheck(HWND hwnd);
   void OnCoverCheck(HWND hwnd);
-  void WatchDesk(const Form& form, HWND hwnd);
-  void OnDeskWatch(HWND hwnd);
+  void WatchDesk(Form& form, HWND hwnd);
+  void OnDeskWatch(Form& form, HWND hwnd);
+  void SyncSatellites(Form& form, HWND main);
+  HWND MakeSatellite(Form& form, HWND main, const RECT& area);
+  const std::vector<HWND>& SatellitesOf(HWND hwnd) const;
   void SizeToClient(Form& form, HWND hwnd);
   // The outer size whose client area is the form's client size at `dpi`.
   SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
@@ -139,6 +142,8 @@ class Win32Backend final : public Backend {
     int mismatches = 0;
   };
   std::unordered_map<HWND, CoverCheck> covers_;
+  // The windows on the other monitors of each form that spans them all.
+  std::unordered_map<const Form*, std::vector<HWND>> satellites_;
 
   // Face, bold, italic, character set, em height in pixels.
   using FontKey = std::tuple<std::string, bool, bool, int, int>;
