@@ -13,8 +13,6 @@ tool starts and its full size again while the tint is up; the maximised
 overlay must then cover the whole larger screen.
 """
 
-import ctypes
-import ctypes.util
 import os
 import time
 
@@ -273,97 +271,7 @@ for _dpi in (96, 120, 144, 192):
 
 
 # ---------------------------------------------------------------------------
-# Screen resolution through RandR. The xrandr program cannot add a mode to
-# Xvfb (a mode made by --newmode is gone when that xrandr exits, before
-# --addmode runs), so one connection makes the mode, adds it to the output
-# and sets it. Xvfb can shrink its screen and grow it back to the size it
-# started with, not beyond.
-
-
-class _ModeInfo(ctypes.Structure):
-    _fields_ = [('id', ctypes.c_ulong), ('width', ctypes.c_uint),
-                ('height', ctypes.c_uint), ('dotClock', ctypes.c_ulong),
-                ('hSyncStart', ctypes.c_uint), ('hSyncEnd', ctypes.c_uint),
-                ('hTotal', ctypes.c_uint), ('hSkew', ctypes.c_uint),
-                ('vSyncStart', ctypes.c_uint), ('vSyncEnd', ctypes.c_uint),
-                ('vTotal', ctypes.c_uint), ('name', ctypes.c_char_p),
-                ('nameLength', ctypes.c_uint), ('modeFlags', ctypes.c_ulong)]
-
-
-class _Resources(ctypes.Structure):
-    _fields_ = [('timestamp', ctypes.c_ulong),
-                ('configTimestamp', ctypes.c_ulong),
-                ('ncrtc', ctypes.c_int),
-                ('crtcs', ctypes.POINTER(ctypes.c_ulong)),
-                ('noutput', ctypes.c_int),
-                ('outputs', ctypes.POINTER(ctypes.c_ulong)),
-                ('nmode', ctypes.c_int),
-                ('modes', ctypes.POINTER(_ModeInfo))]
-
-
-def set_screen_size(display, width, height):
-    """Switches the X screen of `display` (a harness Display) to width x
-    height and tells the Display its new size."""
-    x = ctypes.CDLL(ctypes.util.find_library('X11') or 'libX11.so.6')
-    rr = ctypes.CDLL(ctypes.util.find_library('Xrandr') or 'libXrandr.so.2')
-    vp, ul = ctypes.c_void_p, ctypes.c_ulong
-    x.XOpenDisplay.restype, x.XOpenDisplay.argtypes = vp, [ctypes.c_char_p]
-    x.XDefaultRootWindow.restype, x.XDefaultRootWindow.argtypes = ul, [vp]
-    x.XSync.argtypes = [vp, ctypes.c_int]
-    x.XCloseDisplay.argtypes = [vp]
-    rr.XRRGetScreenResources.restype = ctypes.POINTER(_Resources)
-    rr.XRRGetScreenResources.argtypes = [vp, ul]
-    rr.XRRFreeScreenResources.argtypes = [vp]
-    rr.XRRCreateMode.restype = ul
-    rr.XRRCreateMode.argtypes = [vp, ul, ctypes.POINTER(_ModeInfo)]
-    rr.XRRAddOutputMode.argtypes = [vp, ul, ul]
-    rr.XRRSetCrtcConfig.argtypes = [vp, vp, ul, ul, ctypes.c_int, ctypes.c_int,
-                                    ul, ctypes.c_ushort, ctypes.POINTER(ul),
-                                    ctypes.c_int]
-    rr.XRRSetScreenSize.argtypes = [vp, ul, ctypes.c_int, ctypes.c_int,
-                                    ctypes.c_int, ctypes.c_int]
-    d = x.XOpenDisplay(display.name.encode())
-    if not d:
-        raise h.HarnessError('cannot open display ' + display.name)
-    try:
-        root = x.XDefaultRootWindow(d)
-
-        def resources():
-            return rr.XRRGetScreenResources(d, root)
-        res = resources()
-        mode = next((res.contents.modes[i].id for i in range(res.contents.nmode)
-                     if (res.contents.modes[i].width,
-                         res.contents.modes[i].height) == (width, height)),
-                    None)
-        if mode is None:
-            name = b'%dx%d' % (width, height)
-            info = _ModeInfo(0, width, height, 60 * width * height, width,
-                             width, width, 0, height, height, height, name,
-                             len(name), 0)
-            mode = rr.XRRCreateMode(d, root, ctypes.byref(info))
-            rr.XRRAddOutputMode(d, res.contents.outputs[0], mode)
-            x.XSync(d, 0)
-            rr.XRRFreeScreenResources(res)
-            res = resources()
-        mm = (round(width * 25.4 / 96), round(height * 25.4 / 96))
-        growing = width > display.width or height > display.height
-        # The CRTC must fit the screen at every step: a larger screen first
-        # when growing, a smaller one after when shrinking.
-        if growing:
-            rr.XRRSetScreenSize(d, root, width, height, *mm)
-        outputs = (ul * 1)(res.contents.outputs[0])
-        status = rr.XRRSetCrtcConfig(d, res, res.contents.crtcs[0], 0, 0, 0,
-                                     mode, 1, outputs, 1)  # 1: RR_Rotate_0
-        if not growing:
-            rr.XRRSetScreenSize(d, root, width, height, *mm)
-        x.XSync(d, 0)
-        rr.XRRFreeScreenResources(res)
-    finally:
-        x.XCloseDisplay(d)
-    if status != 0:
-        raise h.HarnessError('RandR refused %dx%d (status %d)' % (
-            width, height, status))
-    display.width, display.height = width, height
+# Screen resolution through RandR (harness.Display.set_screen_size).
 
 
 def tinted_everywhere(display, tol=3):
@@ -381,10 +289,10 @@ def display_change(s):
     # A display of its own: the others must keep their size.
     full = (h.SCREEN_W, h.SCREEN_H)
     small = (1024, 768)
-    display = h.Display(*full).start()
+    display = h.start_display('xvfb', width=full[0], height=full[1])
     wine = h.Wine(s.wine.prefix, display)
     try:
-        set_screen_size(display, *small)
+        display.set_screen_size(*small)
         time.sleep(0.5)
         log = os.path.join(h.E2E, 'logs', s.name + '.log')
         os.makedirs(os.path.dirname(log), exist_ok=True)
@@ -395,7 +303,7 @@ def display_change(s):
             small + (tinted_everywhere(display),)))
         s.check(app.poll() is None, 'the program ended')
 
-        set_screen_size(display, *full)
+        display.set_screen_size(*full)
         t0 = time.monotonic()
         # The tool checks its cover for some seconds after a change of size.
         ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
@@ -411,7 +319,7 @@ def display_change(s):
                 'overlay at %s, expected the screen %s' % (
                     [w['rect'] for w in ov], [0, 0] + list(full)))
 
-        set_screen_size(display, *small)
+        display.set_screen_size(*small)
         time.sleep(1.5)
         ok = h.wait_until(lambda: [w['rect'] for w in wine.windows(
             s.probes['winlist']) if w['visible']

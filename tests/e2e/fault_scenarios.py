@@ -76,8 +76,7 @@ def app_xids(s):
     """The tool's visible X windows."""
     xids = []
     for pid in app_unix_pids(s):
-        xids += s.display.xdotool('search', '--onlyvisible', '--pid', pid,
-                                  check=False).split()
+        xids += s.display.windows_by_pid(pid)
     return xids
 
 

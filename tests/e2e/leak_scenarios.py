@@ -87,8 +87,7 @@ def expect_flat(s, real, base, end, what):
 
 
 def xids_of(s, unix_pid):
-    return s.display.xdotool('search', '--onlyvisible', '--pid', unix_pid,
-                             check=False).split()
+    return s.display.windows_by_pid(unix_pid)
 
 
 def panel_cycles(s, overlay, count):

@@ -48,7 +48,7 @@ def on_display():
 
 
 def headless():
-    display = h.Display(logdir=RUN).start()
+    display = h.start_display('xvfb', logdir=RUN)
     wine = None
     try:
         h.log('run: no usable $DISPLAY; using the private display %s'

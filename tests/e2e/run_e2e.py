@@ -98,9 +98,8 @@ class Scenario(kit.BaseScenario):
     def start_notepad(self):
         # By full path: a bare name goes through start.exe, another process.
         pad = self.wine.start('C:\\windows\\system32\\notepad.exe')
-        xids = h.wait_until(lambda: self.display.xdotool(
-            'search', '--onlyvisible', '--pid', pad.pid, check=False).split(),
-            20, 0.3)
+        xids = h.wait_until(lambda: self.display.windows_by_pid(pad.pid),
+                            20, 0.3)
         self.check(xids, 'notepad did not open a window')
         self.notepad_xid = xids[-1]
         return pad
@@ -259,8 +258,7 @@ def second_instance(s):
                and c['visible']]
     s.check(len(buttons) == 1, 'message box has %d buttons, expected one OK'
             % len(buttons))
-    xids = s.display.xdotool('search', '--onlyvisible', '--pid', second.pid,
-                             check=False).split()
+    xids = s.display.windows_by_pid(second.pid)
     if xids:
         s.display.activate(xids[-1])
     s.display.key('Return')
@@ -390,7 +388,7 @@ def main(argv):
             shutil.rmtree(SHOTS)
         os.makedirs(SHOTS)
         probes = h.build_probes()
-        display = h.Display().start()
+        display = h.start_display('xvfb')
         h.log('e2e: display %s, booting the template prefix' % display.name)
         t = time.monotonic()
         template = h.TemplatePrefix(display).boot()

@@ -142,20 +142,12 @@ class Scenario(kit.BaseScenario):
     def windows(self, proc=None):
         """Visible top-level windows of a process: [(xid, name, x, y, w, h)]."""
         proc = proc or self.app
-        out = self.display.xdotool('search', '--onlyvisible', '--pid',
-                                   proc.pid, check=False)
         found = []
-        for xid in out.split():
-            geo = self.display.xdotool('getwindowgeometry', '--shell', xid,
-                                       check=False)
-            kv = dict(line.split('=', 1) for line in geo.splitlines()
-                      if '=' in line)
-            if not all(k in kv for k in ('X', 'Y', 'WIDTH', 'HEIGHT')):
+        for xid in self.display.windows_by_pid(proc.pid):
+            geo = self.display.window_geometry(xid)
+            if geo is None:
                 continue
-            name = self.display.xdotool('getwindowname', xid,
-                                        check=False).rstrip('\n')
-            found.append((int(xid), name, int(kv['X']), int(kv['Y']),
-                          int(kv['WIDTH']), int(kv['HEIGHT'])))
+            found.append((xid, self.display.window_name(xid)) + geo)
         return found
 
     def panel(self):
@@ -194,8 +186,8 @@ class Scenario(kit.BaseScenario):
     def focus_probe(self):
         self.display.activate(self.probe_xid)
         time.sleep(0.3)
-        active = self.display.xdotool('getactivewindow', check=False).strip()
-        self.check(active == str(self.probe_xid), 'the probe window does not '
+        active = self.display.active_window()
+        self.check(active == self.probe_xid, 'the probe window does not '
                    'have the focus (active window %r)' % active)
 
     # -- what the shared scenario bodies ask of a target --------------------
@@ -382,7 +374,7 @@ def run_tests(args):
             raise h.HarnessError('program not built: %s (GTK 3 development '
                                  'files missing?)' % BIN)
         probe = build_probe()
-        display = h.Display(logdir=NATIVE).start()
+        display = h.start_display('xvfb', logdir=NATIVE)
         h.log('native: display %s' % display.name)
     except h.HarnessError as e:
         h.log('FAIL native-setup: %s' % e)
@@ -429,7 +421,7 @@ def show(args):
             p.wait()
             return 130
     os.makedirs(RUN, exist_ok=True)
-    display = h.Display(logdir=RUN).start()
+    display = h.start_display('xvfb', logdir=RUN)
     s = None
     try:
         h.log('run: no usable $DISPLAY; using the private display %s'
