@@ -10,8 +10,9 @@ channel c). What the tests ask of the X server itself (the root pixmap,
 screen sizes through RandR, which windows a process shows) goes through
 python-xlib; input goes through xdotool, screenshots through ImageMagick.
 
-Nothing here knows about the product's behaviour; run_e2e.py holds the
-scenarios and run_app.py the "show me the tool" path of scripts/run.
+Nothing here knows about the product's behaviour; run_e2e.py and
+run_native.py hold the scenarios, scripts/launch_wine.py and
+scripts/launch_native.py the "show me the tool" path of scripts/run.
 """
 
 import json
@@ -770,4 +771,5 @@ def probe_json(wine, exe, *args, timeout=60):
 
 
 if __name__ == '__main__':
-    sys.exit('harness.py is a library; run run_e2e.py or run_app.py')
+    sys.exit('harness.py is a library; run run_e2e.py, run_native.py or '
+             'scripts/run')

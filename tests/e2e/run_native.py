@@ -2,7 +2,6 @@
 """End-to-end tests of the native Linux program on a private X display.
 
     run_native.py [-k SUBSTRING]... [--list]
-    run_native.py --show [--headless]
 
 build/linux/bin/morvane-night (the GTK backend) runs on one Xvfb display
 with openbox and xcompmgr and a white desktop (harness.Display), driven
@@ -11,11 +10,7 @@ scenario gets its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR under
 build/native-e2e/<scenario>/, so scenarios share no settings and no
 instance lock. Screenshots go to build/native-e2e/shots/. Each scenario
 prints PASS or FAIL with a reason; the last line is "N passed, M failed".
-
---show is the "start it for me" path of scripts/run: on $DISPLAY when one
-answers (in the foreground, until ended from its panel), else on a private
-display, leaving screenshots of the splash and the tinted screen under
-build/run/ and stopping again (--headless forces the private display).
+scripts/launch_native.py starts the program for scripts/run.
 """
 
 import argparse
@@ -37,7 +32,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
 NATIVE = os.path.join(h.BUILD, 'native-e2e')
 SHOTS = os.path.join(NATIVE, 'shots')
-RUN = os.path.join(h.BUILD, 'run')
 SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
 DIALOG_TITLE = '颜色'
 FRAME = 3  # the dialog frame drawn round the panel and the splash
@@ -399,57 +393,14 @@ def run_tests(args):
     return kit.summary('native', SHOTS, t_run, passed, failed)
 
 
-# ---------------------------------------------------------------------------
-# scripts/run
-
-
-def show(args):
-    if not os.path.exists(BIN):
-        h.log('run: %s is missing; build it with scripts/build linux '
-              '(needs libgtk-3-dev)' % BIN)
-        return 1
-    if not args.headless and h.display_works():
-        h.log('run: starting %s on %s' % (os.path.relpath(BIN, h.REPO),
-                                          os.environ['DISPLAY']))
-        h.log('run: press F7 for the settings panel; its "关闭夜间模式" ends '
-              'the tool')
-        p = subprocess.Popen([BIN], env=dict(os.environ, GDK_BACKEND='x11'))
-        try:
-            return p.wait()
-        except KeyboardInterrupt:
-            p.terminate()
-            p.wait()
-            return 130
-    os.makedirs(RUN, exist_ok=True)
-    display = h.start_display('xvfb', logdir=RUN)
-    s = None
-    try:
-        h.log('run: no usable $DISPLAY; using the private display %s'
-              % display.name)
-        # Settings and lock of its own, under build/run/native/.
-        s = Scenario('native', display, None, root=RUN)
-        s.start_app()
-        return kit.show_started(s, display,
-                                os.path.join(RUN, 'native-splash.png'),
-                                os.path.join(RUN, 'native-screen.png'))
-    finally:
-        if s:
-            s.stop()
-        display.stop()
-
-
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument('-k', action='append', default=[],
                     help='run only scenarios whose name contains this')
     ap.add_argument('--list', action='store_true')
-    ap.add_argument('--show', action='store_true',
-                    help='start the program (scripts/run) instead of testing')
-    ap.add_argument('--headless', action='store_true',
-                    help='with --show: always on a private display')
     args = ap.parse_args(argv[1:])
     h.install_signal_exit()
-    return show(args) if args.show else run_tests(args)
+    return run_tests(args)
 
 
 if __name__ == '__main__':
