@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 os.pardir, 'tests', 'e2e'))
 import harness as h  # noqa: E402
 import scenario_kit as kit  # noqa: E402
-from run_native import BIN, Scenario  # noqa: E402
+from native_target import BIN, NativeApp  # noqa: E402
 
 RUN = os.path.join(h.BUILD, 'run')
 
@@ -51,7 +51,7 @@ def headless():
         h.log('run: no usable $DISPLAY; using the private display %s'
               % display.name)
         # Settings and lock of its own, under build/run/native/.
-        s = Scenario('native', display, None, root=RUN)
+        s = NativeApp('native', display, None, root=RUN)
         s.start_app()
         return kit.show_started(s, display,
                                 os.path.join(RUN, 'native-splash.png'),

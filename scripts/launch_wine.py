@@ -20,8 +20,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 os.pardir, 'tests', 'e2e'))
 import harness as h  # noqa: E402
-import run_e2e  # noqa: E402
 import scenario_kit as kit  # noqa: E402
+import wine_target  # noqa: E402
 
 RUN = os.path.join(h.BUILD, 'run')
 
@@ -57,8 +57,8 @@ def headless():
         h.log('run: no usable $DISPLAY; using the private display %s'
               % display.name)
         wine = prepared_prefix(os.path.join(RUN, 'headless-prefix'), display)
-        s = run_e2e.Scenario('run', display, wine, {})
-        s.app = wine.start(h.EXE)
+        s = wine_target.WineApp('run', display, wine, {})
+        s.proc = wine.start(h.EXE)
         return kit.show_started(s, display, os.path.join(RUN, 'splash.png'),
                                 os.path.join(RUN, 'screen.png'))
     finally:

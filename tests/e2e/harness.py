@@ -10,9 +10,9 @@ channel c). What the tests ask of the X server itself (the root pixmap,
 screen sizes through RandR, which windows a process shows) goes through
 python-xlib; input goes through xdotool, screenshots through ImageMagick.
 
-Nothing here knows about the product's behaviour; run_e2e.py and
-run_native.py hold the scenarios, scripts/launch_wine.py and
-scripts/launch_native.py the "show me the tool" path of scripts/run.
+Nothing here knows about the product's behaviour: the tests beside this
+file hold the scenarios, conftest.py the pytest fixtures, and scripts/
+the launchers of scripts/run.
 """
 
 import json
@@ -681,7 +681,7 @@ class Wine:
 
 
 class TemplatePrefix:
-    """One booted prefix per test run; each scenario gets a copy."""
+    """One booted prefix per test run; each test gets a copy."""
 
     def __init__(self, display, root=E2E):
         self.display = display
@@ -771,5 +771,5 @@ def probe_json(wine, exe, *args, timeout=60):
 
 
 if __name__ == '__main__':
-    sys.exit('harness.py is a library; run run_e2e.py, run_native.py or '
-             'scripts/run')
+    sys.exit('harness.py is a library: run the tests with pytest, the tool '
+             'with scripts/run')

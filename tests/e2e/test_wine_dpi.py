@@ -1,7 +1,7 @@
-"""Scenarios at other DPI settings and across a change of screen resolution.
+"""Tests at other DPI settings and across a change of screen resolution.
 
 DPI: Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop
-"LogPixels" when a process starts. At 96, 120, 144 and 192 DPI one scenario
+"LogPixels" when a process starts. At 96, 120, 144 and 192 DPI one test
 each measures the splash and the settings panel (client sizes are their twips
 at that DPI), finds every label's text on screen and checks that it stays in
 its label and grows with the DPI, then presses on the slider's track and
@@ -16,9 +16,15 @@ overlay must then cover the whole larger screen.
 import os
 import time
 
-from run_e2e import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, OVERLAY_CAPTION,
-                     PANEL_GREY, SHOTS, SPLASH_RED, TRACK_X1, TRACK_X2,
-                     TRACK_Y, h, round_half_even, scenario)
+import pytest
+
+import harness as h
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
+                          OVERLAY_CAPTION, PANEL_GREY, SPLASH_RED, TRACK_X1,
+                          TRACK_X2, TRACK_Y, round_half_even)
+from wine_target import LOGS, SHOTS
+
+pytestmark = [pytest.mark.wine, pytest.mark.soak]
 
 DESKTOP_KEY = 'HKCU\\Control Panel\\Desktop'
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
@@ -94,7 +100,7 @@ def ink_box(img, left, top, right, bottom, colour, back):
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1, n
 
 
-def check_texts(s, img, client, labels, dpi, right_limits=None):
+def check_texts(app, img, client, labels, dpi, right_limits=None):
     """Every label's text is found where the label is laid out at this DPI,
     stays inside a label of fixed size, does not run into the control to the
     right of a self-sizing one or out of the client area, and is as tall as
@@ -160,21 +166,21 @@ def check_texts(s, img, client, labels, dpi, right_limits=None):
                                 'neighbour or the edge (x < %d, y < %d)' % (
                                     name, il - cx, ir - cx, it - cy, ib - cy,
                                     region[2] - cx, region[3] - cy))
-    s.check(not problems, '%d DPI: %s' % (dpi, '; '.join(problems)))
+    app.check(not problems, '%d DPI: %s' % (dpi, '; '.join(problems)))
 
 
-def app_windows(s, wins=None):
+def app_windows(app, wins=None):
     """The tool's visible windows other than the overlay: (overlay, list)."""
-    wins = wins if wins is not None else s.windows()
-    ov = s.overlay(wins)
+    wins = wins if wins is not None else app.windows()
+    ov = app.overlay(wins)
     if not ov:
         return None, []
     return ov, [w for w in wins if w['pid'] == ov['pid'] and w['visible']
                 and w['hwnd'] != ov['hwnd'] and w['class'] == 'NightModeForm']
 
 
-def form_of_size(s, tw, th, dpi):
-    _, mine = app_windows(s)
+def form_of_size(app, tw, th, dpi):
+    _, mine = app_windows(app)
     for w in mine:
         if near(w['client'][2], px(tw, dpi)) and near(w['client'][3],
                                                       px(th, dpi)):
@@ -198,76 +204,71 @@ def red_run_centre(img, y, x0, x1):
     return (min(xs) + max(xs)) / 2 if xs else None
 
 
-def dpi_scenario(dpi):
-    def run(s):
-        s.wine.reg_add(DESKTOP_KEY, 'LogPixels', dpi, 'REG_DWORD')
-        s.start_app()
-        seen = s.wait_splash()
-        s.check(seen, 'no splash within 25 s at %d DPI' % dpi)
-        splash = h.wait_until(lambda: form_of_size(s, 6270, 3105, dpi), 3, 0.2)
-        img = s.shot('splash')
-        if not splash:
-            _, mine = app_windows(s)
-            s.fail('splash client area is not 6270 x 3105 twips = %.1f x %.1f'
-                   ' px at %d DPI: windows %s' % (
-                       px(6270, dpi), px(3105, dpi), dpi,
-                       [w['client'] for w in mine]))
-        check_texts(s, img, splash['client'], SPLASH_LABELS, dpi)
-        s.check(s.wait_splash_gone(), 'splash still up 10 s after it showed')
+@pytest.mark.parametrize('dpi', [96, 120, 144, 192])
+def test_dpi_splash_panel_slider(app, dpi):
+    app.wine.reg_add(DESKTOP_KEY, 'LogPixels', dpi, 'REG_DWORD')
+    app.start_app()
+    seen = app.wait_splash()
+    app.check(seen, 'no splash within 25 s at %d DPI' % dpi)
+    splash = h.wait_until(lambda: form_of_size(app, 6270, 3105, dpi), 3, 0.2)
+    img = app.shot('splash')
+    if not splash:
+        _, mine = app_windows(app)
+        app.fail('splash client area is not 6270 x 3105 twips = %.1f x %.1f'
+                 ' px at %d DPI: windows %s' % (
+                     px(6270, dpi), px(3105, dpi), dpi,
+                     [w['client'] for w in mine]))
+    check_texts(app, img, splash['client'], SPLASH_LABELS, dpi)
+    app.check(app.wait_splash_gone(), 'splash still up 10 s after it showed')
 
-        s.start_notepad()
-        s.focus_notepad()
-        s.display.key('F7')
-        panel = h.wait_until(lambda: form_of_size(s, 6120, 2775, dpi), 6, 0.2)
-        if not panel:
-            _, mine = app_windows(s)
-            s.fail('no panel of 6120 x 2775 twips = %.1f x %.1f px at %d DPI '
-                   'within 6 s of F7: windows %s' % (
-                       px(6120, dpi), px(2775, dpi), dpi,
-                       [w['client'] for w in mine]))
-        time.sleep(0.3)
-        img = s.shot('panel')
-        cx, cy = panel['client'][:2]
-        check_texts(s, img, panel['client'], PANEL_LABELS, dpi,
-                    PANEL_RIGHT_LIMITS)
-        # The thumb stands where the stored opacity puts it, in twips.
-        thumb_y = cy + round(px(1395, dpi)) - 3
-        want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
-        got = red_run_centre(img, thumb_y, cx + want - 20, cx + want + 21)
-        s.check(got is not None and abs(got - cx - want) <= 2,
-                'thumb for opacity %d at client x %s, expected %d' % (
-                    DEFAULT_ALPHA, None if got is None else got - cx, want))
+    app.start_notepad()
+    app.focus_notepad()
+    app.display.key('F7')
+    panel = h.wait_until(lambda: form_of_size(app, 6120, 2775, dpi), 6, 0.2)
+    if not panel:
+        _, mine = app_windows(app)
+        app.fail('no panel of 6120 x 2775 twips = %.1f x %.1f px at %d DPI '
+                 'within 6 s of F7: windows %s' % (
+                     px(6120, dpi), px(2775, dpi), dpi,
+                     [w['client'] for w in mine]))
+    time.sleep(0.3)
+    img = app.shot('panel')
+    cx, cy = panel['client'][:2]
+    check_texts(app, img, panel['client'], PANEL_LABELS, dpi,
+                PANEL_RIGHT_LIMITS)
+    # The thumb stands where the stored opacity puts it, in twips.
+    thumb_y = cy + round(px(1395, dpi)) - 3
+    want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
+    got = red_run_centre(img, thumb_y, cx + want - 20, cx + want + 21)
+    app.check(got is not None and abs(got - cx - want) <= 2,
+              'thumb for opacity %d at client x %s, expected %d' % (
+                  DEFAULT_ALPHA, None if got is None else got - cx, want))
 
-        # A press on the track: the opacity follows the twips at this DPI.
-        x, alpha = slider_press_x(dpi)
-        s.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
-        time.sleep(0.5)
-        img = s.shot('press')
-        got = red_run_centre(img, thumb_y, cx + x - 20, cx + x + 21)
-        s.check(got is not None and abs(got - cx - x) <= 1,
-                'thumb after a press at client x %d is at %s' % (
-                    x, None if got is None else got - cx))
-        tint = img.pixel(*FREE)
-        lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR)
-                  for v in (alpha + 1, alpha - 1))
-        s.check(all(lo[i] - 2 <= tint[i] <= hi[i] + 2 for i in range(3)),
-                'tint %s after a press at client x %d, expected %s (opacity '
-                '%d)' % (tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR),
-                         alpha))
-        s.display.move(5, 5)
-        s.check(h.wait_until(lambda: not form_of_size(s, 6120, 2775, dpi), 9,
-                             0.3), 'the settings panel is still open after 9 s')
-        stored = s.settings().get('intLig')
-        s.check(stored == str(alpha), 'stored intLig %r after a press at '
-                'client x %d at %d DPI, expected %d' % (stored, x, dpi, alpha))
-        s.note('%d DPI: splash %dx%d, panel %dx%d, press at x %d gave %d' % (
-            dpi, splash['client'][2], splash['client'][3],
-            panel['client'][2], panel['client'][3], x, alpha))
-    return run
-
-
-for _dpi in (96, 120, 144, 192):
-    scenario('dpi-%d-splash-panel-slider' % _dpi)(dpi_scenario(_dpi))
+    # A press on the track: the opacity follows the twips at this DPI.
+    x, alpha = slider_press_x(dpi)
+    app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
+    time.sleep(0.5)
+    img = app.shot('press')
+    got = red_run_centre(img, thumb_y, cx + x - 20, cx + x + 21)
+    app.check(got is not None and abs(got - cx - x) <= 1,
+              'thumb after a press at client x %d is at %s' % (
+                  x, None if got is None else got - cx))
+    tint = img.pixel(*FREE)
+    lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR)
+              for v in (alpha + 1, alpha - 1))
+    app.check(all(lo[i] - 2 <= tint[i] <= hi[i] + 2 for i in range(3)),
+              'tint %s after a press at client x %d, expected %s (opacity '
+              '%d)' % (tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR),
+                       alpha))
+    app.display.move(5, 5)
+    app.check(h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9,
+                           0.3), 'the settings panel is still open after 9 s')
+    stored = app.settings().get('intLig')
+    app.check(stored == str(alpha), 'stored intLig %r after a press at '
+              'client x %d at %d DPI, expected %d' % (stored, x, dpi, alpha))
+    app.note('%d DPI: splash %dx%d, panel %dx%d, press at x %d gave %d' % (
+        dpi, splash['client'][2], splash['client'][3],
+        panel['client'][2], panel['client'][3], x, alpha))
 
 
 # ---------------------------------------------------------------------------
@@ -284,53 +285,52 @@ def tinted_everywhere(display, tol=3):
             if not h.close(img.pixel(*p), TINT, tol)]
 
 
-@scenario('display-change-overlay-covers-new-size')
-def display_change(s):
+def test_display_change_overlay_covers_new_size(app, new_display):
     # A display of its own: the others must keep their size.
     full = (h.SCREEN_W, h.SCREEN_H)
     small = (1024, 768)
-    display = h.start_display('xvfb', width=full[0], height=full[1])
-    wine = h.Wine(s.wine.prefix, display)
+    display = new_display('xvfb', width=full[0], height=full[1])
+    wine = h.Wine(app.wine.prefix, display)
     try:
         display.set_screen_size(*small)
         time.sleep(0.5)
-        log = os.path.join(h.E2E, 'logs', s.name + '.log')
-        os.makedirs(os.path.dirname(log), exist_ok=True)
-        app = wine.start(h.EXE, log_name=log)
+        log = os.path.join(LOGS, app.name + '.log')
+        os.makedirs(LOGS, exist_ok=True)
+        proc = wine.start(h.EXE, log_name=log)
         ok = h.wait_until(lambda: not tinted_everywhere(display), 25, 0.3)
-        display.shot(os.path.join(SHOTS, s.name + '-small.png'))
-        s.check(ok, 'no tint over the whole %dx%d screen after start: %s' % (
+        display.shot(os.path.join(SHOTS, app.name + '-small.png'))
+        app.check(ok, 'no tint over the whole %dx%d screen after start: %s' % (
             small + (tinted_everywhere(display),)))
-        s.check(app.poll() is None, 'the program ended')
+        app.check(proc.poll() is None, 'the program ended')
 
         display.set_screen_size(*full)
         t0 = time.monotonic()
         # The tool checks its cover for some seconds after a change of size.
         ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
-        display.shot(os.path.join(SHOTS, s.name + '-grown.png'))
-        ov = [w for w in wine.windows(s.probes['winlist'])
+        display.shot(os.path.join(SHOTS, app.name + '-grown.png'))
+        ov = [w for w in wine.windows(app.probes['winlist'])
               if w['visible'] and w['text'] == OVERLAY_CAPTION]
-        s.check(ok, 'after the screen grew to %dx%d the tint does not cover '
-                'it: untinted %s; overlay at %s' % (
-                    full + (tinted_everywhere(display),
+        app.check(ok, 'after the screen grew to %dx%d the tint does not cover '
+                  'it: untinted %s; overlay at %s' % (
+                      full + (tinted_everywhere(display),
                             [w['rect'] for w in ov])))
-        s.note('covered %.1f s after the screen grew' % (time.monotonic() - t0))
-        s.check(ov and ov[0]['rect'] == [0, 0] + list(full),
-                'overlay at %s, expected the screen %s' % (
-                    [w['rect'] for w in ov], [0, 0] + list(full)))
+        app.note('covered %.1f s after the screen grew'
+                 % (time.monotonic() - t0))
+        app.check(ov and ov[0]['rect'] == [0, 0] + list(full),
+                  'overlay at %s, expected the screen %s' % (
+                      [w['rect'] for w in ov], [0, 0] + list(full)))
 
         display.set_screen_size(*small)
         time.sleep(1.5)
         ok = h.wait_until(lambda: [w['rect'] for w in wine.windows(
-            s.probes['winlist']) if w['visible']
+            app.probes['winlist']) if w['visible']
             and w['text'] == OVERLAY_CAPTION] == [[0, 0] + list(small)],
             10, 0.5)
-        display.shot(os.path.join(SHOTS, s.name + '-shrunk.png'))
-        s.check(ok and not tinted_everywhere(display),
-                'after the screen shrank back the overlay is not the screen '
-                '%s: untinted %s' % ([0, 0] + list(small),
-                                     tinted_everywhere(display)))
-        s.check(app.poll() is None, 'the program ended')
+        display.shot(os.path.join(SHOTS, app.name + '-shrunk.png'))
+        app.check(ok and not tinted_everywhere(display),
+                  'after the screen shrank back the overlay is not the screen '
+                  '%s: untinted %s' % ([0, 0] + list(small),
+                                       tinted_everywhere(display)))
+        app.check(proc.poll() is None, 'the program ended')
     finally:
         wine.kill()
-        display.stop()
