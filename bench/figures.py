@@ -349,7 +349,7 @@ def kb(n):
 
 def measure(args, exes, keepwarm):
     """Runs both programs under Wine: (start times, idle windows)."""
-    display = h.Display(logdir=BENCH).start()
+    display = h.start_display('xvfb', logdir=BENCH)
     subjects = {}
     pixels = None
     try:

@@ -1,23 +1,22 @@
-"""What the two end-to-end runners share: run_e2e.py (the Windows program
-under Wine) and run_native.py (the native Linux program).
+"""What the end-to-end tests of both targets share: the Windows program
+under Wine (wine_target.py) and the native Linux program (native_target.py).
 
-Geometry and defaults of the tool, the scenario registry and Failure, the
-slider arithmetic, a Scenario base class with everything that is the same
-on both targets, scenario bodies written once against that interface, and
-the loop that runs the chosen scenarios and prints "N passed, M failed".
+Geometry and defaults of the tool, Failure, the slider arithmetic, and a
+BaseApp class with everything about driving the program that is the same
+on both targets. The tests themselves live in the test_*.py files; those
+in test_both.py are written once and run on either target.
 
-A runner's Scenario subclass supplies the target-specific parts:
+A target's BaseApp subclass supplies the target-specific parts:
 start_app, windows, panel (any shape; client() turns it into x, y, w, h),
-settings, focus_window (gives the focus to a window of the test's own
-before a key press), start_for_panel, forget_app, describe_windows and,
-for the colour dialog, colour_dialog, pick_colour, cancel_colour and
-dialog_missing_detail, plus the class attributes below that differ
-between the targets.
+settings, store, focus_window (gives the focus to a window of the test's
+own before a key press), start_for_panel, forget_app, describe_windows,
+start_click_probe and clicks_seen, and for the colour dialog
+colour_dialog, pick_colour, cancel_colour and dialog_missing_detail, plus
+the class attributes below that differ between the targets.
 """
 
 import os
 import time
-import traceback
 
 import harness as h
 
@@ -40,23 +39,8 @@ EXIT_LEFT, EXIT_TOP = 2295, 2205
 SWATCH = (1665, 225, 3750, 420)
 
 
-class Registry(list):
-    """The scenarios of one runner, in the order they run:
-    [(name, function, needs_exe)]."""
-
-    def scenario(self, name, needs_exe=True):
-        def register(fn):
-            self.append((name, fn, needs_exe))
-            return fn
-        return register
-
-    def chosen(self, patterns):
-        return [sc for sc in self
-                if not patterns or any(k in sc[0] for k in patterns)]
-
-
 class Failure(Exception):
-    pass
+    """What the program did is not what a check expected."""
 
 
 def round_half_even(v):
@@ -93,8 +77,10 @@ def track_point(panel, x_px):
     return cx + x_px, cy + TRACK_Y // TWIPS
 
 
-class BaseScenario:
-    """The parts of a scenario that do not depend on the target."""
+class BaseApp:
+    """The program under test on one display, for one test: the parts that
+    do not depend on the target. `name` names the test's screenshots and
+    logs."""
 
     SHOTS = None            # where screenshots go
     SPLASH_TIMEOUT = 15     # s to wait for the splash
@@ -110,19 +96,23 @@ class BaseScenario:
     def __init__(self, name, display):
         self.name, self.display = name, display
         self.notes = []
-        self.app = None
+        self.proc = None  # the Popen of the program's first instance
 
     # -- outcome ------------------------------------------------------------
 
     def fail(self, reason):
+        __tracebackhide__ = True  # pytest: the test's own line is enough
         raise Failure(reason)
 
     def check(self, cond, reason):
+        __tracebackhide__ = True
         if not cond:
             self.fail(reason)
 
     def note(self, text):
+        """Something worth knowing about a run that passed as well."""
         self.notes.append(text)
+        h.log('note: ' + text)
 
     # -- screen -------------------------------------------------------------
 
@@ -131,6 +121,7 @@ class BaseScenario:
         return self.display.shot(os.path.join(self.SHOTS, fname))
 
     def expect_pixel(self, rgb, what, at=(CX, CY), tol=3, step=None):
+        __tracebackhide__ = True
         img = self.shot(step)
         got = img.pixel(*at)
         where = 'screen centre' if at == (CX, CY) else 'pixel %s' % (at,)
@@ -158,9 +149,9 @@ class BaseScenario:
             box = self.splash_box(img)
             if box:
                 return time.monotonic(), img, box
-            if self.app is not None and self.app.poll() is not None:
+            if self.proc is not None and self.proc.poll() is not None:
                 self.fail('the program exited (code %s) before its splash '
-                          'showed' % self.app.returncode)
+                          'showed' % self.proc.returncode)
             time.sleep(0.1)
         return None
 
@@ -177,8 +168,8 @@ class BaseScenario:
         elif not self.wait_splash_gone():
             self.fail('the splash is still up 10 s after it showed')
         time.sleep(self.SETTLE)  # let the compositor settle
-        self.check(self.app.poll() is None, 'the program exited (code %s) '
-                   'after start-up' % self.app.returncode)
+        self.check(self.proc.poll() is None, 'the program exited (code %s) '
+                   'after start-up' % self.proc.returncode)
 
     def open_panel(self, key='F7', step='panel'):
         """Presses the key with the test's own window in front; returns the
@@ -207,6 +198,7 @@ class BaseScenario:
 
 def expect_panel_layout(s, panel, img, alpha, colour):
     """What the user should see on a freshly opened panel."""
+    __tracebackhide__ = True
     cx, cy, cw, ch = client(panel)
     tx_c, ty_c = s.CENTRE_TOL
     s.check(abs(cx + cw / 2 - CX) <= tx_c and abs(cy + ch / 2 - CY) <= ty_c,
@@ -234,201 +226,7 @@ def expect_panel_layout(s, panel, img, alpha, colour):
 
 
 # ---------------------------------------------------------------------------
-# Scenario bodies that are the same on both targets; each runner registers
-# them under its own names, in its own order.
-
-
-def splash(s):
-    t_start = time.monotonic()
-    s.start_app()
-    seen = s.wait_splash()
-    s.check(seen, 'no dark red splash on the centre row within %d s'
-            % s.SPLASH_TIMEOUT)
-    t_seen, img, box = seen
-    img.save(os.path.join(s.SHOTS, s.name + '.png'))
-    left, top, w, hgt = box
-    s.check(abs(w - SPLASH_W) <= 4 and abs(hgt - SPLASH_H) <= 4,
-            'splash is %dx%d, expected about %dx%d' % (w, hgt, SPLASH_W,
-                                                       SPLASH_H))
-    s.check(abs(left + w / 2 - CX) <= 4
-            and abs(top + hgt / 2 - CY) <= s.CENTRE_TOL[1],
-            'splash not centred: at (%d,%d) size %dx%d' % box)
-    tint = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
-    s.check(h.close(img.pixel(20, 20), tint, 3),
-            'no tint around the splash: (20,20) is %s' % (img.pixel(20, 20),))
-    # The splash's own texts: green title and white hint lines.
-    greens = sum(1 for y in range(top, top + hgt) for x in range(left, left + w)
-                 if h.close(img.pixel(x, y), (0, 255, 0), 60))
-    whites = sum(1 for y in range(top, top + hgt) for x in range(left, left + w)
-                 if h.close(img.pixel(x, y), (255, 255, 255), 60))
-    s.check(greens > 200 and whites > 100, 'splash texts missing: %d green '
-            'and %d white pixels' % (greens, whites))
-    time.sleep(max(0.0, t_seen + 2.5 - time.monotonic()))
-    s.check(s.splash_box(s.shot('2.5s')), 'splash gone less than 2.5 s after '
-            'it showed')
-    t_gone = s.wait_splash_gone(timeout=8)
-    s.check(t_gone, 'splash still up 10 s after it showed')
-    s.note('splash seen %.1f s after start, for %.1f s' %
-           (t_seen - t_start, t_gone - t_seen))
-    time.sleep(0.5)
-    s.expect_pixel(tint, 'tint after the splash', step='after')
-    s.check(s.app.poll() is None, 'the program ended with its splash')
-
-
-def f7_panel(s):
-    s.start_for_panel(expect_unsaved=s.F7_EXPECTS_UNSAVED)
-    panel, t_open = s.open_panel()
-    s.expect_key_seen()
-    expect_panel_layout(s, panel, s.panel_shot, DEFAULT_ALPHA, DEFAULT_COLOUR)
-    t_closed = s.wait_panel_closed()
-    dt = t_closed - t_open
-    s.check(1.5 <= dt <= 6.5, 'untouched panel closed after %.1f s, expected '
-            'about 2.5 to 5 s' % dt)
-    s.note('closed %.1f s after it showed' % dt)
-    got = s.settings()
-    want = {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(DEFAULT_COLOUR)}
-    s.check(got == want, '%s after close: %s, expected %s'
-            % (s.STORE, got, want))
-    # The splash advertises Ctrl+F7; that opens it as well.
-    s.open_panel(key='ctrl+F7', step='again')
-    s.wait_panel_closed()
-
-
-def exit_label(s):
-    s.start_for_panel()
-    panel, _ = s.open_panel()
-    x_px = (TRACK_X1 + TRACK_X2) // 2 // TWIPS
-    a = slider_alpha(x_px)
-    s.display.click(*track_point(panel, x_px))
-    time.sleep(0.3)
-    cx, cy = client(panel)[:2]
-    ex, ey = cx + EXIT_LEFT // TWIPS + 30, cy + EXIT_TOP // TWIPS + 10
-    s.display.move(ex, ey)
-    time.sleep(0.3)
-    img = s.shot('hover')
-    reds = sum(1 for y in range(ey - 12, ey + 14)
-               for x in range(ex - 32, ex + 110)
-               if h.close(img.pixel(x, y), (255, 0, 0), 60))
-    s.check(reds > 20, 'exit label not red under the pointer (%d red pixels)'
-            % reds)
-    s.display.click(ex, ey)
-    s.check(h.wait_until(lambda: s.app.poll() is not None, 8),
-            'the program still runs 8 s after a click on the exit label')
-    time.sleep(0.8)
-    s.expect_pixel((255, 255, 255), 'after exit', step='after', at=FREE)
-    got = s.settings()
-    s.check(got.get('lngColor') == str(DEFAULT_COLOUR)
-            and got.get('intLig', '').isdigit()
-            and abs(int(got['intLig']) - a) <= 1,
-            '%s after exit: %s, expected intLig %d, lngColor %d'
-            % (s.STORE, got, a, DEFAULT_COLOUR))
-    # The next start shows the same tint.
-    s.forget_app()
-    s.start_and_settle()
-    s.expect_pixel(h.blend_over_white(int(got['intLig']), DEFAULT_COLOUR),
-                   'next start', step='next-start')
-
-
-def colour(s):
-    s.start_for_panel()
-    panel, _ = s.open_panel()
-    cx, cy = client(panel)[:2]
-    swatch = (cx + SWATCH[0] // TWIPS + 20, cy + SWATCH[1] // TWIPS + 14)
-    s.display.click(*swatch)
-    dlg = h.wait_until(s.colour_dialog, 6, 0.3)
-    s.shot('dialog')
-    if not dlg:
-        s.fail('no %s within 6 s of a click on the swatch%s'
-               % (s.DIALOG, s.dialog_missing_detail()))
-    # The panel must not close under the dialog, however long it stays.
-    time.sleep(s.DIALOG_STAY)
-    s.check(s.panel(), 'the panel closed while the %s was open' % s.DIALOG)
-    blue = 0x00FF0000
-    s.pick_colour(dlg, (0, 0, 255))
-    s.check(h.wait_until(lambda: s.colour_dialog() is None, 5),
-            '%s still open after %s' % (s.DIALOG, s.DIALOG_OK))
-    time.sleep(0.6)
-    img = s.shot('blue')
-    want = h.blend_over_white(DEFAULT_ALPHA, blue)
-    got = img.pixel(*FREE)
-    s.check(h.close(got, want, 3), 'after choosing blue: tint %s, expected %s'
-            % (got, want))
-    got = img.pixel(swatch[0] - 14, swatch[1] - 8)
-    s.check(h.close(got, (0, 0, 255), 6), 'swatch is %s after choosing blue'
-            % (got,))
-    s.check(s.settings() == {}, 'colour stored before the panel closed: %s'
-            % s.settings())
-    # Cancel changes nothing.
-    s.display.click(*swatch)
-    dlg = h.wait_until(s.colour_dialog, 6, 0.3)
-    s.check(dlg, 'no %s on the second click on the swatch' % s.DIALOG)
-    s.cancel_colour(dlg, (255, 0, 0))
-    got = s.shot('cancel').pixel(*FREE)
-    s.check(h.close(got, want, 3), 'after Cancel: tint %s, expected it to '
-            'stay %s' % (got, want))
-    s.display.move(5, 5)
-    s.wait_panel_closed()
-    got = s.settings()
-    s.check(got == {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(blue)},
-            '%s after close: %s, expected intLig %d, lngColor %d'
-            % (s.STORE, got, DEFAULT_ALPHA, blue))
-
-
-# ---------------------------------------------------------------------------
-# Running
-
-
-def add_run_args(ap):
-    ap.add_argument('-k', action='append', default=[],
-                    help='run only scenarios whose name contains this')
-    ap.add_argument('--list', action='store_true')
-
-
-def list_names(chosen):
-    for name, _, _ in chosen:
-        print(name)
-    return 0
-
-
-def run_each(chosen, make, cleanup, pause=0.0):
-    """Runs the scenarios; make(name, needs_exe) returns a Scenario (or
-    raises Failure), cleanup(s) ends what it started (s may be None).
-    Logs PASS or FAIL with a reason per scenario; returns (passed, failed)."""
-    passed = failed = 0
-    for name, fn, needs_exe in chosen:
-        t = time.monotonic()
-        s = None
-        try:
-            s = make(name, needs_exe)
-            fn(s)
-            verdict, reason = 'PASS', ''
-        except Failure as e:
-            verdict, reason = 'FAIL', str(e)
-        except h.HarnessError as e:
-            verdict, reason = 'FAIL', 'harness: %s' % e
-        except Exception as e:  # a bug in the scenario itself
-            tb = traceback.extract_tb(e.__traceback__)[-1]
-            verdict, reason = 'FAIL', 'error %s: %s (line %d)' % (
-                type(e).__name__, e, tb.lineno)
-        finally:
-            cleanup(s)
-        time.sleep(pause)
-        if s and s.notes:
-            reason = (reason + '; ' if reason else '') + '; '.join(s.notes)
-        h.log('%s %s (%.0f s)%s' % (verdict, name, time.monotonic() - t,
-                                    ': ' + reason if reason else ''))
-        if verdict == 'PASS':
-            passed += 1
-        else:
-            failed += 1
-    return passed, failed
-
-
-def summary(label, shots, t_run, passed, failed):
-    h.log('%s: screenshots in %s; %.0f s in all' % (
-        label, os.path.relpath(shots, h.REPO), time.monotonic() - t_run))
-    h.log('%s: %d passed, %d failed' % (label, passed, failed))
-    return 0 if failed == 0 else 1
+# scripts/run
 
 
 def show_started(s, display, splash_png, screen_png):
@@ -445,10 +243,10 @@ def show_started(s, display, splash_png, screen_png):
         h.log('run: no splash seen within %d s' % s.SPLASH_TIMEOUT)
     time.sleep(1.0)
     img = display.shot(screen_png)
-    running = s.app.poll() is None
+    running = s.proc.poll() is None
     h.log('run: the tool is %s; screen centre reads RGB %s' % (
         'running' if running else 'NOT running (exit code %s)' %
-        s.app.returncode, img.pixel(img.width // 2, img.height // 2)))
+        s.proc.returncode, img.pixel(img.width // 2, img.height // 2)))
     h.log('run: screenshot of the tinted screen: %s' % screen_png)
     if seen:
         h.log('run: screenshot of the splash: %s' % splash_png)

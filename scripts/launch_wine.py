@@ -1,24 +1,27 @@
 #!/usr/bin/env python3
-"""Starts the night-mode tool under Wine, for scripts/run.
+"""Starts the night-mode tool under Wine, for scripts/run --wine.
 
-    run_app.py             on $DISPLAY when it answers, else on a private one
-    run_app.py --headless  always on a private display
+    launch_wine.py             on $DISPLAY when it answers, else on a
+                               private one
+    launch_wine.py --headless  always on a private display
 
 On a real display the tool runs in the foreground until it is ended from
 its settings panel (F7, then the exit label). Without one, it runs on a
 private Xvfb display with a white desktop; once its splash has gone a
 screenshot of the tinted screen is left under build/run/ and everything is
-stopped again.
+stopped again. Needs python-xlib (Debian's python3-xlib).
 """
 
 import argparse
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+# The end-to-end tests' harness starts displays and Wine prefixes.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, 'tests', 'e2e'))
 import harness as h  # noqa: E402
-import run_e2e  # noqa: E402
 import scenario_kit as kit  # noqa: E402
+import wine_target  # noqa: E402
 
 RUN = os.path.join(h.BUILD, 'run')
 
@@ -48,14 +51,14 @@ def on_display():
 
 
 def headless():
-    display = h.Display(logdir=RUN).start()
+    display = h.start_display('xvfb', logdir=RUN)
     wine = None
     try:
         h.log('run: no usable $DISPLAY; using the private display %s'
               % display.name)
         wine = prepared_prefix(os.path.join(RUN, 'headless-prefix'), display)
-        s = run_e2e.Scenario('run', display, wine, {})
-        s.app = wine.start(h.EXE)
+        s = wine_target.WineApp('run', display, wine, {})
+        s.proc = wine.start(h.EXE)
         return kit.show_started(s, display, os.path.join(RUN, 'splash.png'),
                                 os.path.join(RUN, 'screen.png'))
     finally:

@@ -1,0 +1,269 @@
+"""Fixtures of the end-to-end tests.
+
+    displays      (session) starts X displays by kind and stops them all at
+                  the end; `display` is its shared one, new_display makes
+                  displays that live for one test
+    display       (session) the display the tests share: Xvfb with openbox,
+                  xcompmgr and a white desktop. Parametrise it indirectly to
+                  ask for another kind of server, e.g.
+                  @pytest.mark.parametrize('display', ['xorg-dummy'],
+                  indirect=True), once harness.DISPLAY_KINDS has that kind
+    probes        (session) the Windows helper programs, cross-compiled once
+    xclickprobe   (session) the X click probe of the native tests
+    wine_template (session) one booted Wine prefix; each test copies it
+    wine          a copy of the template for one test, on `display`
+    wine_app      the Windows executable in that prefix (WineApp)
+    native_app    the native program with settings of its own (NativeApp)
+    app           the program on the test's target: a test marked wine or
+                  native gets that one; an unmarked test runs once on each
+                  (test_both.py), as test_x[wine] and test_x[native]
+
+Nothing starts while tests are collected: a display, a prefix or a probe is
+made when the first test that needs it runs. Screenshots are named after
+the test, without its target (build/e2e/shots/ for Wine,
+build/native-e2e/shots/ for the native program); a failing test's message
+names the last screenshot it took.
+"""
+
+import glob
+import os
+import shutil
+import signal
+import time
+
+import pytest
+
+import harness as h
+import native_target
+import scenario_kit as kit
+import wine_target
+
+TARGETS = ('wine', 'native')
+
+
+def pytest_configure(config):
+    # SIGTERM ends the run like Ctrl-C, so fixtures stop their displays and
+    # Wine servers instead of leaving them behind.
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGTERM, interrupt)
+
+
+def pytest_generate_tests(metafunc):
+    """Runs a test that asks for `app` and is marked with no target on
+    every target."""
+    if 'app' not in metafunc.fixturenames:
+        return
+    if any(metafunc.definition.get_closest_marker(t) for t in TARGETS):
+        return
+    metafunc.parametrize('app', [
+        pytest.param(t, marks=getattr(pytest.mark, t), id=t)
+        for t in TARGETS], indirect=True)
+
+
+def name_of_test(node):
+    """The name a test's screenshots, logs and prefix go by: the test
+    function, then its parameters other than the target, joined by '-'
+    (test_splash_above_tint, test_dpi_splash_panel_slider-120)."""
+    parts = [node.originalname]
+    callspec = getattr(node, 'callspec', None)
+    if callspec:
+        parts += [str(v) for k, v in callspec.params.items()
+                  if k not in ('app', 'display')]
+    return '-'.join(parts).replace(os.sep, '_')
+
+
+def forget_old_shots(shots, name):
+    """Removes a test's screenshots of an earlier run."""
+    base = os.path.join(glob.escape(shots), glob.escape(name))
+    for path in glob.glob(base + '.png') + glob.glob(base + '-*.png'):
+        os.remove(path)
+
+
+# ---------------------------------------------------------------------------
+# Displays
+
+
+class Displays:
+    """The displays of one test session."""
+
+    def __init__(self):
+        self.started = []
+        self.shared = {}
+
+    def start(self, kind='xvfb', **kwargs):
+        n = len(self.started)
+        kwargs.setdefault('logdir', os.path.join(
+            h.E2E, 'displays', '%s-%d' % (kind, n)))
+        d = h.start_display(kind, **kwargs)
+        self.started.append(d)
+        return d
+
+    def shared_display(self, kind):
+        if kind not in self.shared:
+            self.shared[kind] = self.start(kind)
+            h.log('e2e: %s display %s' % (kind, self.shared[kind].name))
+        return self.shared[kind]
+
+    def stop(self, d):
+        d.stop()
+        if d in self.started:
+            self.started.remove(d)
+
+    def stop_all(self):
+        for d in reversed(self.started):
+            d.stop()
+        self.started = []
+        self.shared = {}
+
+
+@pytest.fixture(scope='session')
+def displays():
+    pool = Displays()
+    yield pool
+    pool.stop_all()
+
+
+@pytest.fixture(scope='session')
+def display(request, displays):
+    return displays.shared_display(getattr(request, 'param', 'xvfb'))
+
+
+@pytest.fixture
+def new_display(displays):
+    """new_display(kind='xvfb', width=..., height=...): a display of its own
+    for this test, stopped when it ends."""
+    made = []
+
+    def make(kind='xvfb', **kwargs):
+        d = displays.start(kind, **kwargs)
+        made.append(d)
+        return d
+    yield make
+    for d in made:
+        displays.stop(d)
+
+
+# ---------------------------------------------------------------------------
+# Helper programs and Wine
+
+
+@pytest.fixture(scope='session')
+def probes():
+    return h.build_probes()
+
+
+@pytest.fixture(scope='session')
+def xclickprobe():
+    return native_target.build_probe()
+
+
+@pytest.fixture(scope='session')
+def wine_template(request, displays):
+    # Booted on the shared Xvfb whatever display a test asks for: a prefix
+    # does not keep the display it was made on.
+    display = displays.shared_display('xvfb')
+    h.log('e2e: booting the template prefix')
+    t = time.monotonic()
+    template = h.TemplatePrefix(display).boot()
+    h.log('e2e: template booted in %.0f s' % (time.monotonic() - t))
+    yield template
+    if not request.config.getoption('--keep-prefixes'):
+        shutil.rmtree(template.path, ignore_errors=True)
+
+
+@pytest.fixture
+def wine(request, display, wine_template):
+    w = wine_template.copy(name_of_test(request.node), display)
+    yield w
+    w.kill()
+    if not request.config.getoption('--keep-prefixes'):
+        shutil.rmtree(w.prefix, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------
+# The program under test
+
+
+def _park_pointer(display):
+    # Away from everything the tests look at or click.
+    display.xdotool('mousemove', display.width - 1, display.height - 1,
+                    check=False)
+
+
+@pytest.fixture
+def wine_app(request, display, wine, probes):
+    name = name_of_test(request.node)
+    forget_old_shots(wine_target.SHOTS, name)
+    _park_pointer(display)
+    app = wine_target.WineApp(name, display, wine, probes)
+    yield app
+    request.node.user_properties += [('note', n) for n in app.notes]
+
+
+@pytest.fixture
+def native_app(request, display, xclickprobe):
+    if not os.path.exists(native_target.BIN):
+        pytest.fail('program not built: %s (GTK 3 development files '
+                    'missing?)' % native_target.BIN, pytrace=False)
+    name = name_of_test(request.node)
+    forget_old_shots(native_target.SHOTS, name)
+    _park_pointer(display)
+    app = native_target.NativeApp(name, display, xclickprobe)
+    yield app
+    request.node.user_properties += [('note', n) for n in app.notes]
+    app.stop()
+    time.sleep(0.3)  # let the window manager and compositor catch up
+
+
+@pytest.fixture
+def app(request):
+    if hasattr(request, 'param'):
+        target = request.param
+    else:
+        target = next((t for t in TARGETS
+                       if request.node.get_closest_marker(t)), None)
+        if target is None:
+            pytest.fail('the app fixture needs a test marked wine or native',
+                        pytrace=False)
+    return request.getfixturevalue(target + '_app')
+
+
+# ---------------------------------------------------------------------------
+# Reports
+
+
+@pytest.fixture(autouse=True)
+def _screenshots_of_this_test():
+    del h.SAVED_SHOTS[:]
+    yield
+
+
+def _last_shot():
+    if not h.SAVED_SHOTS:
+        return None
+    return os.path.relpath(h.SAVED_SHOTS[-1], h.REPO)
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A failure names the test's last screenshot: in its message when the
+    test's own checks failed, else in a section of its report."""
+    shot = _last_shot()
+    exc = call.excinfo.value if call.excinfo else None
+    if (shot and isinstance(exc, (kit.Failure, h.HarnessError, AssertionError))
+            and exc.args and isinstance(exc.args[0], str)
+            and shot not in exc.args[0]):
+        exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),
+                    ) + exc.args[1:]
+    outcome = yield
+    rep = outcome.get_result()
+    if not rep.failed or not shot:
+        return
+    crash = getattr(rep.longrepr, 'reprcrash', None)
+    if crash is not None and shot in crash.message:
+        return
+    if hasattr(rep.longrepr, 'addsection'):
+        rep.longrepr.addsection('last screenshot', shot)
+    elif isinstance(rep.longrepr, str):
+        rep.longrepr = '%s\nlast screenshot: %s' % (rep.longrepr, shot)

@@ -1,0 +1,222 @@
+"""The native Linux program (the GTK backend), as the end-to-end tests
+drive it.
+
+build/linux/bin/morvane-night runs as an X client on a test display. Each
+NativeApp gets its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR under
+build/native-e2e/<test>/, so tests share no settings and no instance lock;
+its windows are read from the X server, its settings from its key file.
+"""
+
+import os
+import shutil
+import subprocess
+import time
+
+import harness as h
+import scenario_kit as kit
+from scenario_kit import PANEL_H, PANEL_W
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
+NATIVE = os.path.join(h.BUILD, 'native-e2e')
+SHOTS = os.path.join(NATIVE, 'shots')
+SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
+DIALOG_TITLE = '颜色'
+FRAME = 3  # the dialog frame drawn round the panel and the splash
+
+
+def build_probe():
+    """Compiles the X click probe into build/native-e2e/ when its source is
+    newer than the executable."""
+    src = os.path.join(HERE, 'xclickprobe.cpp')
+    exe = os.path.join(NATIVE, 'xclickprobe')
+    os.makedirs(NATIVE, exist_ok=True)
+    if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
+        cxx = shutil.which('c++') or shutil.which('g++')
+        if not cxx:
+            raise h.HarnessError('no C++ compiler for the click probe')
+        r = subprocess.run([cxx, '-O2', '-o', exe, src, '-lX11'],
+                           capture_output=True, text=True, check=False)
+        if r.returncode != 0:
+            raise h.HarnessError('building xclickprobe failed:\n' +
+                                 r.stderr[-2000:])
+    return exe
+
+
+class NativeApp(kit.BaseApp):
+    """One test's program instances, folders and screenshots."""
+
+    SHOTS = SHOTS
+    PANEL_HEADINGS = True
+    DIALOG = 'colour chooser'
+    DIALOG_OK = 'Select'
+    DIALOG_STAY = 6.0
+    F7_EXPECTS_UNSAVED = False  # test_first_run_default_tint checks that
+
+    def __init__(self, name, display, probe, root=NATIVE):
+        super().__init__(name, display)
+        self.probe = probe
+        self.base = os.path.join(root, name)
+        if os.path.exists(self.base):
+            shutil.rmtree(self.base)
+        self.config = os.path.join(self.base, 'config')
+        self.runtime = os.path.join(self.base, 'runtime')
+        os.makedirs(self.config)
+        os.makedirs(self.runtime, mode=0o700)
+        self.env = dict(display.env, XDG_CONFIG_HOME=self.config,
+                        XDG_RUNTIME_DIR=self.runtime, GDK_BACKEND='x11',
+                        NO_AT_BRIDGE='1', GSETTINGS_BACKEND='memory',
+                        LANG=h.locale_name(), LC_ALL=h.locale_name())
+        self.env.pop('WAYLAND_DISPLAY', None)
+        self.procs = []
+        self.probe_log = None
+        self.probe_xid = None
+
+    def stop(self):
+        h.stop_all(self.procs)
+        self.procs = []
+
+    # -- settings file --------------------------------------------------------
+
+    def ini_path(self):
+        return os.path.join(self.config, SETTINGS_DIR, 'settings.ini')
+
+    def write_ini(self, data):
+        os.makedirs(os.path.dirname(self.ini_path()), exist_ok=True)
+        with open(self.ini_path(), 'wb') as f:
+            f.write(data if isinstance(data, bytes) else data.encode())
+
+    def settings(self):
+        """{key: text} of the [Settings] group; {} when there is no file."""
+        try:
+            with open(self.ini_path(), encoding='utf-8') as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return {}
+        values, group = {}, None
+        for line in lines:
+            line = line.strip()
+            if line.startswith('[') and line.endswith(']'):
+                group = line[1:-1]
+            elif group == 'Settings' and '=' in line and not line.startswith('#'):
+                k, v = line.split('=', 1)
+                values[k.strip()] = v.strip()
+        return values
+
+    def store(self, **values):
+        """Writes a settings file holding just these values."""
+        self.write_ini('[Settings]\n' + ''.join(
+            '%s=%s\n' % kv for kv in values.items()))
+
+    # -- the program ------------------------------------------------------------
+
+    def start_app(self):
+        if not os.path.exists(BIN):
+            self.fail('program not built: ' + BIN)
+        log = open(os.path.join(self.base, 'app-%d.log' % len(self.procs)),
+                   'wb')
+        p = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
+                             stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        self.procs.append(p)
+        if self.proc is None:
+            self.proc = p
+        return p
+
+    def windows(self, proc=None):
+        """Visible top-level windows of a process: [(xid, name, x, y, w, h)]."""
+        proc = proc or self.proc
+        found = []
+        for xid in self.display.windows_by_pid(proc.pid):
+            geo = self.display.window_geometry(xid)
+            if geo is None:
+                continue
+            found.append((xid, self.display.window_name(xid)) + geo)
+        return found
+
+    def panel(self):
+        """The panel's client area (x, y, w, h) on screen, or None."""
+        for xid, name, x, y, w, hgt in self.windows():
+            if (abs(w - (PANEL_W + 2 * FRAME)) <= 3
+                    and abs(hgt - (PANEL_H + 2 * FRAME)) <= 3):
+                return x + FRAME, y + FRAME, w - 2 * FRAME, hgt - 2 * FRAME
+        return None
+
+    def colour_dialog(self):
+        for win in self.windows():
+            if win[1] == DIALOG_TITLE:
+                return win
+        return None
+
+    def start_probe(self):
+        """The white X window beneath everything, which logs clicks and keys
+        and holds the focus while F7 is pressed."""
+        self.probe_log = os.path.join(self.base, 'probe.log')
+        p = subprocess.Popen([self.probe, self.probe_log], env=self.env,
+                             stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        self.procs.append(p)
+        ready = h.wait_until(lambda: os.path.exists(self.probe_log) and
+                             'ready' in open(self.probe_log).read(), 10)
+        self.check(ready, 'the click probe did not start')
+        self.probe_xid = int(open(self.probe_log).read().split()[1])
+        time.sleep(0.3)
+        return p
+
+    def probe_lines(self):
+        return open(self.probe_log).read().splitlines()
+
+    def focus_probe(self):
+        self.display.activate(self.probe_xid)
+        time.sleep(0.3)
+        active = self.display.active_window()
+        self.check(active == self.probe_xid, 'the probe window does not '
+                   'have the focus (active window %r)' % active)
+
+    # -- what the shared tests ask of a target ------------------------------
+
+    focus_window = focus_probe
+    start_click_probe = start_probe
+    clicks_seen = probe_lines
+
+    def describe_windows(self):
+        return self.windows()
+
+    def start_for_panel(self, expect_unsaved=False):
+        """Starts the probe, which has the focus for F7, then the program."""
+        self.start_probe()
+        self.start_and_settle()
+        if expect_unsaved:
+            self.check(self.settings() == {}, 'settings stored before any '
+                       'panel closed: %s' % self.settings())
+
+    def expect_key_seen(self):
+        self.check(any(line == 'key' for line in self.probe_lines()),
+                   'the probe, which had the focus, saw no key press')
+
+    def forget_app(self):
+        self.proc = None
+
+    def dialog_missing_detail(self):
+        return ' window (windows: %s)' % (self.windows(),)
+
+    def _type_colour(self, dlg, rgb):
+        # The editor's entry has the focus: type a colour there.
+        self.display.activate(dlg[0])
+        self.display.xdotool('key', 'ctrl+a')
+        self.display.xdotool('type', '#%02X%02X%02X' % rgb)
+        self.display.key('Return')
+
+    def pick_colour(self, dlg, rgb):
+        self._type_colour(dlg, rgb)
+        time.sleep(0.3)
+        self.shot('typed')
+        self.display.key('alt+s')
+
+    def cancel_colour(self, dlg, rgb):
+        self._type_colour(dlg, rgb)
+        self.display.key('Escape')
+        self.check(h.wait_until(lambda: self.colour_dialog() is None, 5),
+                   'colour chooser still open after Escape')
+        time.sleep(0.6)

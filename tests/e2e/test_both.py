@@ -1,0 +1,174 @@
+"""End-to-end tests written once for both targets: each runs on the
+Windows executable under Wine and on the native Linux program (the app
+fixture of conftest.py, one test per target: test_splash_above_tint[wine],
+test_splash_above_tint[native]).
+
+What differs between the targets (how the program starts, where its
+settings are kept, which window takes the focus for F7, what its colour
+dialog looks like) is in wine_target.py and native_target.py.
+"""
+
+import os
+import time
+
+import harness as h
+from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT,
+                          EXIT_TOP, FREE, SPLASH_H, SPLASH_W, SWATCH,
+                          TRACK_X1, TRACK_X2, TWIPS, client,
+                          expect_panel_layout, slider_alpha, track_point)
+
+
+def test_stored_red_opaque(app):
+    app.store(intLig='255', lngColor='255')
+    app.start_and_settle()
+    app.expect_pixel((255, 0, 0), 'intLig 255, lngColor 255')
+
+
+def test_click_through(app):
+    app.start_click_probe()
+    app.start_and_settle()
+    app.expect_pixel(h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR),
+                     'tint over the probe')
+    app.display.click(300, 300)
+    ok = h.wait_until(lambda: 'down 300 300' in app.clicks_seen(), 5)
+    app.check(ok, 'the click at (300,300) did not reach the window beneath '
+              '(probe log: %s)' % app.clicks_seen())
+
+
+def test_splash_above_tint(app):
+    t_start = time.monotonic()
+    app.start_app()
+    seen = app.wait_splash()
+    app.check(seen, 'no dark red splash on the centre row within %d s'
+              % app.SPLASH_TIMEOUT)
+    t_seen, img, box = seen
+    img.save(os.path.join(app.SHOTS, app.name + '.png'))
+    left, top, w, hgt = box
+    app.check(abs(w - SPLASH_W) <= 4 and abs(hgt - SPLASH_H) <= 4,
+              'splash is %dx%d, expected about %dx%d' % (w, hgt, SPLASH_W,
+                                                         SPLASH_H))
+    app.check(abs(left + w / 2 - CX) <= 4
+              and abs(top + hgt / 2 - CY) <= app.CENTRE_TOL[1],
+              'splash not centred: at (%d,%d) size %dx%d' % box)
+    tint = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
+    app.check(h.close(img.pixel(20, 20), tint, 3), 'no tint around the '
+              'splash: (20,20) is %s' % (img.pixel(20, 20),))
+    # The splash's own texts: green title and white hint lines.
+    box_pixels = [img.pixel(x, y) for y in range(top, top + hgt)
+                  for x in range(left, left + w)]
+    greens = sum(1 for p in box_pixels if h.close(p, (0, 255, 0), 60))
+    whites = sum(1 for p in box_pixels if h.close(p, (255, 255, 255), 60))
+    app.check(greens > 200 and whites > 100, 'splash texts missing: %d green '
+              'and %d white pixels' % (greens, whites))
+    time.sleep(max(0.0, t_seen + 2.5 - time.monotonic()))
+    app.check(app.splash_box(app.shot('2.5s')), 'splash gone less than '
+              '2.5 s after it showed')
+    t_gone = app.wait_splash_gone(timeout=8)
+    app.check(t_gone, 'splash still up 10 s after it showed')
+    app.note('splash seen %.1f s after start, for %.1f s' %
+             (t_seen - t_start, t_gone - t_seen))
+    time.sleep(0.5)
+    app.expect_pixel(tint, 'tint after the splash', step='after')
+    app.check(app.proc.poll() is None, 'the program ended with its splash')
+
+
+def test_f7_opens_panel_idle_close_saves(app):
+    app.start_for_panel(expect_unsaved=app.F7_EXPECTS_UNSAVED)
+    panel, t_open = app.open_panel()
+    app.expect_key_seen()
+    expect_panel_layout(app, panel, app.panel_shot, DEFAULT_ALPHA,
+                        DEFAULT_COLOUR)
+    t_closed = app.wait_panel_closed()
+    dt = t_closed - t_open
+    app.check(1.5 <= dt <= 6.5, 'untouched panel closed after %.1f s, '
+              'expected about 2.5 to 5 s' % dt)
+    app.note('closed %.1f s after it showed' % dt)
+    got = app.settings()
+    want = {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(DEFAULT_COLOUR)}
+    app.check(got == want, '%s after close: %s, expected %s'
+              % (app.STORE, got, want))
+    # The splash advertises Ctrl+F7; that opens it as well.
+    app.open_panel(key='ctrl+F7', step='again')
+    app.wait_panel_closed()
+
+
+def test_exit_label_saves_and_ends(app):
+    app.start_for_panel()
+    panel, _ = app.open_panel()
+    x_px = (TRACK_X1 + TRACK_X2) // 2 // TWIPS
+    a = slider_alpha(x_px)
+    app.display.click(*track_point(panel, x_px))
+    time.sleep(0.3)
+    cx, cy = client(panel)[:2]
+    ex, ey = cx + EXIT_LEFT // TWIPS + 30, cy + EXIT_TOP // TWIPS + 10
+    app.display.move(ex, ey)
+    time.sleep(0.3)
+    img = app.shot('hover')
+    reds = sum(1 for y in range(ey - 12, ey + 14)
+               for x in range(ex - 32, ex + 110)
+               if h.close(img.pixel(x, y), (255, 0, 0), 60))
+    app.check(reds > 20, 'exit label not red under the pointer (%d red pixels)'
+              % reds)
+    app.display.click(ex, ey)
+    app.check(h.wait_until(lambda: app.proc.poll() is not None, 8),
+              'the program still runs 8 s after a click on the exit label')
+    time.sleep(0.8)
+    app.expect_pixel((255, 255, 255), 'after exit', step='after', at=FREE)
+    got = app.settings()
+    app.check(got.get('lngColor') == str(DEFAULT_COLOUR)
+              and got.get('intLig', '').isdigit()
+              and abs(int(got['intLig']) - a) <= 1,
+              '%s after exit: %s, expected intLig %d, lngColor %d'
+              % (app.STORE, got, a, DEFAULT_COLOUR))
+    # The next start shows the same tint.
+    app.forget_app()
+    app.start_and_settle()
+    app.expect_pixel(h.blend_over_white(int(got['intLig']), DEFAULT_COLOUR),
+                     'next start', step='next-start')
+
+
+def test_colour_chosen_from_swatch(app):
+    app.start_for_panel()
+    panel, _ = app.open_panel()
+    cx, cy = client(panel)[:2]
+    swatch = (cx + SWATCH[0] // TWIPS + 20, cy + SWATCH[1] // TWIPS + 14)
+    app.display.click(*swatch)
+    dlg = h.wait_until(app.colour_dialog, 6, 0.3)
+    app.shot('dialog')
+    if not dlg:
+        app.fail('no %s within 6 s of a click on the swatch%s'
+                 % (app.DIALOG, app.dialog_missing_detail()))
+    # The panel must not close under the dialog, however long it stays.
+    time.sleep(app.DIALOG_STAY)
+    app.check(app.panel(), 'the panel closed while the %s was open'
+              % app.DIALOG)
+    blue = 0x00FF0000
+    app.pick_colour(dlg, (0, 0, 255))
+    app.check(h.wait_until(lambda: app.colour_dialog() is None, 5),
+              '%s still open after %s' % (app.DIALOG, app.DIALOG_OK))
+    time.sleep(0.6)
+    img = app.shot('blue')
+    want = h.blend_over_white(DEFAULT_ALPHA, blue)
+    got = img.pixel(*FREE)
+    app.check(h.close(got, want, 3), 'after choosing blue: tint %s, '
+              'expected %s' % (got, want))
+    got = img.pixel(swatch[0] - 14, swatch[1] - 8)
+    app.check(h.close(got, (0, 0, 255), 6), 'swatch is %s after choosing blue'
+              % (got,))
+    app.check(app.settings() == {}, 'colour stored before the panel closed: %s'
+              % app.settings())
+    # Cancel changes nothing.
+    app.display.click(*swatch)
+    dlg = h.wait_until(app.colour_dialog, 6, 0.3)
+    app.check(dlg, 'no %s on the second click on the swatch' % app.DIALOG)
+    app.cancel_colour(dlg, (255, 0, 0))
+    got = app.shot('cancel').pixel(*FREE)
+    app.check(h.close(got, want, 3), 'after Cancel: tint %s, expected it to '
+              'stay %s' % (got, want))
+    app.display.move(5, 5)
+    app.wait_panel_closed()
+    got = app.settings()
+    app.check(got == {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(blue)},
+              '%s after close: %s, expected intLig %d, lngColor %d'
+              % (app.STORE, got, DEFAULT_ALPHA, blue))
+

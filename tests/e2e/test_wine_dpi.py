@@ -1,0 +1,336 @@
+"""Tests at other DPI settings and across a change of screen resolution.
+
+DPI: Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop
+"LogPixels" when a process starts. At 96, 120, 144 and 192 DPI one test
+each measures the splash and the settings panel (client sizes are their twips
+at that DPI), finds every label's text on screen and checks that it stays in
+its label and grows with the DPI, then presses on the slider's track and
+checks the opacity the press gives, live on the tint and stored when the
+panel closes.
+
+Resolution: the X server is given a smaller mode through RandR before the
+tool starts and its full size again while the tint is up; the maximised
+overlay must then cover the whole larger screen.
+"""
+
+import os
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
+                          OVERLAY_CAPTION, PANEL_GREY, SPLASH_RED, TRACK_X1,
+                          TRACK_X2, TRACK_Y, round_half_even)
+from wine_target import LOGS, SHOTS
+
+pytestmark = [pytest.mark.wine, pytest.mark.soak]
+
+DESKTOP_KEY = 'HKCU\\Control Panel\\Desktop'
+TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
+
+GREEN, WHITE, EXIT_BLUE = (0, 255, 0), (255, 255, 255), (128, 128, 255)
+SWATCH_GREEN = (0, 64, 0)
+
+# What each form lays out, in twips: (name, left, top, width, height, point
+# size, colour, background). Width and height are None for a label that sizes
+# itself to its text.
+SPLASH_LABELS = [
+    ('Label1', 450, 360, 4995, 435, 21.75, GREEN, SPLASH_RED),
+    ('Label2', 1935, 990, 4095, 435, 21.75, GREEN, SPLASH_RED),
+    ('Label3', 900, 1845, None, None, 14.25, WHITE, SPLASH_RED),
+    ('Label4', 2835, 2430, None, None, 12.0, WHITE, SPLASH_RED),
+    ('Label5', 2970, 2790, None, None, 12.0, WHITE, SPLASH_RED),
+]
+PANEL_LABELS = [
+    ('Label1', 585, 225, None, None, 21.75, WHITE, PANEL_GREY),
+    # The swatch: opaque, with a one-pixel sunken border.
+    ('lbColor', 1665, 225, 3750, 420, 15.0, WHITE, SWATCH_GREEN),
+    ('lbLig', 585, 945, None, None, 21.75, WHITE, PANEL_GREY),
+    ('lbInfo', 765, 1710, None, None, 9.0, WHITE, PANEL_GREY),
+    ('lbExit', 2295, 2205, None, None, 15.0, EXIT_BLUE, PANEL_GREY),
+]
+OPAQUE = {'lbColor'}
+# Where a self-sizing label's text must stop, in client pixels at a DPI: the
+# next control to its right (the swatch; the track's round end, half its
+# 20-pixel pen before X1), or else the client area's edge.
+PANEL_RIGHT_LIMITS = {
+    'Label1': lambda dpi: px(1665, dpi),
+    'lbLig': lambda dpi: px(TRACK_X1, dpi) - 10 * dpi / 96,
+}
+
+THUMB_TWIPS_AT_DEFAULT = (TRACK_X2 - TRACK_X1) / 255 * (255 - DEFAULT_ALPHA) \
+    + TRACK_X1
+
+
+def px(twips, dpi):
+    return twips * dpi / 1440
+
+
+def near(got, want):
+    """A client size in pixels against twips converted: +-1 for rounding."""
+    return abs(got - want) <= 1
+
+
+def is_ink(p, colour, back):
+    """Whether pixel p is text of `colour` drawn over `back`, counting the
+    anti-aliased edge from half way."""
+    d = [c - b for c, b in zip(colour, back)]
+    dd = sum(v * v for v in d)
+    q = [a - b for a, b in zip(p, back)]
+    t = sum(a * b for a, b in zip(q, d)) / dd
+    if t < 0.5:
+        return False
+    resid = sum((a - t * b) ** 2 for a, b in zip(q, d))
+    return resid < 40 * 40
+
+
+def ink_box(img, left, top, right, bottom, colour, back):
+    """The bounding box (l, t, r, b, count) of the text pixels inside
+    [left, right) x [top, bottom) of the screenshot, or None."""
+    xs, ys, n = [], [], 0
+    for y in range(max(0, top), min(img.height, bottom)):
+        for x in range(max(0, left), min(img.width, right)):
+            if is_ink(img.pixel(x, y), colour, back):
+                xs.append(x)
+                ys.append(y)
+                n += 1
+    if not n:
+        return None
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1, n
+
+
+def check_texts(app, img, client, labels, dpi, right_limits=None):
+    """Every label's text is found where the label is laid out at this DPI,
+    stays inside a label of fixed size, does not run into the control to the
+    right of a self-sizing one or out of the client area, and is as tall as
+    its point size at this DPI."""
+    cx, cy, cw, ch = client
+    tol = max(2, round(2 * dpi / 96))
+    right_limits = right_limits or {}
+    problems = []
+    for name, l, t, w, hgt, pt, colour, back in labels:
+        em = pt * dpi / 72
+        # Looked at around the label: wide to the sides, where a caption too
+        # long would go; narrow above and below, where the next row is near.
+        margin = max(4, round(0.4 * em))
+        vmargin = tol + 2
+        box_l, box_t = cx + round(px(l, dpi)), cy + round(px(t, dpi))
+        spill = None
+        if w is not None:
+            box_r = cx + round(px(l + w, dpi))
+            box_b = cy + round(px(t + hgt, dpi))
+            region = (box_l - margin, box_t - vmargin, box_r + margin,
+                      box_b + vmargin)
+            if name in OPAQUE:
+                # Text inside the painted box, its border left out; any that
+                # ran over would show on the panel beside it.
+                region = (box_l + 2, box_t + 2, box_r - 2, box_b - 2)
+                spill = [ink_box(img, x0, box_t, x1, box_b, colour,
+                                 PANEL_GREY)
+                         for x0, x1 in ((box_l - margin, box_l - 2),
+                                        (box_r + 2, box_r + margin))]
+        else:
+            limit = right_limits.get(name)
+            limit_x = cx + (round(limit(dpi)) - 2 if limit else cw)
+            region = (box_l - margin, box_t - vmargin, limit_x,
+                      box_t + round(1.25 * em))
+        # Keep off the window's edges: the frame is not text.
+        region = (max(region[0], cx + 1), max(region[1], cy + 1),
+                  min(region[2], cx + cw - 1), min(region[3], cy + ch - 1))
+        ink = ink_box(img, *region, colour, back)
+        if not ink:
+            problems.append('%s: no text found' % name)
+            continue
+        il, it, ir, ib, _ = ink
+        height = ib - it
+        if not 0.6 * em <= height <= 1.2 * em:
+            problems.append('%s: text %d px tall, expected about %.0f px '
+                            '(%.2f pt at %d DPI)' % (name, height, em, pt, dpi))
+        if w is not None:
+            if (il < box_l - tol or ir > box_r + tol or it < box_t - tol
+                    or ib > box_b + tol or any(spill or [])):
+                problems.append(
+                    '%s: text at x %d..%d y %d..%d leaves its label x %d..%d '
+                    'y %d..%d' % (name, il - cx, ir - cx, it - cy, ib - cy,
+                                  box_l - cx, box_r - cx, box_t - cy,
+                                  box_b - cy))
+        else:
+            if il < box_l - tol or it < box_t - tol:
+                problems.append('%s: text starts at (%d, %d), left of or above'
+                                ' its label at (%d, %d)' % (
+                                    name, il - cx, it - cy, box_l - cx,
+                                    box_t - cy))
+            if ir >= region[2] or ib >= region[3]:
+                problems.append('%s: text at x %d..%d y %d..%d runs into its '
+                                'neighbour or the edge (x < %d, y < %d)' % (
+                                    name, il - cx, ir - cx, it - cy, ib - cy,
+                                    region[2] - cx, region[3] - cy))
+    app.check(not problems, '%d DPI: %s' % (dpi, '; '.join(problems)))
+
+
+def app_windows(app, wins=None):
+    """The tool's visible windows other than the overlay: (overlay, list)."""
+    wins = wins if wins is not None else app.windows()
+    ov = app.overlay(wins)
+    if not ov:
+        return None, []
+    return ov, [w for w in wins if w['pid'] == ov['pid'] and w['visible']
+                and w['hwnd'] != ov['hwnd'] and w['class'] == 'NightModeForm']
+
+
+def form_of_size(app, tw, th, dpi):
+    _, mine = app_windows(app)
+    for w in mine:
+        if near(w['client'][2], px(tw, dpi)) and near(w['client'][3],
+                                                      px(th, dpi)):
+            return w
+    return None
+
+
+def slider_press_x(dpi):
+    """A client x on the track, at about 70 % of it, whose opacity is not
+    near a rounding tie; and that opacity."""
+    base = round(px(TRACK_X1 + 0.7 * (TRACK_X2 - TRACK_X1), dpi))
+    for x in (base + d for d in (0, 1, -1, 2, -2, 3, -3)):
+        v = 255 - (x * 1440 / dpi - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255
+        if abs(v - int(v) - 0.5) > 0.1:
+            return x, round_half_even(v)
+    raise AssertionError('no press point')
+
+
+def red_run_centre(img, y, x0, x1):
+    xs = [x for x in range(x0, x1) if h.close(img.pixel(x, y), (255, 0, 0), 40)]
+    return (min(xs) + max(xs)) / 2 if xs else None
+
+
+@pytest.mark.parametrize('dpi', [96, 120, 144, 192])
+def test_dpi_splash_panel_slider(app, dpi):
+    app.wine.reg_add(DESKTOP_KEY, 'LogPixels', dpi, 'REG_DWORD')
+    app.start_app()
+    seen = app.wait_splash()
+    app.check(seen, 'no splash within 25 s at %d DPI' % dpi)
+    splash = h.wait_until(lambda: form_of_size(app, 6270, 3105, dpi), 3, 0.2)
+    img = app.shot('splash')
+    if not splash:
+        _, mine = app_windows(app)
+        app.fail('splash client area is not 6270 x 3105 twips = %.1f x %.1f'
+                 ' px at %d DPI: windows %s' % (
+                     px(6270, dpi), px(3105, dpi), dpi,
+                     [w['client'] for w in mine]))
+    check_texts(app, img, splash['client'], SPLASH_LABELS, dpi)
+    app.check(app.wait_splash_gone(), 'splash still up 10 s after it showed')
+
+    app.start_notepad()
+    app.focus_notepad()
+    app.display.key('F7')
+    panel = h.wait_until(lambda: form_of_size(app, 6120, 2775, dpi), 6, 0.2)
+    if not panel:
+        _, mine = app_windows(app)
+        app.fail('no panel of 6120 x 2775 twips = %.1f x %.1f px at %d DPI '
+                 'within 6 s of F7: windows %s' % (
+                     px(6120, dpi), px(2775, dpi), dpi,
+                     [w['client'] for w in mine]))
+    time.sleep(0.3)
+    img = app.shot('panel')
+    cx, cy = panel['client'][:2]
+    check_texts(app, img, panel['client'], PANEL_LABELS, dpi,
+                PANEL_RIGHT_LIMITS)
+    # The thumb stands where the stored opacity puts it, in twips.
+    thumb_y = cy + round(px(1395, dpi)) - 3
+    want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
+    got = red_run_centre(img, thumb_y, cx + want - 20, cx + want + 21)
+    app.check(got is not None and abs(got - cx - want) <= 2,
+              'thumb for opacity %d at client x %s, expected %d' % (
+                  DEFAULT_ALPHA, None if got is None else got - cx, want))
+
+    # A press on the track: the opacity follows the twips at this DPI.
+    x, alpha = slider_press_x(dpi)
+    app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
+    time.sleep(0.5)
+    img = app.shot('press')
+    got = red_run_centre(img, thumb_y, cx + x - 20, cx + x + 21)
+    app.check(got is not None and abs(got - cx - x) <= 1,
+              'thumb after a press at client x %d is at %s' % (
+                  x, None if got is None else got - cx))
+    tint = img.pixel(*FREE)
+    lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR)
+              for v in (alpha + 1, alpha - 1))
+    app.check(all(lo[i] - 2 <= tint[i] <= hi[i] + 2 for i in range(3)),
+              'tint %s after a press at client x %d, expected %s (opacity '
+              '%d)' % (tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR),
+                       alpha))
+    app.display.move(5, 5)
+    app.check(h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9,
+                           0.3), 'the settings panel is still open after 9 s')
+    stored = app.settings().get('intLig')
+    app.check(stored == str(alpha), 'stored intLig %r after a press at '
+              'client x %d at %d DPI, expected %d' % (stored, x, dpi, alpha))
+    app.note('%d DPI: splash %dx%d, panel %dx%d, press at x %d gave %d' % (
+        dpi, splash['client'][2], splash['client'][3],
+        panel['client'][2], panel['client'][3], x, alpha))
+
+
+# ---------------------------------------------------------------------------
+# Screen resolution through RandR (harness.Display.set_screen_size).
+
+
+def tinted_everywhere(display, tol=3):
+    """The pixels at the corners and the centre that are not tinted."""
+    img = display.shot()
+    w, hgt = display.width, display.height
+    points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4),
+              (w // 2, hgt // 2)]
+    return [(p, img.pixel(*p)) for p in points
+            if not h.close(img.pixel(*p), TINT, tol)]
+
+
+def test_display_change_overlay_covers_new_size(app, new_display):
+    # A display of its own: the others must keep their size.
+    full = (h.SCREEN_W, h.SCREEN_H)
+    small = (1024, 768)
+    display = new_display('xvfb', width=full[0], height=full[1])
+    wine = h.Wine(app.wine.prefix, display)
+    try:
+        display.set_screen_size(*small)
+        time.sleep(0.5)
+        log = os.path.join(LOGS, app.name + '.log')
+        os.makedirs(LOGS, exist_ok=True)
+        proc = wine.start(h.EXE, log_name=log)
+        ok = h.wait_until(lambda: not tinted_everywhere(display), 25, 0.3)
+        display.shot(os.path.join(SHOTS, app.name + '-small.png'))
+        app.check(ok, 'no tint over the whole %dx%d screen after start: %s' % (
+            small + (tinted_everywhere(display),)))
+        app.check(proc.poll() is None, 'the program ended')
+
+        display.set_screen_size(*full)
+        t0 = time.monotonic()
+        # The tool checks its cover for some seconds after a change of size.
+        ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
+        display.shot(os.path.join(SHOTS, app.name + '-grown.png'))
+        ov = [w for w in wine.windows(app.probes['winlist'])
+              if w['visible'] and w['text'] == OVERLAY_CAPTION]
+        app.check(ok, 'after the screen grew to %dx%d the tint does not cover '
+                  'it: untinted %s; overlay at %s' % (
+                      full + (tinted_everywhere(display),
+                            [w['rect'] for w in ov])))
+        app.note('covered %.1f s after the screen grew'
+                 % (time.monotonic() - t0))
+        app.check(ov and ov[0]['rect'] == [0, 0] + list(full),
+                  'overlay at %s, expected the screen %s' % (
+                      [w['rect'] for w in ov], [0, 0] + list(full)))
+
+        display.set_screen_size(*small)
+        time.sleep(1.5)
+        ok = h.wait_until(lambda: [w['rect'] for w in wine.windows(
+            app.probes['winlist']) if w['visible']
+            and w['text'] == OVERLAY_CAPTION] == [[0, 0] + list(small)],
+            10, 0.5)
+        display.shot(os.path.join(SHOTS, app.name + '-shrunk.png'))
+        app.check(ok and not tinted_everywhere(display),
+                  'after the screen shrank back the overlay is not the screen '
+                  '%s: untinted %s' % ([0, 0] + list(small),
+                                       tinted_everywhere(display)))
+        app.check(proc.poll() is None, 'the program ended')
+    finally:
+        wine.kill()

@@ -1,0 +1,192 @@
+"""No leaks: the settings panel opened and closed 200 times, and 10,000
+moves of the slider, leave the tool's GDI objects, USER objects and handles
+where they were.
+
+The counts come from resprobe.exe, which reads the tool's process from
+outside. Wine 8 answers GetGuiResources with 0 and ERROR_CALL_NOT_IMPLEMENTED
+and GetProcessHandleCount with 0, so the probe also counts by other means:
+the live entries of the process's GDI handle table (read through its PEB),
+its entries in the system handle list, and its windows (top-level, their
+descendants and message-only ones; windows are the USER objects this tool
+makes). Before relying on any count, the test runs the probe's self
+test, which makes 10 brushes, 10 events and 3 windows and measures again: a
+count that does not move by what was made is reported and left out.
+
+The first 20 panel cycles and the first 1,000 moves are the baseline: caches
+(fonts, the panel's brushes) fill there, so growth is measured after them.
+"""
+
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
+                          PANEL_GREY, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
+                          slider_alpha)
+
+pytestmark = [pytest.mark.wine, pytest.mark.soak]
+
+# What each count must move by in the self test, and how much it may grow
+# over the measured stretch.
+COUNTS = {
+    'gui_gdi': ('gdi', 2),
+    'gdi_table': ('gdi', 2),
+    'gui_user': ('windows', 0),
+    'windows': ('windows', 0),
+    'handles': ('handles', 2),
+    'sys_handles': ('handles', 2),
+}
+
+
+def real_counts(app):
+    """The names of the counts that the probe's self test shows to be real."""
+    got = h.probe_json(app.wine, app.probes['resprobe'], 'self')
+    app.check(got and 'during' in got, 'resprobe self test failed: %s' % got)
+    made, before, during, after = (got['made'], got['before'], got['during'],
+                                   got['after'])
+    real, stubs = [], []
+    for name, (kind, _) in COUNTS.items():
+        grew = during[name] - before[name]
+        ok = (before[name] >= 0 and after[name] == before[name]
+              and (grew >= made[kind] if kind == 'windows'
+                   else grew == made[kind]))
+        (real if ok else stubs).append(name)
+    app.check('gdi_table' in real or 'gui_gdi' in real,
+              'no real GDI object count under this Wine: %s' % got)
+    app.check('sys_handles' in real or 'handles' in real,
+              'no real handle count under this Wine: %s' % got)
+    app.check('windows' in real or 'gui_user' in real,
+              'no real USER object count under this Wine: %s' % got)
+    app.note('stubs here: %s' % (', '.join(stubs) or 'none'))
+    return real
+
+
+def linux_rss_kib(unix_pid):
+    # Binary: the Name line holds the first 15 bytes of a UTF-8 name.
+    with open('/proc/%d/status' % unix_pid, 'rb') as f:
+        for line in f:
+            if line.startswith(b'VmRSS:'):
+                return int(line.split()[1])
+    return -1
+
+
+def measure(app, pid):
+    got = h.probe_json(app.wine, app.probes['resprobe'], pid)
+    app.check(got and 'error' not in got, 'resprobe on pid %s: %s'
+              % (pid, got))
+    got['rss_kib'] = linux_rss_kib(app.proc.pid)
+    return got
+
+
+def expect_flat(app, real, base, end, what):
+    grew = {n: end[n] - base[n] for n in real}
+    for name in real:
+        allowed = COUNTS[name][1]
+        app.check(grew[name] <= allowed, '%s: %s grew from %d to %d (allowed '
+                  '+%d)' % (what, name, base[name], end[name], allowed))
+    app.note('%s: %s; working set %d->%d KiB, Linux RSS %d->%d KiB' % (
+        what, ', '.join('%s %d->%d' % (n, base[n], end[n]) for n in real),
+        base['working_set'] // 1024, end['working_set'] // 1024,
+        base['rss_kib'], end['rss_kib']))
+
+
+def panel_cycles(app, overlay, count):
+    """F7 in notepad opens the panel; Alt+F4 on it closes it."""
+    pid = app.proc.pid
+    for i in range(count):
+        app.display.xdotool('windowactivate', '--sync', app.notepad_xid, 'key',
+                            'F7', timeout=10)
+        panel = h.wait_until(
+            lambda: [x for x in app.display.windows_by_pid(pid)
+                     if x != overlay], 5, 0.03)
+        app.check(panel, 'cycle %d: no panel within 5 s of F7' % (i + 1))
+        time.sleep(0.05)  # let it paint: painting is what makes GDI objects
+        if (i + 1) % 50 == 0:
+            # Now and then, see that it really is the painted panel.
+            img = app.shot('cycle%d' % (i + 1))
+            row = [img.pixel(x, CY + 75) for x in range(CX - 195, CX - 120)]
+            grey = sum(1 for p in row if h.close(p, PANEL_GREY, 4))
+            app.check(grey > len(row) * 0.9, 'cycle %d: no panel face on '
+                      'the screen (%d of %d pixels grey)'
+                      % (i + 1, grey, len(row)))
+        app.display.xdotool('windowactivate', '--sync', panel[0], 'key',
+                            'alt+F4', check=False, timeout=10)
+        gone = h.wait_until(
+            lambda: all(x == overlay
+                        for x in app.display.windows_by_pid(pid)), 5, 0.03)
+        app.check(gone, 'cycle %d: the panel is still up 5 s after Alt+F4'
+                  % (i + 1))
+
+
+def slider_moves(app, panel, count, batch=1000):
+    """count pointer moves along the track with the left button held, in
+    batches of one xdotool call each, 1 ms apart (Wine merges motion that
+    queues up faster than the tool takes it). Returns the last x (client
+    pixels)."""
+    cx, cy = panel['client'][:2]
+    y = cy + TRACK_Y // TWIPS
+    lo, hi = TRACK_X1 // TWIPS + 5, TRACK_X2 // TWIPS - 5
+    span = hi - lo + 1
+    n = 0
+    x = lo
+    while n < count:
+        args = ['mousemove', cx + x, y, 'mousedown', 1]
+        for _ in range(min(batch, count - n)):
+            n += 1
+            x = lo + (n * 97) % span  # far apart: every move changes opacity
+            args += ['mousemove', cx + x, y, 'sleep', 0.001]
+        args += ['mouseup', 1]
+        app.display.xdotool(*args, timeout=120)
+    return x
+
+
+def test_leaks_panel_200_cycles_slider_10000_moves(app):
+    app.start_and_settle()
+    overlay = app.overlay_xid()
+    app.start_notepad()
+    real = real_counts(app)
+    win_pid = app.overlay()['pid']
+    tint = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
+
+    # The panel, opened and closed 200 times.
+    t0 = time.monotonic()
+    panel_cycles(app, overlay, 20)
+    base = measure(app, win_pid)
+    panel_cycles(app, overlay, 180)
+    end = measure(app, win_pid)
+    app.note('200 cycles in %.0f s' % (time.monotonic() - t0))
+    expect_flat(app, real, base, end, 'panel cycles 20->200')
+    app.check(app.proc.poll() is None, 'the tool ended during the cycles')
+    app.check(h.close(app.shot('cycled').pixel(*FREE), tint, 3),
+              'the tint changed over the cycles')
+    got = app.settings()
+    app.check(got == {'intLig': str(DEFAULT_ALPHA),
+                      'lngColor': str(DEFAULT_COLOUR)},
+              'stored values after 200 closes: %s' % got)
+
+    # The slider, moved 10,000 times with the button held.
+    panel, _ = app.open_panel(step='slider')
+    slider_moves(app, panel, 1000)
+    app.close_panel_alt_f4(overlay)
+    base = measure(app, win_pid)
+    panel, _ = app.open_panel(step='slider-again')
+    t0 = time.monotonic()
+    x = slider_moves(app, panel, 9000)
+    app.note('9000 moves in %.0f s' % (time.monotonic() - t0))
+    time.sleep(0.4)
+    app.check(app.panel(), 'the panel closed during the moves')
+    alpha = slider_alpha(x)
+    got = app.shot('moved').pixel(*FREE)
+    lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR) for v in (alpha + 1,
+                                                               alpha - 1))
+    app.check(all(lo[i] - 3 <= got[i] <= hi[i] + 3 for i in range(3)),
+              'after the last move (track x=%d) the tint is %s, expected %s'
+              % (x, got, h.blend_over_white(alpha, DEFAULT_COLOUR)))
+    app.close_panel_alt_f4(overlay)
+    end = measure(app, win_pid)
+    expect_flat(app, real, base, end, 'slider moves 1000->10000')
+    app.check(app.proc.poll() is None, 'the tool ended during the moves')
+    stored = app.settings().get('intLig', '')
+    app.check(stored.isdigit() and abs(int(stored) - alpha) <= 1,
+              'stored intLig %r, expected %d' % (stored, alpha))
