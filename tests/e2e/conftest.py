@@ -37,6 +37,7 @@ import harness as h
 import native_target
 import scenario_kit as kit
 import wine_target
+import xorg_dummy  # noqa: F401  (a display kind of its own)
 
 TARGETS = ('wine', 'native')
 

@@ -494,8 +494,8 @@ class Xvfb(Display):
 
 
 # The kinds of display the tests can ask for. Two monitors and gamma ramps
-# need a real X server (Xorg with the dummy video driver); that kind goes
-# here beside Xvfb when a test needs it.
+# need a real X server (Xorg with the dummy video driver): xorg_dummy.py
+# adds that kind here.
 DISPLAY_KINDS = {Xvfb.KIND: Xvfb}
 
 

@@ -167,6 +167,11 @@ class NativeApp(kit.BaseApp):
     def probe_lines(self):
         return open(self.probe_log).read().splitlines()
 
+    def keys_seen(self):
+        """The names of the keys the probe window received, in order."""
+        return [line.split(' ', 1)[1] for line in self.probe_lines()
+                if line.startswith('key ')]
+
     def focus_probe(self):
         self.display.activate(self.probe_xid)
         time.sleep(0.3)
@@ -192,7 +197,7 @@ class NativeApp(kit.BaseApp):
                        'panel closed: %s' % self.settings())
 
     def expect_key_seen(self):
-        self.check(any(line == 'key' for line in self.probe_lines()),
+        self.check(any(line.startswith('key ') for line in self.probe_lines()),
                    'the probe, which had the focus, saw no key press')
 
     def forget_app(self):

@@ -6,8 +6,8 @@
 //   xclickprobe <log file>
 //
 // The log gets "ready <window id>" once the window is mapped, then
-// "down <x> <y>" (root pixels) for each left-button press and "key" for each
-// key press it receives. The file is reopened for every line so a reader
+// "down <x> <y>" (root pixels) for each left-button press and "key <name>"
+// for each key press it receives (the key's X name: a, F7, space). The file is reopened for every line so a reader
 // never sees a half-written line held back in a buffer.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -65,9 +65,12 @@ int main(int argc, char** argv) {
           LogLine(line);
         }
         break;
-      case KeyPress:
-        LogLine("key");
+      case KeyPress: {
+        const char* name = XKeysymToString(XLookupKeysym(&event.xkey, 0));
+        std::snprintf(line, sizeof line, "key %s", name != nullptr ? name : "?");
+        LogLine(line);
         break;
+      }
       default:
         break;
     }

@@ -138,6 +138,8 @@ class XorgDummyDisplay(harness.Display):
     """Xorg (dummy driver, two monitors), optionally with openbox and
     xcompmgr, on a free display number; white desktop."""
 
+    KIND = 'xorg-dummy'
+
     def __init__(self, compositor=True, window_manager=True,
                  second_monitor=True, logdir=LOGDIR):
         super().__init__(PRIMARY_SIZE[0] + SECOND_SIZE[0], PRIMARY_SIZE[1],
@@ -209,7 +211,7 @@ class XorgDummyDisplay(harness.Display):
             # The lock must hold our pid: a server started a moment before
             # on the same number answers too, and ours then gives up.
             if wait_until(lambda: xorg.poll() is not None or (
-                    self._holds_lock(xorg) and self._alive()), 20) \
+                    self._holds_lock(xorg) and harness.x_answers(self.name)), 20) \
                     and xorg.poll() is None:
                 self.xorg = xorg
                 return
@@ -391,3 +393,7 @@ class XorgDummyDisplay(harness.Display):
                     img.save(path)
                 return img
         raise HarnessError('screenshot of %s failed' % self.name)
+
+
+# The tests ask for it by kind (conftest's display fixture).
+harness.DISPLAY_KINDS[XorgDummyDisplay.KIND] = XorgDummyDisplay

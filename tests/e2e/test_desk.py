@@ -1,0 +1,92 @@
+"""The whole desk, on a real X server with two monitors side by side
+(xorg_dummy: 1024x768 primary, 800x600 to its right): both tinted with one
+colour and one opacity, a slider move changing both, the panel opening on
+the monitor of the pointer, and the tint following the second monitor as
+it goes and comes back. Each test runs on both targets (test_x[wine],
+test_x[native]); screenshots of the whole desk are kept.
+"""
+
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, TRACK_X1, TRACK_X2,
+                          TWIPS, client, slider_alpha, track_point,
+                          within_alpha)
+from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
+
+pytestmark = [pytest.mark.xorg,
+              pytest.mark.parametrize('display', ['xorg-dummy'],
+                                      indirect=True)]
+
+# A point of each monitor away from where the panel, the splash and notepad
+# open, and the second monitor's rectangle.
+ON_PRIMARY = (900, 700)
+ON_SECOND = (PRIMARY_SIZE[0] + 700, 500)
+SECOND = (PRIMARY_SIZE[0], 0) + SECOND_SIZE
+
+
+def tints(app, step, alpha=DEFAULT_ALPHA, colour=DEFAULT_COLOUR):
+    """Checks both monitors show the blend; returns the screenshot."""
+    img = app.shot(step)
+    for where, at in (('primary', ON_PRIMARY), ('second', ON_SECOND)):
+        got = img.pixel(*at)
+        app.check(within_alpha(got, alpha, colour),
+                  '%s: the %s monitor at %s is %s, expected %s' % (
+                      step, where, at, got, h.blend_over_white(alpha, colour)))
+    return img
+
+
+def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
+    app.start_for_panel()
+    tints(app, 'start')
+    app.display.move(*ON_PRIMARY)
+    panel, _ = app.open_panel()
+    x_px = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
+    app.display.click(*track_point(panel, x_px))
+    time.sleep(0.6)
+    tints(app, 'moved', alpha=slider_alpha(x_px))
+
+
+def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, display):
+    app.start_for_panel()
+    app.focus_window()
+    app.display.move(*ON_SECOND)
+    time.sleep(0.3)
+    panel, _ = app.open_panel()
+    x, y, w, hgt = client(panel)
+    sx, sy, sw, sh = SECOND
+    app.check(sx <= x and x + w <= sx + sw and sy <= y and y + hgt <= sy + sh,
+              'the panel at %s is not wholly on the second monitor %s' % (
+                  (x, y, w, hgt), SECOND))
+    centre = (x + w // 2, y + hgt // 2)
+    app.check(abs(centre[0] - (sx + sw // 2)) <= 8 and
+              abs(centre[1] - (sy + sh // 2)) <= 16,
+              'the panel is not centred on the second monitor: centre %s' %
+              (centre,))
+
+
+def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
+    app.start_for_panel()
+    tints(app, 'both')
+    try:
+        display.set_second_monitor(False)
+        time.sleep(2.0)
+        img = app.shot('one')
+        got = img.pixel(PRIMARY_SIZE[0] // 2, PRIMARY_SIZE[1] - 5)
+        app.check(within_alpha(got, DEFAULT_ALPHA, DEFAULT_COLOUR),
+                  'the primary alone is not tinted to its edge: %s' % (got,))
+        display.set_second_monitor(True)
+        t0 = time.monotonic()
+        ok = h.wait_until(lambda: within_alpha(
+            app.display.shot().pixel(*ON_SECOND), DEFAULT_ALPHA,
+            DEFAULT_COLOUR), 2.5, 0.1)
+        app.note('the second monitor tinted %.1f s after it came back' %
+                 (time.monotonic() - t0))
+        app.check(ok, 'the second monitor is not tinted 2 s after it came '
+                  'back')
+        tints(app, 'both-again')
+    finally:
+        if not display.second_monitor_on():
+            display.set_second_monitor(True)

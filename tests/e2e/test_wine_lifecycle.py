@@ -1,0 +1,176 @@
+"""A day of use of the Windows executable under Wine around the edges of its
+life: a second start while the first runs, typing in another program
+before and after the panel, taskkill, and the files start-up must never
+touch.
+
+Screenshots go to build/e2e/shots/<test>*.png.
+"""
+
+import os
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import (DEFAULT_COLOUR, FREE, TRACK_X1, TRACK_X2, TWIPS,
+                          slider_alpha, track_point)
+from test_wine import MESSAGE
+from test_wine_faults import registration_record, start_with_environment
+
+pytestmark = pytest.mark.wine
+
+
+def message_box(app, pid=None):
+    """The visible "already running" box (of the process with that Windows
+    pid, when given), or None."""
+    for w in app.windows():
+        texts = [c['text'] for c in w['children']]
+        if w['visible'] and MESSAGE in texts and pid in (None, w['pid']):
+            return w
+    return None
+
+
+def notepad_text(app):
+    for w in app.windows():
+        if w['class'] == 'Notepad':
+            for c in w['children']:
+                if c['class'] == 'Edit':
+                    return c['text']
+    return None
+
+
+def dismiss(app, box, proc):
+    """OK on the box, by Return or, where the focus is elsewhere, a click."""
+    xids = app.display.windows_by_pid(proc.pid)
+    if xids:
+        app.display.activate(xids[-1])
+    app.display.key('Return')
+    if h.wait_until(lambda: proc.poll() is not None, 5) is None:
+        button = [c for c in box['children']
+                  if c['class'].lower() == 'button'][0]
+        x, y, w, hgt = button['client']
+        app.display.click(x + w // 2, y + hgt // 2)
+    app.check(h.wait_until(lambda: proc.poll() is not None, 10),
+              'the second instance still runs after its message')
+
+
+def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
+    """The box invites F7. Only the running instance may answer it; the
+    second one shows nothing but its box and stores nothing."""
+    app.store(intLig='120', lngColor='255')
+    app.start_and_settle()
+    first_pid = app.overlay()['pid']
+    app.start_notepad()
+    second = app.start_app()
+    box = h.wait_until(lambda: message_box(app), 20, 0.4)
+    app.check(box, 'no "already running" box within 20 s')
+    app.check(box['pid'] != first_pid, 'the box came from the running tool')
+    app.focus_notepad()
+    app.display.key('F7')
+    # Longer than the panel's idle close: a panel of the second instance
+    # would have opened, closed itself and stored by now.
+    seen = set()
+    until = time.monotonic() + 8
+    while time.monotonic() < until:
+        for w in app.windows():
+            if (w['visible'] and w['pid'] != first_pid and w['text'] == ''
+                    and abs(w['client'][2] - 408) <= 3):
+                seen.add(w['hwnd'])
+        time.sleep(0.3)
+    app.shot('box-and-f7')
+    app.check(not seen, 'the second instance showed a panel: %s' % seen)
+    app.check(second.poll() is None, 'the second instance ended before its '
+              'box was answered')
+    dismiss(app, message_box(app, box['pid']) or box, second)
+    got = app.settings()
+    app.check(got == {'intLig': '120', 'lngColor': '255'},
+              'the stored values changed: %s' % got)
+    # The next start, once the first has gone, shows the user's tint.
+    app.stop_tool()
+    app.forget_app()
+    app.start_and_settle()
+    app.expect_pixel(h.blend_over_white(120, 255), 'the next start',
+                     at=FREE, step='next-start')
+
+
+def test_typing_goes_on_in_the_other_program_after_the_panel(app):
+    app.start_and_settle()
+    app.start_notepad()
+    app.focus_notepad()
+    app.display.xdotool('type', '--delay', '80', 'abc')
+    app.open_panel()
+    app.wait_panel_closed()
+    time.sleep(0.5)
+    app.display.xdotool('type', '--delay', '80', 'xyz')
+    app.check(h.wait_until(lambda: notepad_text(app) == 'abcxyz', 5, 0.3),
+              'notepad holds %r, expected "abcxyz"' % notepad_text(app))
+    app.shot('typed')
+
+
+def test_taskkill_stores_the_moved_opacity_and_the_next_start_runs(app):
+    app.start_and_settle()
+    app.start_notepad()
+    panel, _ = app.open_panel()
+    x_px = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
+    alpha = slider_alpha(x_px)
+    app.display.click(*track_point(panel, x_px))
+    time.sleep(0.5)
+    pid = app.overlay()['pid']
+    t0 = time.monotonic()
+    r = app.wine.run('taskkill', '/PID', str(pid), check=False)
+    app.check(r.returncode == 0, 'taskkill failed: %s' % r.stdout[-200:])
+    app.check(h.wait_until(lambda: not app.running(), 2, 0.05),
+              'the tool still runs 2 s after taskkill')
+    app.note('ended %.2f s after taskkill' % (time.monotonic() - t0))
+    app.shot('ended')
+    app.check(app.settings() == {'intLig': str(alpha),
+                                 'lngColor': str(DEFAULT_COLOUR)},
+              'the settings key holds %s, expected the moved opacity %d and '
+              'the colour, and nothing else' % (app.settings(), alpha))
+    app.forget_app()
+    app.start_and_settle()
+    app.expect_pixel(h.blend_over_white(alpha, DEFAULT_COLOUR),
+                     'the next start', at=FREE, step='next-start')
+
+
+def test_a_hidden_system_component_of_another_program_is_never_replaced(app):
+    system32 = os.path.join(app.wine.prefix, 'drive_c', 'windows', 'system32')
+    theirs = os.path.join(system32, 'COMDLG32.ocx')
+    with open(theirs, 'wb') as f:
+        f.write(b'another program\'s copy')
+    app.wine.run('cmd', '/c', 'attrib', '+h', '+s',
+                 'C:\\windows\\system32\\COMDLG32.ocx')
+    # What an interrupted start leaves beside its target.
+    partial = os.path.join(system32, 'CMDLGCHS.DLL.partial')
+    with open(partial, 'wb') as f:
+        f.write(b'MZ half')
+    app.start_and_settle()
+    with open(theirs, 'rb') as f:
+        app.check(f.read() == b'another program\'s copy',
+                  'the hidden system COMDLG32.ocx was replaced')
+    app.check(not os.path.exists(partial), 'the left-over partial file '
+              'is still there')
+    app.check(os.path.getsize(os.path.join(system32, 'CMDLGCHS.DLL')) ==
+              os.path.getsize(os.path.join(h.COMPONENTS, 'CMDLGCHS.DLL')),
+              'CMDLGCHS.DLL was not written whole')
+    leftovers = [n for n in os.listdir(system32) if n.endswith('.partial')]
+    app.check(not leftovers, 'partial files left: %s' % leftovers)
+
+
+def test_windir_set_elsewhere_moves_nothing(app, tmp_path):
+    """Files and the registration tool come from the system folder the
+    system reports, whatever %windir% says."""
+    decoy = tmp_path / 'decoy'
+    (decoy / 'system32').mkdir(parents=True)
+    start_with_environment(app, 'windir=' + app.wine.winpath(str(decoy)))
+    app.check(h.wait_until(lambda: app.overlay(), 25, 0.5),
+              'the tool did not start with windir elsewhere')
+    written = [str(p) for p in decoy.rglob('*') if p.is_file()]
+    app.check(not written, 'files written under %%windir%%: %s' % written)
+    system32 = os.path.join(app.wine.prefix, 'drive_c', 'windows', 'system32')
+    for name in ('CMDLGCHS.DLL', 'COMDLG32.ocx'):
+        app.check(os.path.exists(os.path.join(system32, name)),
+                  name + ' is not in the system folder')
+    app.check(h.wait_until(lambda: registration_record(app), 10, 1.0),
+              'COMDLG32 was not registered from the system folder')
+    app.stop_tool()
