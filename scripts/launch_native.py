@@ -14,7 +14,6 @@ the tinted screen are left under build/run/ and everything is stopped
 again. Needs python-xlib (Debian's python3-xlib).
 """
 
-import argparse
 import os
 import subprocess
 import sys
@@ -63,24 +62,9 @@ def headless():
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument('--headless', action='store_true',
-                    help='always on a private display')
-    args = ap.parse_args(argv[1:])
-    if not os.path.exists(BIN):
-        h.log('run: %s is missing; build it with scripts/build linux '
-              '(needs libgtk-3-dev)' % BIN)
-        return 1
-    h.install_signal_exit()
-    if not args.headless and h.display_works():
-        return on_display()
-    return headless()
+    return h.launcher_main(argv, BIN, 'build it with scripts/build linux '
+                           '(needs libgtk-3-dev)', on_display, headless)
 
 
 if __name__ == '__main__':
-    try:
-        sys.exit(main(sys.argv))
-    except KeyboardInterrupt:
-        sys.exit(130)
-    except h.HarnessError as e:
-        sys.exit('run: %s' % e)
+    sys.exit(main(sys.argv))

@@ -12,7 +12,6 @@ screenshot of the tinted screen is left under build/run/ and everything is
 stopped again. Needs python-xlib (Debian's python3-xlib).
 """
 
-import argparse
 import os
 import sys
 
@@ -68,23 +67,9 @@ def headless():
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument('--headless', action='store_true')
-    args = ap.parse_args(argv[1:])
-    if not os.path.exists(h.EXE):
-        h.log('run: %s is missing; build it with scripts/build' % h.EXE)
-        return 1
     os.makedirs(RUN, exist_ok=True)
-    h.install_signal_exit()
-    if not args.headless and h.display_works():
-        return on_display()
-    return headless()
+    return h.launcher_main(argv, h.EXE, 'build it with scripts/build', on_display, headless)
 
 
 if __name__ == '__main__':
-    try:
-        sys.exit(main(sys.argv))
-    except KeyboardInterrupt:
-        sys.exit(130)
-    except h.HarnessError as e:
-        sys.exit('run: %s' % e)
+    sys.exit(main(sys.argv))

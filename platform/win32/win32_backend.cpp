@@ -359,6 +359,25 @@ void Win32Backend::UpdateTimer(Form& form, Timer& timer) {
 
 // --- messages ---------------------------------------------------------------
 
+// The messages that ask the whole program to stop, to any window of ours:
+// a close message (taskkill without /F sends one to every window), and the
+// session ending at logoff or shutdown, which the process will not outlive.
+// Each is an orderly end, never a window gone behind the program's back.
+std::optional<LRESULT> Win32Backend::OnStopMessage(UINT msg, WPARAM wParam) {
+  switch (msg) {
+    case WM_CLOSE:
+      Runtime::Get().DeliverEndRequest();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      if (wParam != FALSE) Runtime::Get().DeliverEndRequest();
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
 LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
@@ -370,18 +389,7 @@ LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
   if (form == nullptr && active_ != nullptr && hwnd == active_->hiddenOwner_) {
     // The hidden owner of our windows: closing it would take every window
     // it owns along with it, behind the program's back.
-    switch (msg) {
-      case WM_CLOSE:
-        Runtime::Get().DeliverEndRequest();
-        return 0;
-      case WM_QUERYENDSESSION:
-        return TRUE;
-      case WM_ENDSESSION:
-        if (wParam != FALSE) Runtime::Get().DeliverEndRequest();
-        return 0;
-      default:
-        break;
-    }
+    if (const auto answer = OnStopMessage(msg, wParam)) return *answer;
   }
   if (msg == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -433,17 +441,9 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
       }
       break;
     case WM_CLOSE:
-      // Someone asks the program to stop (taskkill without /F sends this to
-      // every window it has): an orderly end, never a window gone behind
-      // the program's back.
-      Runtime::Get().DeliverEndRequest();
-      return 0;
     case WM_QUERYENDSESSION:
-      return TRUE;
     case WM_ENDSESSION:
-      // The session ends (logoff, shutdown): the process will not outlive it.
-      if (wParam != FALSE) Runtime::Get().DeliverEndRequest();
-      return 0;
+      return *OnStopMessage(msg, wParam);
     case WM_TIMER:
       if (wParam == kCoverCheckTimer) {
         OnCoverCheck(hwnd);

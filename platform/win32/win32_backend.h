@@ -77,6 +77,7 @@ class Win32Backend final : public Backend {
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  static std::optional<LRESULT> OnStopMessage(UINT msg, WPARAM wParam);
   void OnMouse(Form& form, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   void OnCaptureLost(Form& form, HWND hwnd);
   void OnTimer(Form& form, HWND hwnd, UINT_PTR id);

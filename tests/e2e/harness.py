@@ -15,6 +15,7 @@ file hold the scenarios, conftest.py the pytest fixtures, and scripts/
 the launchers of scripts/run.
 """
 
+import argparse
 import json
 import os
 import shutil
@@ -774,3 +775,25 @@ def probe_json(wine, exe, *args, timeout=60):
 if __name__ == '__main__':
     sys.exit('harness.py is a library: run the tests with pytest, the tool '
              'with scripts/run')
+
+
+def launcher_main(argv, program, build_hint, on_display, headless):
+    """What scripts/run's launchers do: the program on $DISPLAY when it
+    answers (unless --headless), else on a private display; an exit status
+    for sys.exit."""
+    ap = argparse.ArgumentParser(description='Starts the night-mode tool.')
+    ap.add_argument('--headless', action='store_true',
+                    help='always on a private display')
+    args = ap.parse_args(argv[1:])
+    if not os.path.exists(program):
+        log('run: %s is missing; %s' % (program, build_hint))
+        return 1
+    install_signal_exit()
+    try:
+        if not args.headless and display_works():
+            return on_display()
+        return headless()
+    except KeyboardInterrupt:
+        return 130
+    except HarnessError as e:
+        return 'run: %s' % e

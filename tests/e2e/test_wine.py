@@ -17,7 +17,7 @@ from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, TRACK_X1,
 
 pytestmark = pytest.mark.wine
 
-MESSAGE = 'Morvane夜间模式工具已经启动，欢迎继续使用。'
+from wine_target import MESSAGE
 
 
 def test_harness_white_desktop_and_probe(app):
@@ -49,14 +49,7 @@ def test_corrupt_opacity_gives_default(app):
 def test_second_instance_message(app):
     app.start_and_settle()
     second = app.start_app()
-
-    def msgbox():
-        for w in app.windows():
-            texts = [c['text'] for c in w['children']]
-            if w['visible'] and MESSAGE in texts:
-                return w
-        return None
-    box = h.wait_until(msgbox, 20, 0.4)
+    box = h.wait_until(app.message_box, 20, 0.4)
     app.shot('msgbox')
     app.check(box, 'no window with the text %r within 20 s' % MESSAGE)
     app.check(box['text'] == h.APP_TITLE,
@@ -66,18 +59,7 @@ def test_second_instance_message(app):
                and c['visible']]
     app.check(len(buttons) == 1, 'message box has %d buttons, expected one OK'
               % len(buttons))
-    xids = app.display.windows_by_pid(second.pid)
-    if xids:
-        app.display.activate(xids[-1])
-    app.display.key('Return')
-    if h.wait_until(lambda: second.poll() is not None, 5) is None:
-        # Focus did not land on the box; press its button instead.
-        bx, by, bw, bh = buttons[0]['client']
-        app.display.click(bx + bw // 2, by + bh // 2)
-        app.note('Return did not reach the box; clicked OK')
-    app.check(h.wait_until(lambda: second.poll() is not None, 10),
-              'the second instance still runs 15 s after its message was '
-              'dismissed')
+    app.answer_message(box, second)
     time.sleep(0.5)
     app.check(app.proc.poll() is None, 'the first instance ended too')
     app.expect_centre(h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR),

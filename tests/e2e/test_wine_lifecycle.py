@@ -14,20 +14,9 @@ import pytest
 import harness as h
 from scenario_kit import (DEFAULT_COLOUR, FREE, TRACK_X1, TRACK_X2, TWIPS,
                           slider_alpha, track_point)
-from test_wine import MESSAGE
 from test_wine_faults import registration_record, start_with_environment
 
 pytestmark = pytest.mark.wine
-
-
-def message_box(app, pid=None):
-    """The visible "already running" box (of the process with that Windows
-    pid, when given), or None."""
-    for w in app.windows():
-        texts = [c['text'] for c in w['children']]
-        if w['visible'] and MESSAGE in texts and pid in (None, w['pid']):
-            return w
-    return None
 
 
 def notepad_text(app):
@@ -39,21 +28,6 @@ def notepad_text(app):
     return None
 
 
-def dismiss(app, box, proc):
-    """OK on the box, by Return or, where the focus is elsewhere, a click."""
-    xids = app.display.windows_by_pid(proc.pid)
-    if xids:
-        app.display.activate(xids[-1])
-    app.display.key('Return')
-    if h.wait_until(lambda: proc.poll() is not None, 5) is None:
-        button = [c for c in box['children']
-                  if c['class'].lower() == 'button'][0]
-        x, y, w, hgt = button['client']
-        app.display.click(x + w // 2, y + hgt // 2)
-    app.check(h.wait_until(lambda: proc.poll() is not None, 10),
-              'the second instance still runs after its message')
-
-
 def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
     """The box invites F7. Only the running instance may answer it; the
     second one shows nothing but its box and stores nothing."""
@@ -62,7 +36,7 @@ def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
     first_pid = app.overlay()['pid']
     app.start_notepad()
     second = app.start_app()
-    box = h.wait_until(lambda: message_box(app), 20, 0.4)
+    box = h.wait_until(app.message_box, 20, 0.4)
     app.check(box, 'no "already running" box within 20 s')
     app.check(box['pid'] != first_pid, 'the box came from the running tool')
     app.focus_notepad()
@@ -81,7 +55,7 @@ def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
     app.check(not seen, 'the second instance showed a panel: %s' % seen)
     app.check(second.poll() is None, 'the second instance ended before its '
               'box was answered')
-    dismiss(app, message_box(app, box['pid']) or box, second)
+    app.answer_message(app.message_box(box['pid']) or box, second)
     got = app.settings()
     app.check(got == {'intLig': '120', 'lngColor': '255'},
               'the stored values changed: %s' % got)

@@ -20,6 +20,9 @@ SHOTS = os.path.join(h.E2E, 'shots')
 LOGS = os.path.join(h.E2E, 'logs')
 
 
+MESSAGE = 'Morvane夜间模式工具已经启动，欢迎继续使用。'
+
+
 class WineApp(kit.BaseApp):
     """The program in its own prefix on a display shared with other tests."""
 
@@ -84,6 +87,32 @@ class WineApp(kit.BaseApp):
         self.check(xids, 'notepad did not open a window')
         self.notepad_xid = xids[-1]
         return pad
+
+    def message_box(self, pid=None):
+        """The visible "already running" box (of the process with that
+        Windows pid, when given), or None."""
+        for w in self.windows():
+            texts = [c['text'] for c in w['children']]
+            if w['visible'] and MESSAGE in texts and pid in (None, w['pid']):
+                return w
+        return None
+
+    def answer_message(self, box, proc):
+        """OK on a message box of the process `proc`: Return, or where the
+        focus did not land on the box, a click on its button."""
+        xids = self.display.windows_by_pid(proc.pid)
+        if xids:
+            self.display.activate(xids[-1])
+        self.display.key('Return')
+        if h.wait_until(lambda: proc.poll() is not None, 5) is None:
+            button = [c for c in box['children']
+                      if c['class'].lower() == 'button' and c['visible']][0]
+            x, y, w, hgt = button['client']
+            self.display.click(x + w // 2, y + hgt // 2)
+            self.note('Return did not reach the box; clicked OK')
+        self.check(h.wait_until(lambda: proc.poll() is not None, 10),
+                   'the second instance still runs 15 s after its message '
+                   'was answered')
 
     def focus_notepad(self):
         self.display.activate(self.notepad_xid)
