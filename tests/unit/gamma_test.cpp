@@ -113,12 +113,6 @@ TEST(GammaBlend, TheRampsNeverGoBlackEnoughToHideTheWayBack) {
   EXPECT_EQ(black.red, black.blue);
 }
 
-TEST(GammaBlend, ACrtcWithoutRampsOrWithAllBlackOnesKeepsNone) {
-  EXPECT_FALSE(KeepsRamps(Ramp{}));
-  EXPECT_FALSE(KeepsRamps(Identity(256, 0)));
-  EXPECT_TRUE(KeepsRamps(Identity(256, 256)));
-}
-
 // --- the record ---------------------------------------------------------------------
 
 std::vector<CrtcRamp> TwoCrtcs() {
@@ -340,16 +334,6 @@ TEST_F(TintSwitch, AMonitorAddedIsRecordedAndTintedAndAResetRampTintedAgain) {
   EXPECT_TRUE(TintedWith(kAmber, 150));
   EXPECT_EQ(screen.crtcs.at(66), Tinted(found.at(66), kAmber, 150));
   EXPECT_EQ(ReadRecord(record, ":9").ramps.size(), 3U);
-  router->GiveBack();
-  EXPECT_TRUE(AsFound());
-}
-
-TEST_F(TintSwitch, ACrtcThatWentIsForgotten) {
-  router->Route({true, kAmber, 150});
-  screen.crtcs.erase(64);
-  found.erase(64);
-  router->ScreenChanged({true, kAmber, 150});
-  EXPECT_EQ(ReadRecord(record, ":9").ramps, (std::vector<CrtcRamp>{{63, found.at(63)}}));
   router->GiveBack();
   EXPECT_TRUE(AsFound());
 }
