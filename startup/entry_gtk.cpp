@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
   }
   static platform::GtkBackend backend;
   platform::Runtime::Get().Install(&backend);
+  // Ramps a killed run left tinted are mended before anything reads them.
+  backend.GiveBackRampsLeftBehind();
   mdluser::Main();
   backend.RunMessageLoop();
   return 0;

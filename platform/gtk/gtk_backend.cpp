@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/app.h"
 #include "platform/runtime.h"
 #include "platform/user32.h"
 
@@ -89,6 +90,10 @@ GtkBackend::GtkBackend() {
     // screen always changing size.
     monitorsHandler_ = g_signal_connect(screen, "monitors-changed",
                                         G_CALLBACK(&GtkBackend::OnScreenChanged), this);
+    // A compositing manager starting or stopping moves the tint between
+    // the overlay and the gamma ramps.
+    compositedHandler_ = g_signal_connect(screen, "composited-changed",
+                                          G_CALLBACK(&GtkBackend::OnCompositedChanged), this);
   }
   // Every polite way of stopping a process ends the program as its exit
   // label does, values stored.
@@ -99,15 +104,17 @@ GtkBackend::GtkBackend() {
 }
 
 // The process ends right after this runs (End, or the last form gone): the
-// windows go with the connection to the X server.
+// windows go with the connection to the X server; the ramps are ours to
+// give back.
 GtkBackend::~GtkBackend() {
+  GiveBackRamps();
   for (auto& [timer, armed] : timers_) {
     g_source_destroy(armed->source);
     g_source_unref(armed->source);
   }
   timers_.clear();
   if (GdkScreen* screen = gdk_screen_get_default()) {
-    for (gulong handler : {screenHandler_, monitorsHandler_}) {
+    for (gulong handler : {screenHandler_, monitorsHandler_, compositedHandler_}) {
       if (handler != 0) g_signal_handler_disconnect(screen, handler);
     }
   }
@@ -252,6 +259,8 @@ void GtkBackend::DestroyFormWindow(Form& form) {
   GtkWidget* window = w->window;
   windows_.erase(hwnd);
   gtk_widget_destroy(window);
+  // The overlay gone takes its tint with it, from the ramps too.
+  if (form.SpansAllMonitors) RouteTint();
 }
 
 void GtkBackend::PlaceMaximised(gtk::Window& w) {
@@ -307,6 +316,11 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
     gtk_window_move(gw, x, y);
   }
   if (form.windowState == WindowState::Minimized) gtk_window_iconify(gw);
+  w->shown = true;
+  if (form.SpansAllMonitors) {
+    RouteTint();  // maps the window unless the tint goes through the ramps
+    return;
+  }
   gtk_widget_show(w->window);
 }
 
@@ -332,6 +346,8 @@ void GtkBackend::RunModalLoop(Form& form, Form* owner) {
 void GtkBackend::Invalidate(Form& form, const Control* control) {
   gtk::Window* w = WindowOf(form);
   if (w == nullptr || w->area == nullptr) return;
+  // The overlay's colour may have changed: the ramps follow it.
+  if (form.SpansAllMonitors && control == nullptr) RouteTint();
   if (control == nullptr) {
     gtk_widget_queue_draw(w->area);
     return;
@@ -494,7 +510,8 @@ gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer d
   return TRUE;
 }
 
-// A maximised window follows the screen and its monitors when they change.
+// A maximised window follows the screen and its monitors when they change;
+// a monitor added gets the tint in its ramps.
 void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   for (auto& [hwnd, w] : self->windows_) {
@@ -502,13 +519,83 @@ void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
       self->PlaceMaximised(w);
     }
   }
+  self->RouteTint(true);
+}
+
+void GtkBackend::OnCompositedChanged(GdkScreen* /*screen*/, gpointer data) {
+  static_cast<GtkBackend*>(data)->RouteTint();
+}
+
+// --- the tint -----------------------------------------------------------------
+
+gtk::Window* GtkBackend::TintWindow() {
+  for (auto& [hwnd, w] : windows_) {
+    if (w.form != nullptr && w.form->SpansAllMonitors) return &w;
+  }
+  return nullptr;
+}
+
+void GtkBackend::RouteTint(bool screenChanged) {
+  if (displayLost_ || endingUntinted_) return;
+  gtk::Window* w = TintWindow();
+  // Only a translucent overlay is a tint; an opaque one is a plain window.
+  const bool translucent = w != nullptr && (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
+  gamma::Tint tint;
+  if (translucent && w->shown) tint = gamma::Tint{true, w->form->BackColor, w->alpha};
+  // Off X11 the window is all there is. Nothing to route and nothing
+  // routed before: no X work.
+  gamma::TintPath path = gamma::TintPath::Overlay;
+  if ((tint.shown || tint_ != nullptr) && OpenTint()) {
+    const gamma::TintPath before = tint_->path();
+    path = screenChanged ? tint_->ScreenChanged(tint) : tint_->Route(tint);
+    if (path == gamma::TintPath::Ramps && before != path) {
+      std::fprintf(stderr,
+                   "morvane-night: no compositing manager is running: the tint goes through "
+                   "the gamma ramps of %zu CRTC(s), with no window\n",
+                   tint_->found().size());
+    } else if (path == gamma::TintPath::Overlay && before == gamma::TintPath::Ramps) {
+      std::fprintf(stderr,
+                   "morvane-night: a compositing manager is running: the tint is on the "
+                   "overlay again and the gamma ramps are as they were\n");
+    }
+  }
+  if (tint.shown && path != gamma::TintPath::Neither) tinting_ = true;
+  if (w != nullptr && w->shown) {
+    const bool mapped = gtk_widget_get_visible(w->window) != FALSE;
+    const bool map = !translucent || path == gamma::TintPath::Overlay;
+    if (map && !mapped) gtk_widget_show(w->window);
+    if (!map && mapped) gtk_widget_hide(w->window);
+  }
+  if (path == gamma::TintPath::Neither) NoWayToTint(tinting_);
+}
+
+// An opaque window over everything would hide the screen; there is no
+// other way to tint it.
+void GtkBackend::NoWayToTint(bool wasTinting) {
+  endingUntinted_ = true;
+  std::fprintf(stderr,
+               "morvane-night: no compositing manager is running and no monitor has gamma "
+               "ramps, so the screen cannot be tinted; the program ends\n");
+  platform::MsgBox(
+      "没有运行合成窗口管理器，显示器也没有可调的伽马色阶，无法为屏幕着色。夜间模式将关闭。");
+  // Running already: it ends as the exit label ends it, values stored. At
+  // start nothing was set that would need storing.
+  if (wasTinting) Runtime::Get().DeliverEndRequest();
+  std::fflush(nullptr);
+  std::exit(1);
+}
+
+void GtkBackend::GiveBackRamps() {
+  if (tint_ != nullptr && !displayLost_) tint_->GiveBack();
 }
 
 // --- process ----------------------------------------------------------------
 
 void GtkBackend::RunMessageLoop() {
-  if (!Runtime::Get().AnyFormLoaded()) return;
-  while (!quit_) g_main_context_iteration(nullptr, TRUE);
+  if (Runtime::Get().AnyFormLoaded()) {
+    while (!quit_) g_main_context_iteration(nullptr, TRUE);
+  }
+  GiveBackRamps();
 }
 
 void GtkBackend::QuitWhenIdle() {
@@ -521,6 +608,7 @@ void GtkBackend::QuitWhenIdle() {
 void GtkBackend::End() {
   std::fflush(nullptr);
   if (displayLost_) ::_exit(0);
+  GiveBackRamps();
   std::exit(0);
 }
 
@@ -553,7 +641,8 @@ std::int32_t GtkBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour /*crKey*/,
   return 1;
 }
 
-// The opacity goes to the compositor (_NET_WM_WINDOW_OPACITY). A layered
+// The opacity goes to the compositor (_NET_WM_WINDOW_OPACITY), or for the
+// overlay without one, to the gamma ramps (RouteTint). A layered
 // window that lets the mouse through gets an empty input shape, so the
 // pointer reaches the windows beneath, and never takes the focus.
 void GtkBackend::ApplyStyle(gtk::Window& w) {
@@ -561,33 +650,26 @@ void GtkBackend::ApplyStyle(gtk::Window& w) {
   if (!layeredStyle) w.layered = false;
   const double opacity = layeredStyle && w.layered ? w.alpha / 255.0 : 1.0;
   gtk_widget_set_opacity(w.window, opacity);
-  GdkScreen* screen = gtk_widget_get_screen(w.window);
-  if (opacity < 1.0 && !warnedOpaque_ && screen != nullptr &&
-      gdk_screen_is_composited(screen) == FALSE) {
-    // Only a compositing manager draws a window translucent; without one
-    // the tint is solid, though clicks still pass and F7 still works.
-    warnedOpaque_ = true;
-    std::fprintf(stderr,
-                 "morvane-night: no compositing manager is running, so the overlay "
-                 "cannot be translucent\n");
-  }
   // GTK hands a toplevel's opacity to its X window only once that exists;
   // OnRealize does it for a window not shown yet.
   if (GdkWindow* native = gtk_widget_get_window(w.window)) gdk_window_set_opacity(native, opacity);
 
   const bool through = layeredStyle && (w.exStyle & WS_EX_TRANSPARENT) != 0;
-  if (through == w.clickThrough) return;
-  w.clickThrough = through;
-  if (through) {
-    cairo_region_t* empty = cairo_region_create();
-    gtk_widget_input_shape_combine_region(w.window, empty);
-    cairo_region_destroy(empty);
-  } else {
-    gtk_widget_input_shape_combine_region(w.window, nullptr);
+  if (through != w.clickThrough) {
+    w.clickThrough = through;
+    if (through) {
+      cairo_region_t* empty = cairo_region_create();
+      gtk_widget_input_shape_combine_region(w.window, empty);
+      cairo_region_destroy(empty);
+    } else {
+      gtk_widget_input_shape_combine_region(w.window, nullptr);
+    }
+    const gboolean focusable = !through && w.form->TakesKeyboard ? TRUE : FALSE;
+    gtk_window_set_accept_focus(GTK_WINDOW(w.window), focusable);
+    gtk_window_set_focus_on_map(GTK_WINDOW(w.window), focusable);
   }
-  const gboolean focusable = !through && w.form->TakesKeyboard ? TRUE : FALSE;
-  gtk_window_set_accept_focus(GTK_WINDOW(w.window), focusable);
-  gtk_window_set_focus_on_map(GTK_WINDOW(w.window), focusable);
+  // Without a compositing manager the opacity goes to the gamma ramps.
+  if (w.form->SpansAllMonitors) RouteTint();
 }
 
 std::int32_t GtkBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,

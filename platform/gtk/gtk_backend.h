@@ -3,7 +3,8 @@
 // server's key map; per-user settings in an ini file under the XDG config
 // folder. Windows are in gtk_backend.cpp, painting in gtk_paint.cpp, the
 // desktop services in gtk_services.cpp and the global key state in
-// gtk_keys.cpp.
+// gtk_keys.cpp. Without a compositing manager the overlay's tint goes
+// through the gamma ramps instead of a window (gamma.h, gtk_x11.cpp).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/gtk/gamma.h"
 
 namespace platform {
 
@@ -34,8 +36,11 @@ struct Window {
   bool topmost = false;
   bool clickThrough = false;  // the empty input shape is in place
   bool enabled = true;        // false while a modal form or dialog is up over it
-  int frame = 0;              // pixels of border drawn around the client area
-  int clientWidth = 0;        // pixels
+  // The form is shown. The overlay's window stays unmapped while its tint
+  // goes through the gamma ramps.
+  bool shown = false;
+  int frame = 0;        // pixels of border drawn around the client area
+  int clientWidth = 0;  // pixels
   int clientHeight = 0;
   int x = 0;  // where the window was placed, for forms centred over it
   int y = 0;
@@ -141,6 +146,9 @@ class GtkBackend : public Backend {
   // The connection to the X server is gone: the program is asked to stop
   // and ends without touching X again.
   [[noreturn]] static void OnDisplayLost();
+  // At start, before any window: the gamma ramps a run that was killed
+  // left tinted are given back, unless another instance runs (its tint).
+  void GiveBackRampsLeftBehind();
 
  private:
   struct ArmedTimer;
@@ -161,11 +169,25 @@ class GtkBackend : public Backend {
   static void OnRealize(GtkWidget* widget, gpointer data);
   static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer data);
   static void OnScreenChanged(GdkScreen* screen, gpointer data);
+  static void OnCompositedChanged(GdkScreen* screen, gpointer data);
   // SIGTERM, SIGINT, SIGHUP: asked to stop, as by a close request.
   static gboolean OnStopSignal(gpointer data);
   void WatchDisplay();
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);
+
+  // The overlay's tint: on its translucent window while a compositing
+  // manager runs, else through the gamma ramps (gamma.h). Called whenever
+  // the overlay, its colour or opacity, the compositor or the monitors
+  // change.
+  void RouteTint(bool screenChanged = false);
+  gtk::Window* TintWindow();
+  // No compositing manager and no ramps: said, then the program ends.
+  [[noreturn]] void NoWayToTint(bool wasTinting);
+  // Every ramp as found; never once the display is lost.
+  void GiveBackRamps();
+  // The X side of the tint (gtk_x11.cpp): false off X11.
+  bool OpenTint();
 
   // Painting (gtk_paint.cpp).
   void Paint(gtk::Window& window, cairo_t* cr);
@@ -186,12 +208,18 @@ class GtkBackend : public Backend {
   };
   std::vector<ModalFrame> modals_;
   bool quit_ = false;
-  bool warnedOpaque_ = false;
   int instanceLock_ = -1;
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
   gulong screenHandler_ = 0;
   gulong monitorsHandler_ = 0;
+  gulong compositedHandler_ = 0;
+  std::unique_ptr<gamma::GammaScreen> gammaScreen_;
+  std::unique_ptr<gamma::TintRouter> tint_;
+  std::string displayName_;
+  std::string rampRecord_;
+  bool tinting_ = false;  // the tint has reached the screen by either path
+  bool endingUntinted_ = false;
   std::vector<guint> signalSources_;
   static bool displayLost_;
 };

@@ -1,0 +1,328 @@
+"""The native program on X servers without a compositing manager: the tint
+goes through the CRTC gamma ramps of both monitors, with no window over
+the screen, and the ramps always come back as they were.
+
+    /usr/bin/python3 -m pytest tests/e2e/test_native_gamma.py
+
+Runs build/linux/bin/morvane-night on Xorg with the dummy driver (two
+monitors, real gamma ramps; skipped where Xorg cannot start) and, for the
+case of neither compositor nor ramps, on a bare Xvfb without RandR. Each test has its own settings and runtime folders under
+build/native-gamma/.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, slider_alpha, thumb_px
+from xorg_dummy import PRIMARY, SECOND, XorgDummyDisplay, XorgUnavailable
+
+pytestmark = pytest.mark.native
+xorg = pytest.mark.xorg
+
+BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
+ROOT = os.path.join(h.BUILD, 'native-gamma')
+MOST_RAMP_ALPHA = 220
+PANEL = (6120 // TWIPS + 6, 2775 // TWIPS + 6)  # client and its frame
+DESK = (1824, 768)
+AMBER = 0x000080FF  # 0x00BBGGRR
+# DUMMY1 calibrated as a colour profile would leave it.
+CALIBRATION = (1.0, 0.8, 0.5)
+
+
+def blend(found, colour, alpha):
+    """What each ramp entry should hold: out = in*(1-a) + c*a per channel,
+    with c in 16-bit levels and a capped as the ramps cap it."""
+    a = min(alpha, MOST_RAMP_ALPHA) / 255
+    channels = (colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF)
+    return tuple([level * (1 - a) + c * 257 * a for level in ramp]
+                 for ramp, c in zip(found, channels))
+
+
+def near(ramps, want, tol=1.0):
+    return all(len(r) == len(w) and all(abs(x - y) <= tol for x, y in zip(r, w))
+               for r, w in zip(ramps, want))
+
+
+@pytest.fixture(scope='module')
+def display():
+    if not os.path.exists(BIN):
+        pytest.skip('the native program is not built: ' + BIN)
+    pytest.importorskip('Xlib')
+    d = XorgDummyDisplay(compositor=False)
+    try:
+        d.start()
+    except XorgUnavailable as e:
+        pytest.skip('Xorg with the dummy driver cannot run here: %s' % e)
+    yield d
+    d.stop()
+
+
+class App:
+    """The program on a display, with settings and runtime folders of its
+    own test."""
+
+    def __init__(self, display, name):
+        self.display = display
+        self.base = os.path.join(ROOT, name)
+        shutil.rmtree(self.base, ignore_errors=True)
+        self.config = os.path.join(self.base, 'config')
+        self.runtime = os.path.join(self.base, 'runtime')
+        os.makedirs(self.config)
+        os.makedirs(self.runtime, mode=0o700)
+        self.env = dict(display.env, XDG_CONFIG_HOME=self.config,
+                        XDG_RUNTIME_DIR=self.runtime, GDK_BACKEND='x11',
+                        NO_AT_BRIDGE='1', GSETTINGS_BACKEND='memory')
+        self.env.pop('WAYLAND_DISPLAY', None)
+        self.procs = []
+        self.proc = None
+
+    def start(self):
+        log = open(os.path.join(self.base, 'app-%d.log' % len(self.procs)), 'wb')
+        self.proc = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
+                                     stdout=log, stderr=subprocess.STDOUT)
+        log.close()
+        self.procs.append(self.proc)
+        return self.proc
+
+    def output(self):
+        with open(os.path.join(self.base, 'app-%d.log' % (len(self.procs) - 1)),
+                  errors='replace') as f:
+            return f.read()
+
+    def signal(self, sig):
+        self.proc.send_signal(sig)
+        self.proc.wait(timeout=10)
+        return self.proc.returncode
+
+    def ini(self):
+        path = os.path.join(self.config, h.APP_TITLE, 'settings.ini')
+        if not os.path.exists(path):
+            return {}
+        with open(path, encoding='utf-8') as f:
+            return dict(line.strip().split('=', 1) for line in f if '=' in line)
+
+    def write_ini(self, alpha, colour):
+        os.makedirs(os.path.join(self.config, h.APP_TITLE))
+        with open(os.path.join(self.config, h.APP_TITLE, 'settings.ini'), 'w') as f:
+            f.write('[Settings]\nintLig=%d\nlngColor=%d\n' % (alpha, colour))
+
+    def records(self):
+        return [n for n in os.listdir(self.runtime) if 'ramps' in n]
+
+    def windows(self):
+        """Visible windows of the program: [(xid, name, x, y, w, h)]."""
+        found = []
+        out = self.display.xdotool('search', '--onlyvisible', '--pid',
+                                   self.proc.pid, check=False)
+        for xid in out.split():
+            geo = dict(line.split('=', 1) for line in self.display.xdotool(
+                'getwindowgeometry', '--shell', xid, check=False).splitlines()
+                if '=' in line)
+            if all(k in geo for k in ('X', 'Y', 'WIDTH', 'HEIGHT')):
+                name = self.display.xdotool('getwindowname', xid, check=False).strip()
+                found.append((int(xid), name, int(geo['X']), int(geo['Y']),
+                              int(geo['WIDTH']), int(geo['HEIGHT'])))
+        return found
+
+    def stop(self):
+        h.stop_all(self.procs)
+
+
+@pytest.fixture
+def app(display, request):
+    display.set_second_monitor(True)
+    display.set_gamma(PRIMARY)
+    display.set_gamma(SECOND, *CALIBRATION)
+    a = App(display, request.node.name)
+    yield a
+    a.stop()
+    display.set_gamma(PRIMARY)
+    display.set_gamma(SECOND)
+
+
+def ramps_of(display):
+    return {o: display.gamma(o) for o in (PRIMARY, SECOND)}
+
+
+def wait_tinted(display, found, colour, alpha, outputs=(PRIMARY, SECOND)):
+    def tinted():
+        return all(near(display.gamma(o), blend(found[o], colour, alpha))
+                   for o in outputs)
+    if not h.wait_until(tinted, 10, 0.1):
+        got = {o: [r[::51] for r in display.gamma(o)] for o in outputs}
+        want = {o: [[round(x) for x in r[::51]]
+                    for r in blend(found[o], colour, alpha)] for o in outputs}
+        pytest.fail('ramps not tinted with %06x at %d: %s, expected %s'
+                    % (colour, alpha, got, want))
+
+
+def all_white(display):
+    img = display.shot()
+    return img.raw.count(b'\xff') == len(img.raw)
+
+
+@xorg
+def test_both_monitors_tinted_through_the_ramps_with_no_window(display, app):
+    app.write_ini(180, AMBER)
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, AMBER, 180)
+    # Once the splash is gone nothing of the program is on screen, and
+    # the pixels are as they were: the tint is in the ramps only.
+    assert h.wait_until(lambda: app.windows() == [], 10), app.windows()
+    assert all_white(display)
+    assert 'gamma ramps' in app.output()
+    assert app.records()
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == found
+    assert app.records() == []
+    assert app.ini() == {'intLig': '180', 'lngColor': str(AMBER)}
+
+
+def panel_track(app):
+    """The panel's client left edge and the slider's y on screen, once the
+    panel is up."""
+    def panel():
+        return [w for w in app.windows()
+                if abs(w[4] - PANEL[0]) <= 3 and abs(w[5] - PANEL[1]) <= 3]
+    wins = h.wait_until(panel, 10, 0.2)
+    assert wins, 'no panel after F7: %s' % app.windows()
+    _, _, x, y, _, _ = wins[0]
+    return x + 3, y + 3 + TRACK_Y // TWIPS
+
+
+@xorg
+def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app):
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, 0x4000, 150)
+    display.move(300, 300)
+    display.key('F7')
+    left, y = panel_track(app)
+    x1 = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
+    display.drag(left + round(thumb_px(150)), y, left + x1, y)
+    wait_tinted(display, found, 0x4000, slider_alpha(x1))
+    # Full opacity: the ramps stop at the cap, so the panel stays readable.
+    # (The track's own end pixel is outside the band: one pixel in.)
+    x2 = TRACK_X1 // TWIPS + 1
+    display.drag(left + x1, y, left + x2, y)
+    wait_tinted(display, found, 0x4000, 254)
+    assert display.gamma(PRIMARY)[0][-1] > 0.13 * 65535
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == found
+    assert app.ini().get('intLig') == str(slider_alpha(x2)) == '254'
+
+
+@xorg
+def test_a_killed_run_is_mended_by_the_next_start(display, app):
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, 0x4000, 150)
+    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
+    time.sleep(0.5)
+    assert near(display.gamma(PRIMARY), blend(found[PRIMARY], 0x4000, 150))
+    assert app.records()
+    app.start()
+    # Tinted over the ramps as they were before the first run, not over
+    # the tint it left.
+    assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
+    assert 'gave back the gamma ramps' in app.output()
+    wait_tinted(display, found, 0x4000, 150)
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == found
+
+
+@xorg
+def test_a_compositor_takes_the_tint_onto_the_overlay_and_back(display, app):
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, 0x4000, 150)
+    tinted = display.gamma(PRIMARY)
+    xcompmgr = subprocess.Popen(['xcompmgr'], env=display.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert h.wait_until(lambda: ramps_of(display) == found, 10, 0.1)
+        assert h.wait_until(lambda: any(w[4:] == DESK for w in app.windows()), 10), \
+            app.windows()
+        want = h.blend_over_white(150, 0x4000)
+        assert h.wait_until(lambda: h.close(display.pixel_rgb(1500, 300), want, 3), 10), \
+            display.pixel_rgb(1500, 300)
+        # The two paths agree: the top of each tinted ramp (white) shows
+        # what the compositor draws over the white desk, within a step.
+        pixel = display.pixel_rgb(300, 700)
+        top = tuple(round(r[-1] * 255 / 65535) for r in tinted)
+        assert h.close(top, pixel, 1), (top, pixel)
+        print('white under the tint: ramps %s, overlay %s' % (top, pixel))
+    finally:
+        xcompmgr.terminate()
+        xcompmgr.wait()
+    wait_tinted(display, found, 0x4000, 150)
+    assert h.wait_until(lambda: not any(w[4:] == DESK for w in app.windows()), 10)
+    assert h.wait_until(lambda: all_white(display), 10)
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == found
+
+
+@xorg
+def test_a_monitor_added_gets_the_ramp(display, app):
+    display.set_second_monitor(False)
+    found = {PRIMARY: display.gamma(PRIMARY)}
+    app.start()
+    wait_tinted(display, found, 0x4000, 150, outputs=(PRIMARY,))
+    display.set_second_monitor(True)
+    time.sleep(1.0)
+    tinted = display.gamma(SECOND)
+    assert app.signal(signal.SIGTERM) == 0
+    # Over what it gives back: the calibration that CRTC had.
+    found[SECOND] = display.gamma(SECOND)
+    assert found[SECOND] != found[PRIMARY]
+    assert near(tinted, blend(found[SECOND], 0x4000, 150))
+
+
+class BareXvfb(h.Display):
+    """Xvfb alone, without RandR: no compositing manager, no CRTC, no ramp."""
+
+    def start(self):
+        os.makedirs(self.logdir, exist_ok=True)
+        self.name = ':%d' % self._free_number()
+        self.env = dict(os.environ, DISPLAY=self.name)
+        xvfb = self._spawn('xvfb-bare', ['Xvfb', self.name, '-screen', '0',
+                                         '800x600x24', '-nolisten', 'tcp',
+                                         '-extension', 'RANDR'],
+                           os.environ)
+        if not h.wait_until(lambda: xvfb.poll() is not None or self._alive(), 15) \
+                or xvfb.poll() is not None:
+            self.stop()
+            raise h.HarnessError('Xvfb would not start')
+        return self
+
+
+def test_neither_compositor_nor_ramps_says_so_and_ends_storing_nothing(request):
+    if not os.path.exists(BIN) or not shutil.which('Xvfb'):
+        pytest.skip('needs the native program and Xvfb')
+    os.makedirs(ROOT, exist_ok=True)
+    bare = BareXvfb(logdir=ROOT).start()
+    app = App(bare, request.node.name)
+    try:
+        app.start()
+        box = h.wait_until(lambda: [w for w in app.windows() if w[1] == h.APP_TITLE],
+                           10, 0.2)
+        assert box, app.windows()
+        # The message only: no overlay, no splash.
+        assert len(app.windows()) == 1, app.windows()
+        assert 'cannot be tinted' in app.output()
+        bare.xdotool('windowfocus', '--sync', box[0][0])
+        bare.key('Return')
+        assert h.wait_until(lambda: app.proc.poll() is not None, 10)
+        assert app.proc.returncode == 1
+        assert app.ini() == {}
+        assert app.records() == []
+    finally:
+        app.stop()
+        bare.stop()

@@ -1,0 +1,380 @@
+// The tint through the gamma ramps: that it matches what the compositor
+// draws for the overlay, that it switches between the two paths and gives
+// every ramp back as found, and that the record a killed run leaves is
+// read back whole or not at all.
+#include "platform/gtk/gamma.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+
+using namespace platform::gamma;
+
+namespace {
+
+Ramp Identity(std::size_t size, std::uint32_t step) {
+  Ramp ramp;
+  for (std::size_t i = 0; i < size; ++i) {
+    const auto level = static_cast<std::uint16_t>(std::min<std::uint32_t>(i * step, 65535));
+    ramp.red.push_back(level);
+    ramp.green.push_back(level);
+    ramp.blue.push_back(level);
+  }
+  return ramp;
+}
+
+// A calibrated ramp: a different curve per channel, as a colour profile
+// leaves it.
+Ramp Calibrated(std::size_t size) {
+  Ramp ramp;
+  for (std::size_t i = 0; i < size; ++i) {
+    const double x = static_cast<double>(i) / static_cast<double>(size - 1);
+    ramp.red.push_back(static_cast<std::uint16_t>(std::lround(65535 * std::pow(x, 1.25))));
+    ramp.green.push_back(static_cast<std::uint16_t>(std::lround(60000 * std::pow(x, 0.9))));
+    ramp.blue.push_back(static_cast<std::uint16_t>(std::lround(52000 * x + 3000)));
+  }
+  return ramp;
+}
+
+// What the compositor draws for a pixel beneath the overlay: the colour,
+// premultiplied by the opacity, over the pixel, in 8-bit arithmetic with
+// x * y / 255 rounded as the X server's renderer rounds it.
+int OverlayLevel(int below, int channel, int alpha) {
+  auto mul = [](int x, int y) {
+    const int t = x * y + 128;
+    return (t + (t >> 8)) >> 8;
+  };
+  return mul(channel, alpha) + mul(below, 255 - alpha);
+}
+
+int To8(std::uint16_t level) { return (level * 255 + 32767) / 65535; }
+
+// The largest difference, in 8-bit steps, between the ramp path and the
+// overlay over the levels the ramp found, for every opacity and every
+// value of each channel.
+int WorstStep(const Ramp& found) {
+  int worst = 0;
+  for (int alpha = 0; alpha <= 255; ++alpha) {
+    for (int c = 0; c <= 255; ++c) {
+      const int red = c;
+      const int green = 255 - c;
+      const int blue = (c * 7) % 256;
+      const Ramp tinted =
+          Tinted(found, red | (green << 8) | (blue << 16), static_cast<std::uint8_t>(alpha));
+      for (std::size_t i = 0; i < found.size(); ++i) {
+        worst = std::max(
+            {worst, std::abs(To8(tinted.red[i]) - OverlayLevel(To8(found.red[i]), red, alpha)),
+             std::abs(To8(tinted.green[i]) - OverlayLevel(To8(found.green[i]), green, alpha)),
+             std::abs(To8(tinted.blue[i]) - OverlayLevel(To8(found.blue[i]), blue, alpha))});
+      }
+    }
+  }
+  return worst;
+}
+
+TEST(GammaBlend, OnAnIdentityRampTheRampsShowWhatTheOverlayShowsWithinOneStep) {
+  // The identity an X server starts with (i * 256) and one that reaches
+  // full (i * 257).
+  EXPECT_LE(WorstStep(Identity(256, 256)), 1);
+  EXPECT_LE(WorstStep(Identity(256, 257)), 1);
+}
+
+TEST(GammaBlend, OnACalibratedRampTheBlendGoesOnTopOfItWithinOneStep) {
+  EXPECT_LE(WorstStep(Calibrated(256)), 1);
+  // Cards with finer ramps than 256 entries.
+  EXPECT_LE(WorstStep(Calibrated(1024)), 1);
+}
+
+TEST(GammaBlend, NoOpacityLeavesTheRampAsFoundAndFullOpacityIsTheColourAlone) {
+  const Ramp found = Calibrated(256);
+  EXPECT_EQ(Tinted(found, 0x00123456, 0), found);
+  const Ramp full = Tinted(found, 0x00FF8000, 255);  // blue 0xFF, green 0x80, red 0
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    ASSERT_EQ(full.red[i], 0);
+    ASSERT_EQ(full.green[i], 0x80 * 257);
+    ASSERT_EQ(full.blue[i], 65535);
+  }
+}
+
+TEST(GammaBlend, TheRampsNeverGoBlackEnoughToHideTheWayBack) {
+  EXPECT_EQ(RampOpacity(150), 150);
+  EXPECT_EQ(RampOpacity(220), 220);
+  EXPECT_EQ(RampOpacity(255), 220);
+  const Ramp black = Tinted(Identity(256, 257), 0, RampOpacity(255));
+  // Full white still shows at 35/255 of itself.
+  EXPECT_EQ(To8(black.red.back()), 35);
+  EXPECT_EQ(black.red, black.blue);
+}
+
+// --- the record ---------------------------------------------------------------------
+
+std::vector<CrtcRamp> TwoCrtcs() {
+  return {CrtcRamp{63, Identity(256, 256)}, CrtcRamp{64, Calibrated(16)}};
+}
+
+TEST(GammaRecord, ReadsBackWhatWasWrittenForThatDisplayOnly) {
+  EXPECT_EQ(ParseRecord(FormatRecord(":200", TwoCrtcs()), ":200"), TwoCrtcs());
+  EXPECT_EQ(ParseRecord(FormatRecord(":0", {}), ":0"), std::vector<CrtcRamp>{});
+  EXPECT_EQ(ParseRecord(FormatRecord(":200", TwoCrtcs()), ":201"), std::nullopt);
+}
+
+TEST(GammaRecord, AnyChangedByteAndAnyOtherLengthIsRefused) {
+  const std::string text = FormatRecord(":1", {CrtcRamp{7, Calibrated(4)}});
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    std::string bad = text;
+    bad[at] = static_cast<char>(bad[at] ^ 0x01);
+    ASSERT_EQ(ParseRecord(bad, ":1"), std::nullopt) << "byte " << at << " of\n" << text;
+    ASSERT_EQ(ParseRecord(text.substr(0, at), ":1"), std::nullopt) << at;
+  }
+  EXPECT_EQ(ParseRecord(text + "\n", ":1"), std::nullopt);
+}
+
+// A record that sums right but says what cannot be: the same CRTC twice,
+// ramps of no size or of unequal sizes.
+TEST(GammaRecord, AWellSummedRecordOfImpossibleRampsIsRefused) {
+  const CrtcRamp one{5, Identity(4, 1000)};
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {one, one}), ":1"), std::nullopt);
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {CrtcRamp{5, Ramp{}}}), ":1"), std::nullopt);
+  CrtcRamp uneven = one;
+  uneven.ramp.blue.pop_back();
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {uneven}), ":1"), std::nullopt);
+}
+
+class TempFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "gamma-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + dir + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
+  static bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+  }
+  static std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+  std::string dir;
+};
+
+using GammaRecordFile = TempFolder;
+
+TEST_F(GammaRecordFile, IsKeptInTheRuntimeFolderUnderASafeName) {
+  EXPECT_EQ(RecordPath(dir.c_str(), ":200"), dir + "/morvane-night-ramps-_200");
+  EXPECT_EQ(RecordPath(dir.c_str(), "../h/x:0.0"), dir + "/morvane-night-ramps-.._h_x_0.0");
+  const std::string shared = RecordPath(nullptr, ":0");
+  EXPECT_NE(shared.find("morvane-night-ramps-_0-" + std::to_string(::getuid())), std::string::npos)
+      << shared;
+}
+
+TEST_F(GammaRecordFile, IsWrittenAndReadBack) {
+  const std::string path = dir + "/record";
+  EXPECT_EQ(ReadRecord(path, ":3").state, RecordState::Absent);
+  ASSERT_TRUE(WriteRecord(path, ":3", TwoCrtcs()));
+  const RecordRead read = ReadRecord(path, ":3");
+  EXPECT_EQ(read.state, RecordState::Read);
+  EXPECT_EQ(read.ramps, TwoCrtcs());
+  EXPECT_FALSE(Exists(path + ".new"));
+}
+
+TEST_F(GammaRecordFile, ALinkIsNeitherReadNorWrittenThrough) {
+  const std::string target = dir + "/elsewhere";
+  const std::string path = dir + "/record";
+  ASSERT_TRUE(WriteRecord(target, ":3", TwoCrtcs()));
+  ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+  EXPECT_EQ(ReadRecord(path, ":3").state, RecordState::Refused);
+  const std::string before = Contents(target);
+  ASSERT_TRUE(WriteRecord(path, ":3", {}));
+  EXPECT_EQ(Contents(target), before);
+  EXPECT_EQ(ReadRecord(path, ":3").state, RecordState::Read);
+}
+
+// --- the switch between the overlay and the ramps -------------------------------------
+
+class FakeScreen : public GammaScreen {
+ public:
+  bool Composited() override { return composited; }
+  std::vector<CrtcRamp> ReadRamps() override {
+    std::vector<CrtcRamp> all;
+    for (const auto& [crtc, ramp] : crtcs) all.push_back(CrtcRamp{crtc, ramp});
+    return all;
+  }
+  bool WriteRamp(CrtcId crtc, const Ramp& ramp) override {
+    auto it = crtcs.find(crtc);
+    if (it == crtcs.end() || it->second.size() != ramp.size()) return false;
+    if (beforeWrite) beforeWrite(crtc);
+    it->second = ramp;
+    ++writes;
+    return true;
+  }
+
+  bool composited = false;
+  std::map<CrtcId, Ramp> crtcs;
+  int writes = 0;
+  std::function<void(CrtcId)> beforeWrite;
+};
+
+constexpr platform::Colour kAmber = 0x000080FF;
+
+class TintSwitch : public TempFolder {
+ protected:
+  void SetUp() override {
+    TempFolder::SetUp();
+    record = dir + "/record";
+    router = std::make_unique<TintRouter>(screen, record, ":9");
+    screen.crtcs = {{63, Identity(256, 256)}, {64, Calibrated(256)}, {65, Ramp{}}};
+    found = screen.crtcs;
+  }
+  bool AsFound() const { return screen.crtcs == found; }
+  bool TintedWith(platform::Colour colour, std::uint8_t alpha) const {
+    return screen.crtcs.at(63) == Tinted(found.at(63), colour, alpha) &&
+           screen.crtcs.at(64) == Tinted(found.at(64), colour, alpha) &&
+           screen.crtcs.at(65) == Ramp{};
+  }
+
+  FakeScreen screen;
+  std::map<CrtcId, Ramp> found;
+  std::string record;
+  std::unique_ptr<TintRouter> router;
+};
+
+TEST_F(TintSwitch, WithoutACompositorEveryCrtcIsTintedOnceItsRampIsRecorded) {
+  screen.beforeWrite = [&](CrtcId) {
+    const RecordRead read = ReadRecord(record, ":9");
+    ASSERT_EQ(read.state, RecordState::Read);
+    ASSERT_EQ(read.ramps, (std::vector<CrtcRamp>{{63, found.at(63)}, {64, found.at(64)}}));
+  };
+  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Ramps);
+  EXPECT_TRUE(TintedWith(kAmber, 150));
+}
+
+TEST_F(TintSwitch, TheSliderAndTheColourChangeTheRampsLiveUpToTheCap) {
+  router->Route({true, kAmber, 150});
+  EXPECT_EQ(router->Route({true, kAmber, 90}), TintPath::Ramps);
+  EXPECT_TRUE(TintedWith(kAmber, 90));
+  router->Route({true, 0x00FF0000, 90});
+  EXPECT_TRUE(TintedWith(0x00FF0000, 90));
+  router->Route({true, 0, 255});
+  EXPECT_TRUE(TintedWith(0, kMostRampOpacity));
+  // Above the cap the ramps hold what they hold: nothing is written again.
+  const int writes = screen.writes;
+  router->Route({true, 0, 230});
+  router->Route({true, 0, 255});
+  EXPECT_EQ(screen.writes, writes);
+}
+
+TEST_F(TintSwitch, ACompositorTakesTheTintAndGivesTheRampsBackUntilItGoes) {
+  router->Route({true, kAmber, 150});
+  screen.composited = true;
+  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+  EXPECT_TRUE(AsFound());
+  EXPECT_FALSE(Exists(record));
+  // The slider meanwhile moves the overlay only.
+  router->Route({true, kAmber, 60});
+  EXPECT_TRUE(AsFound());
+  screen.composited = false;
+  EXPECT_EQ(router->Route({true, kAmber, 60}), TintPath::Ramps);
+  EXPECT_TRUE(TintedWith(kAmber, 60));
+  EXPECT_TRUE(Exists(record));
+}
+
+TEST_F(TintSwitch, ACalibrationMadeWhileTheOverlayTintedIsWhatComesBack) {
+  screen.composited = true;
+  router->Route({true, kAmber, 150});
+  screen.crtcs[63] = Calibrated(256);
+  found = screen.crtcs;
+  screen.composited = false;
+  router->Route({true, kAmber, 150});
+  router->GiveBack();
+  EXPECT_TRUE(AsFound());
+}
+
+TEST_F(TintSwitch, TheOverlayGoneOrTheEndGivesEveryRampBackAsFound) {
+  router->Route({true, kAmber, 150});
+  EXPECT_EQ(router->Route({false, kAmber, 150}), TintPath::Off);
+  EXPECT_TRUE(AsFound());
+  EXPECT_FALSE(Exists(record));
+  router->Route({true, kAmber, 200});
+  router->GiveBack();
+  router->GiveBack();
+  EXPECT_TRUE(AsFound());
+  EXPECT_FALSE(Exists(record));
+}
+
+TEST_F(TintSwitch, NeitherACompositorNorRampsIsToldAndTouchesNothing) {
+  screen.crtcs = {{70, Ramp{}}, {71, Identity(256, 0)}};
+  found = screen.crtcs;
+  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Neither);
+  EXPECT_EQ(screen.writes, 0);
+  EXPECT_FALSE(Exists(record));
+  screen.composited = true;
+  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+}
+
+TEST_F(TintSwitch, AMonitorAddedIsRecordedAndTintedAndAResetRampTintedAgain) {
+  router->Route({true, kAmber, 150});
+  screen.crtcs[66] = Calibrated(1024);
+  found[66] = screen.crtcs[66];
+  screen.crtcs[63] = found.at(63);  // a mode set reset it
+  EXPECT_EQ(router->ScreenChanged({true, kAmber, 150}), TintPath::Ramps);
+  EXPECT_TRUE(TintedWith(kAmber, 150));
+  EXPECT_EQ(screen.crtcs.at(66), Tinted(found.at(66), kAmber, 150));
+  EXPECT_EQ(ReadRecord(record, ":9").ramps.size(), 3U);
+  router->GiveBack();
+  EXPECT_TRUE(AsFound());
+}
+
+// A second start ends at its message without tinting: what it gives back
+// at its end must not take the running instance's record.
+TEST_F(TintSwitch, ARouterThatTookNoRampsLeavesTheRecordAlone) {
+  ASSERT_TRUE(WriteRecord(record, ":9", {{63, found.at(63)}}));
+  router->GiveBack();
+  EXPECT_TRUE(Exists(record));
+  EXPECT_EQ(screen.writes, 0);
+}
+
+TEST_F(TintSwitch, AStartGivesBackWhatAKilledRunLeftTinted) {
+  {
+    TintRouter killed(screen, record, ":9");
+    killed.Route({true, kAmber, 150});
+    // ... and never gives back.
+  }
+  ASSERT_TRUE(TintedWith(kAmber, 150));
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Read);
+  EXPECT_TRUE(AsFound());
+  EXPECT_FALSE(Exists(record));
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Absent);
+}
+
+TEST_F(TintSwitch, ARecordedCrtcThatIsGoneOrResizedIsLeftAlone) {
+  ASSERT_TRUE(WriteRecord(record, ":9",
+                          {{63, Calibrated(256)}, {64, Calibrated(16)}, {99, Calibrated(256)}}));
+  const int before = screen.writes;
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Read);
+  EXPECT_EQ(screen.writes, before + 1);
+  EXPECT_EQ(screen.crtcs.at(63), Calibrated(256));
+  EXPECT_EQ(screen.crtcs.at(64), found.at(64));
+}
+
+TEST_F(TintSwitch, ACorruptRecordIsRefusedAndDropped) {
+  std::ofstream(record) << FormatRecord(":9", {{63, Calibrated(256)}}).substr(0, 300);
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Refused);
+  EXPECT_EQ(screen.writes, 0);
+  EXPECT_FALSE(Exists(record));
+}
+
+}  // namespace
