@@ -274,15 +274,15 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
     ::SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerHwnd));
   }
 
-  if (form.windowState == WindowState::Maximized && !form.TakesKeyboard) {
-    // Every maximising show command activates the window: this one is made
-    // maximised while hidden, then shown as it is.
-    ::SetWindowLongW(hwnd, GWL_STYLE, ::GetWindowLongW(hwnd, GWL_STYLE) | WS_MAXIMIZE);
-    CoverMonitor(hwnd);
-    ::ShowWindow(hwnd, SW_SHOWNA);
-    WatchDesk(form, hwnd);
-  } else if (form.windowState == WindowState::Maximized) {
+  if (form.windowState == WindowState::Maximized) {
+    // Every maximising show command may activate the window: one that
+    // never takes the keyboard gives it straight back.
+    HWND before = ::GetForegroundWindow();
     ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
+    if (!form.TakesKeyboard && ::GetForegroundWindow() == hwnd && before != nullptr &&
+        ::IsWindow(before) != FALSE) {
+      ::SetForegroundWindow(before);
+    }
     CoverMonitor(hwnd);
     WatchDesk(form, hwnd);
   } else if (form.windowState == WindowState::Minimized) {
