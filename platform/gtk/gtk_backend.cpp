@@ -108,11 +108,7 @@ GtkBackend::GtkBackend() {
 // give back.
 GtkBackend::~GtkBackend() {
   GiveBackRamps();
-  for (auto& [timer, armed] : timers_) {
-    g_source_destroy(armed->source);
-    g_source_unref(armed->source);
-  }
-  timers_.clear();
+  StopTimers();
   if (GdkScreen* screen = gdk_screen_get_default()) {
     for (gulong handler : {screenHandler_, monitorsHandler_, compositedHandler_}) {
       if (handler != 0) g_signal_handler_disconnect(screen, handler);
@@ -569,10 +565,21 @@ void GtkBackend::RouteTint(bool screenChanged) {
   if (path == gamma::TintPath::Neither) NoWayToTint(tinting_);
 }
 
+void GtkBackend::StopTimers() {
+  for (auto& [timer, armed] : timers_) {
+    g_source_destroy(armed->source);
+    g_source_unref(armed->source);
+  }
+  timers_.clear();
+}
+
 // An opaque window over everything would hide the screen; there is no
 // other way to tint it.
 void GtkBackend::NoWayToTint(bool wasTinting) {
   endingUntinted_ = true;
+  // Nothing ticks under the message: F7 must not open a panel whose close
+  // would store values this run is about to drop.
+  if (!wasTinting) StopTimers();
   std::fprintf(stderr,
                "morvane-night: no compositing manager is running and no monitor has gamma "
                "ramps, so the screen cannot be tinted; the program ends\n");

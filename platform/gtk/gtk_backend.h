@@ -158,6 +158,7 @@ class GtkBackend : public Backend {
   // Applies the layered attributes and the click-through style of the
   // style word to the GTK window.
   void ApplyStyle(gtk::Window& window);
+  void StopTimers();
   void PlaceMaximised(gtk::Window& window);
 
   // Signal handlers; `data` is the backend, the window is found by widget.
