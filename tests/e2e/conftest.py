@@ -37,7 +37,7 @@ import harness as h
 import native_target
 import scenario_kit as kit
 import wine_target
-import xorg_dummy  # noqa: F401  (a display kind of its own)
+import xorg_dummy
 
 TARGETS = ('wine', 'native')
 
@@ -128,6 +128,19 @@ def displays():
 @pytest.fixture(scope='session')
 def display(request, displays):
     return displays.shared_display(getattr(request, 'param', 'xvfb'))
+
+
+@pytest.fixture(scope='module')
+def bare_xorg():
+    """Xorg with the dummy driver and openbox but no compositing manager,
+    for one test module; the module is skipped where Xorg cannot run."""
+    d = xorg_dummy.XorgDummyDisplay(compositor=False)
+    try:
+        d.start()
+    except xorg_dummy.XorgUnavailable as e:
+        pytest.skip('Xorg with the dummy driver cannot run here: %s' % e)
+    yield d
+    d.stop()
 
 
 @pytest.fixture

@@ -19,8 +19,9 @@ import time
 import pytest
 
 import harness as h
+import native_target
 from scenario_kit import TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, slider_alpha, thumb_px
-from xorg_dummy import PRIMARY, SECOND, XorgDummyDisplay, XorgUnavailable
+from xorg_dummy import PRIMARY, SECOND
 
 pytestmark = pytest.mark.native
 xorg = pytest.mark.xorg
@@ -50,44 +51,22 @@ def near(ramps, want, tol=1.0):
 
 
 @pytest.fixture(scope='module')
-def display():
+def display(bare_xorg):
     if not os.path.exists(BIN):
         pytest.skip('the native program is not built: ' + BIN)
     pytest.importorskip('Xlib')
-    d = XorgDummyDisplay(compositor=False)
-    try:
-        d.start()
-    except XorgUnavailable as e:
-        pytest.skip('Xorg with the dummy driver cannot run here: %s' % e)
-    yield d
-    d.stop()
+    return bare_xorg
 
 
-class App:
-    """The program on a display, with settings and runtime folders of its
-    own test."""
+class App(native_target.NativeApp):
+    """The native program on a display, with settings and runtime folders
+    of its own test (build/native-gamma/<test>/)."""
 
     def __init__(self, display, name):
-        self.display = display
-        self.base = os.path.join(ROOT, name)
-        shutil.rmtree(self.base, ignore_errors=True)
-        self.config = os.path.join(self.base, 'config')
-        self.runtime = os.path.join(self.base, 'runtime')
-        os.makedirs(self.config)
-        os.makedirs(self.runtime, mode=0o700)
-        self.env = dict(display.env, XDG_CONFIG_HOME=self.config,
-                        XDG_RUNTIME_DIR=self.runtime, GDK_BACKEND='x11',
-                        NO_AT_BRIDGE='1', GSETTINGS_BACKEND='memory')
-        self.env.pop('WAYLAND_DISPLAY', None)
-        self.procs = []
-        self.proc = None
+        super().__init__(name, display, None, root=ROOT)
 
     def start(self):
-        log = open(os.path.join(self.base, 'app-%d.log' % len(self.procs)), 'wb')
-        self.proc = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
-                                     stdout=log, stderr=subprocess.STDOUT)
-        log.close()
-        self.procs.append(self.proc)
+        self.proc = self.start_app()
         return self.proc
 
     def output(self):
@@ -100,38 +79,10 @@ class App:
         self.proc.wait(timeout=10)
         return self.proc.returncode
 
-    def ini(self):
-        path = os.path.join(self.config, h.APP_TITLE, 'settings.ini')
-        if not os.path.exists(path):
-            return {}
-        with open(path, encoding='utf-8') as f:
-            return dict(line.strip().split('=', 1) for line in f if '=' in line)
-
-    def write_ini(self, alpha, colour):
-        os.makedirs(os.path.join(self.config, h.APP_TITLE))
-        with open(os.path.join(self.config, h.APP_TITLE, 'settings.ini'), 'w') as f:
-            f.write('[Settings]\nintLig=%d\nlngColor=%d\n' % (alpha, colour))
+    ini = native_target.NativeApp.settings
 
     def records(self):
         return [n for n in os.listdir(self.runtime) if 'ramps' in n]
-
-    def windows(self):
-        """Visible windows of the program: [(xid, name, x, y, w, h)]."""
-        found = []
-        out = self.display.xdotool('search', '--onlyvisible', '--pid',
-                                   self.proc.pid, check=False)
-        for xid in out.split():
-            geo = dict(line.split('=', 1) for line in self.display.xdotool(
-                'getwindowgeometry', '--shell', xid, check=False).splitlines()
-                if '=' in line)
-            if all(k in geo for k in ('X', 'Y', 'WIDTH', 'HEIGHT')):
-                name = self.display.xdotool('getwindowname', xid, check=False).strip()
-                found.append((int(xid), name, int(geo['X']), int(geo['Y']),
-                              int(geo['WIDTH']), int(geo['HEIGHT'])))
-        return found
-
-    def stop(self):
-        h.stop_all(self.procs)
 
 
 @pytest.fixture
@@ -169,7 +120,7 @@ def all_white(display):
 
 @xorg
 def test_both_monitors_tinted_through_the_ramps_with_no_window(display, app):
-    app.write_ini(180, AMBER)
+    app.store(intLig=180, lngColor=AMBER)
     found = ramps_of(display)
     app.start()
     wait_tinted(display, found, AMBER, 180)
@@ -296,7 +247,7 @@ class BareXvfb(h.Display):
                                          '800x600x24', '-nolisten', 'tcp',
                                          '-extension', 'RANDR'],
                            os.environ)
-        if not h.wait_until(lambda: xvfb.poll() is not None or self._alive(), 15) \
+        if not h.wait_until(lambda: xvfb.poll() is not None or h.x_answers(self.name), 15) \
                 or xvfb.poll() is not None:
             self.stop()
             raise h.HarnessError('Xvfb would not start')

@@ -8,7 +8,7 @@ Skipped where Xorg with the dummy driver cannot start on the machine.
 import pytest
 
 import xorg_dummy
-from xorg_dummy import PRIMARY, SECOND, XorgDummyDisplay, XorgUnavailable
+from xorg_dummy import PRIMARY, SECOND
 
 pytestmark = pytest.mark.xorg
 
@@ -16,14 +16,8 @@ TWO = [(PRIMARY, 0, 0, 1024, 768, True), (SECOND, 1024, 0, 800, 600, False)]
 
 
 @pytest.fixture(scope='module')
-def display():
-    d = XorgDummyDisplay(compositor=False)
-    try:
-        d.start()
-    except XorgUnavailable as e:
-        pytest.skip('Xorg with the dummy driver cannot run here: %s' % e)
-    yield d
-    d.stop()
+def display(bare_xorg):
+    return bare_xorg
 
 
 def test_two_monitors_on_a_white_desk(display):
