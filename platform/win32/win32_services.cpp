@@ -15,6 +15,25 @@ std::wstring SettingsKeyPath(const std::string& app, const std::string& section)
   return L"Software\\" + win32::Widen(app) + L"\\" + win32::Widen(section);
 }
 
+using ChooseColorFn = BOOL(WINAPI*)(LPCHOOSECOLORW);
+
+// comdlg32 is loaded when the colour dialog is first asked for, not with
+// the program: it brings shell32, comctl32, ole32 and the print spooler
+// along (under Wine the spooler loads CUPS and its TLS libraries), some
+// 5 MB and tens of milliseconds that the tint and the splash never use.
+// From the system folder by its full path, never by a search.
+ChooseColorFn ChooseColorPtr(const std::optional<std::string>& systemFolder) {
+  static ChooseColorFn fn = nullptr;
+  if (fn != nullptr || !systemFolder) return fn;
+  const std::wstring path = win32::Widen(*systemFolder) + L"\\comdlg32.dll";
+  if (HMODULE comdlg32 = ::LoadLibraryW(path.c_str())) {
+    // Through void(*)() so that the compiler accepts the function-type change.
+    fn = reinterpret_cast<ChooseColorFn>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(comdlg32, "ChooseColorW")));
+  }
+  return fn;
+}
+
 }  // namespace
 
 std::optional<std::string> Win32Backend::GetSetting(const std::string& app,
@@ -150,7 +169,8 @@ bool Win32Backend::ShowColorDialog(Form& owner, Colour& colour) {
   choose.rgbResult = win32::ToColorRef(colour);
   choose.lpCustColors = customColours_;
   choose.Flags = CC_FULLOPEN | CC_RGBINIT;
-  if (::ChooseColorW(&choose) == FALSE) return false;
+  const ChooseColorFn chooseColor = ChooseColorPtr(SystemDirectory());
+  if (chooseColor == nullptr || chooseColor(&choose) == FALSE) return false;
   colour = static_cast<Colour>(choose.rgbResult & 0x00FFFFFFU);
   return true;
 }
