@@ -18,6 +18,8 @@ void MsgBox(const std::string& prompt, int buttons, const std::string& caption) 
 
 void DoEvents() { Runtime::Get().backend().DoEvents(); }
 
+void RunBeside(std::function<void()> job) { Runtime::Get().backend().RunBeside(std::move(job)); }
+
 void End() {
   Runtime::Get().backend().End();
   std::abort();  // a backend's End never returns; the compiler cannot know

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,6 +57,11 @@ class Backend {
   // Stops the program at once; does not return.
   [[noreturn]] virtual void End() = 0;
   virtual void DoEvents() = 0;
+  // Runs `job` beside the user-interface thread, so that no window waits
+  // for it: on a thread of its own where the backend has threads. A job
+  // uses the desktop services below and never touches a form. End and the
+  // end of the message loop wait for every job, so none is cut short.
+  virtual void RunBeside(std::function<void()> job) = 0;
   virtual void MsgBox(const std::string& prompt, int buttons, const std::string& caption) = 0;
   // True when another instance of the application with this title runs.
   virtual bool PrevInstance(const std::string& title) = 0;

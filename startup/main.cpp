@@ -37,8 +37,16 @@ void Main() {
   // exit label stops it.
   OnEndRequest(EndNightMode);
   DoEvents();
-  InstallComponent("CMDLGCHS", "DLL");
-  InstallComponent("COMDLG32", "ocx");
+  // The components are put in place beside the first frames: neither the
+  // tint nor the splash waits for a file to be written or for a regsvr32
+  // process to be started. Within the step the order stays: the language
+  // library, then the control, each file in place before its registration
+  // starts. The colour dialog that needs them is first opened from the
+  // panel, long after.
+  RunBeside([] {
+    InstallComponent("CMDLGCHS", "DLL");
+    InstallComponent("COMDLG32", "ocx");
+  });
   frmSplash.Show();
 }
 

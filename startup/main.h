@@ -1,4 +1,4 @@
-// Start-up: make sure the embedded components are in place, then show the
+// Start-up: make sure the embedded components are in place, beside the
 // splash, which brings up the overlay.
 #pragma once
 
@@ -6,8 +6,10 @@
 
 namespace mdluser {
 
-// The program's first code: installs the components, shows the splash and
-// returns; the message loop carries on from there.
+// The program's first code: starts installing the components beside the
+// user-interface thread, shows the splash and returns; the message loop
+// carries on from there, and the program does not end before the
+// components' step has.
 void Main();
 
 // Writes the executable's resource `name` of type `ext` to

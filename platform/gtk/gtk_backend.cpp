@@ -602,7 +602,31 @@ void GtkBackend::RunMessageLoop() {
   if (Runtime::Get().AnyFormLoaded()) {
     while (!quit_) g_main_context_iteration(nullptr, TRUE);
   }
+  FinishJobsBeside();
   GiveBackRamps();
+}
+
+void GtkBackend::RunBeside(std::function<void()> job) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(job));
+  GThread* thread = g_thread_try_new(
+      "beside",
+      [](gpointer data) -> gpointer {
+        const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(data));
+        (*job)();
+        return nullptr;
+      },
+      owned.get(), nullptr);
+  if (thread == nullptr) {
+    (*owned)();  // no thread to be had: the job runs here and now
+    return;
+  }
+  owned.release();  // the thread owns it now
+  jobThreads_.push_back(thread);
+}
+
+void GtkBackend::FinishJobsBeside() {
+  for (GThread* thread : jobThreads_) g_thread_join(thread);
+  jobThreads_.clear();
 }
 
 void GtkBackend::QuitWhenIdle() {
@@ -615,6 +639,7 @@ void GtkBackend::QuitWhenIdle() {
 void GtkBackend::End() {
   std::fflush(nullptr);
   if (displayLost_) ::_exit(0);
+  FinishJobsBeside();
   GiveBackRamps();
   std::exit(0);
 }

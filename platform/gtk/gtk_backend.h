@@ -112,6 +112,7 @@ class GtkBackend : public Backend {
   void QuitWhenIdle() override;
   [[noreturn]] void End() override;
   void DoEvents() override;
+  void RunBeside(std::function<void()> job) override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;
   HWnd ForegroundWindow() override;
@@ -176,6 +177,8 @@ class GtkBackend : public Backend {
   void WatchDisplay();
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);
+  // Waits for every job started beside the user-interface thread.
+  void FinishJobsBeside();
 
   // The overlay's tint: on its translucent window while a compositing
   // manager runs, else through the gamma ramps (gamma.h). Called whenever
@@ -222,6 +225,7 @@ class GtkBackend : public Backend {
   bool tinting_ = false;  // the tint has reached the screen by either path
   bool endingUntinted_ = false;
   std::vector<guint> signalSources_;
+  std::vector<GThread*> jobThreads_;
   static bool displayLost_;
 };
 

@@ -89,6 +89,10 @@ void HeadlessBackend::Shutdown() {
 
 void HeadlessBackend::Loop(const std::function<bool()>& keepGoing, std::int64_t wakeAt) {
   while (keepGoing()) {
+    if (!jobsBeside_.empty()) {
+      RunJobBeside();
+      continue;
+    }
     if (!posted_.empty()) {
       auto action = std::move(posted_.front());
       posted_.pop_front();
@@ -324,7 +328,21 @@ void HeadlessBackend::RunMessageLoop() {
 
 void HeadlessBackend::QuitWhenIdle() { quit_ = true; }
 
-void HeadlessBackend::End() { throw EndSignal{}; }
+void HeadlessBackend::End() {
+  while (!jobsBeside_.empty()) RunJobBeside();
+  throw EndSignal{};
+}
+
+void HeadlessBackend::RunBeside(std::function<void()> job) {
+  jobsBeside_.push_back(std::move(job));
+}
+
+void HeadlessBackend::RunJobBeside() {
+  auto job = std::move(jobsBeside_.front());
+  jobsBeside_.pop_front();
+  if (onJobBeside) onJobBeside();
+  job();
+}
 
 void HeadlessBackend::DoEvents() {
   while (!posted_.empty()) {
@@ -428,6 +446,7 @@ bool HeadlessBackend::WriteNewFile(const std::string& path, const std::string& p
   if (files.count(path) != 0) return false;  // the rename never replaces
   files[path] = bytes;
   fileWrites.push_back(path);
+  installSteps.push_back("write " + path);
   return true;
 }
 
@@ -446,6 +465,7 @@ std::optional<std::vector<std::uint8_t>> HeadlessBackend::LoadResData(const std:
 
 bool HeadlessBackend::Shell(const std::string& program, const std::string& arguments) {
   shellCalls.push_back(ShellCall{program, arguments});
+  installSteps.push_back("start " + program + " " + arguments);
   return !shellFails;
 }
 

@@ -133,6 +133,11 @@ class HeadlessBackend : public Backend {
   bool interruptNextWrite = false;
   std::map<std::string, std::vector<std::uint8_t>> resources;  // "TYPE/NAME", upper-case
   std::vector<ShellCall> shellCalls;
+  // Files renamed into place ("write <path>") and programs started
+  // ("start <program> <arguments>"), in the order they happened.
+  std::vector<std::string> installSteps;
+  // Called on the program thread as each job beside starts.
+  std::function<void()> onJobBeside;
   bool shellFails = false;
   std::vector<MsgBoxCall> msgBoxes;
 
@@ -155,6 +160,9 @@ class HeadlessBackend : public Backend {
   void QuitWhenIdle() override;
   [[noreturn]] void End() override;
   void DoEvents() override;
+  // The job waits its turn on the program thread, as posted input does, so
+  // a test never races it; End runs the jobs still waiting first.
+  void RunBeside(std::function<void()> job) override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;
   std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
@@ -199,6 +207,7 @@ class HeadlessBackend : public Backend {
   // Runs the program's loop for `ms` of virtual time, as a system dialog's
   // own message loop would.
   void RunModalFor(std::int64_t ms);
+  void RunJobBeside();
 
   std::mutex mutex_;
   std::condition_variable turnChanged_;
@@ -212,6 +221,7 @@ class HeadlessBackend : public Backend {
   bool ended_ = false;
   bool quit_ = false;
   std::deque<std::function<void()>> posted_;
+  std::deque<std::function<void()>> jobsBeside_;
   std::map<Timer*, ArmedTimer> timers_;
   std::uint64_t timerOrder_ = 0;
 

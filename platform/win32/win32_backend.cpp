@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 
 #include "platform/runtime.h"
 
@@ -151,6 +152,7 @@ Win32Backend::Win32Backend() : instance_(::GetModuleHandleW(nullptr)) {
 }
 
 Win32Backend::~Win32Backend() {
+  FinishJobsBeside();
   for (const auto& [form, hwnd] : windows_) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     ::DestroyWindow(hwnd);
@@ -833,22 +835,53 @@ bool Win32Backend::PumpOne(bool wait) {
 }
 
 void Win32Backend::RunMessageLoop() {
-  if (!Runtime::Get().AnyFormLoaded()) return;
-  MSG msg{};
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
+  if (Runtime::Get().AnyFormLoaded()) {
+    MSG msg{};
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
   }
+  FinishJobsBeside();
 }
 
 void Win32Backend::QuitWhenIdle() { ::PostQuitMessage(0); }
 
-// Whatever had to be kept was stored by the caller already.
-void Win32Backend::End() { ::ExitProcess(0); }
+// Whatever had to be kept was stored by the caller already. A job beside
+// the user-interface thread ends first: ExitProcess would stop it wherever
+// it is, before a process it was to start has been started.
+void Win32Backend::End() {
+  FinishJobsBeside();
+  ::ExitProcess(0);
+}
 
 void Win32Backend::DoEvents() {
   while (PumpOne(false)) {
   }
+}
+
+DWORD WINAPI Win32Backend::JobThread(LPVOID job) {
+  const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(job));
+  (*owned)();
+  return 0;
+}
+
+void Win32Backend::RunBeside(std::function<void()> job) {
+  auto owned = std::make_unique<std::function<void()>>(std::move(job));
+  HANDLE thread = ::CreateThread(nullptr, 0, &JobThread, owned.get(), 0, nullptr);
+  if (thread == nullptr) {
+    (*owned)();  // no thread to be had: the job runs here and now
+    return;
+  }
+  owned.release();  // the thread owns it now
+  jobThreads_.emplace_back(thread);
+}
+
+void Win32Backend::FinishJobsBeside() {
+  for (const win32::UniqueHandle& thread : jobThreads_) {
+    ::WaitForSingleObject(thread.get(), INFINITE);
+  }
+  jobThreads_.clear();
 }
 
 void Win32Backend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {

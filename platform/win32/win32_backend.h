@@ -47,6 +47,7 @@ class Win32Backend final : public Backend {
   void QuitWhenIdle() override;
   [[noreturn]] void End() override;
   void DoEvents() override;
+  void RunBeside(std::function<void()> job) override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;
   HWnd ForegroundWindow() override;
@@ -98,6 +99,9 @@ class Win32Backend final : public Backend {
   HWND WindowOf(const Form& form) const;
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
+  static DWORD WINAPI JobThread(LPVOID job);
+  // Waits for every job started beside the user-interface thread.
+  void FinishJobsBeside();
   // Pumps one message; false once WM_QUIT came (it is posted again, so the
   // outer loop sees it too).
   bool PumpOne(bool wait);
@@ -152,6 +156,7 @@ class Win32Backend final : public Backend {
   std::map<std::wstring, bool> faces_;
 
   win32::UniqueHandle instanceMutex_;
+  std::vector<win32::UniqueHandle> jobThreads_;
   std::optional<bool> prevInstance_;
   // The colour dialog's sixteen custom colours, kept for the whole run.
   COLORREF customColours_[16] = {};

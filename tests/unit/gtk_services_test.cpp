@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/gtk/gtk_backend.h"
 #include "platform/user32.h"
@@ -168,6 +171,22 @@ TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
 // In the shared temporary folder anyone could lay a link or a file of their
 // own where the lock goes: neither is used, so nobody can block the start
 // or make it lock a file of theirs.
+// A job beside runs on a thread of its own, and the end of the message
+// loop (here at once: no form is loaded) waits for it.
+TEST_F(GtkServicesTest, AJobBesideRunsOnItsOwnThreadAndTheLoopsEndWaitsForIt) {
+  GtkBackend backend;
+  std::atomic<bool> done{false};
+  std::thread::id ranOn;
+  backend.RunBeside([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ranOn = std::this_thread::get_id();
+    done = true;
+  });
+  backend.RunMessageLoop();
+  EXPECT_TRUE(done);
+  EXPECT_NE(ranOn, std::this_thread::get_id());
+}
+
 TEST_F(GtkServicesTest, ALockFileThatIsALinkIsNotFollowed) {
   ::unsetenv("XDG_RUNTIME_DIR");
   const std::string title = "nm-gtk-link-" + std::to_string(::getpid());

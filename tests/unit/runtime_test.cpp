@@ -80,6 +80,25 @@ TEST_F(RuntimeTest, TouchingAPropertyLoadsWithoutShowing) {
   EXPECT_EQ(events, std::vector<std::string>{"Form_Load"});
 }
 
+// A job beside the user-interface thread never holds up the code that
+// started it, and the program does not end before it has run.
+TEST_F(RuntimeTest, JobsBesideRunInOrderAfterTheirStarterAndEndWaitsForThem) {
+  std::vector<std::string> log;
+  desktop.Start([&] {
+    RunBeside([&] { log.push_back("job 1"); });
+    RunBeside([&] { log.push_back("job 2"); });
+    log.push_back("starter goes on");
+    frmProbe.Show();
+  });
+  EXPECT_EQ(log, (std::vector<std::string>{"starter goes on", "job 1", "job 2"}));
+  desktop.Post([&] {
+    RunBeside([&] { log.push_back("job 3"); });
+    End();
+  });
+  EXPECT_TRUE(desktop.Ended());
+  EXPECT_EQ(log.back(), "job 3");
+}
+
 TEST_F(RuntimeTest, UnloadAsksFirstAndTheProcessEndsWithTheLastForm) {
   frmProbe.cancelUnloads = 1;
   desktop.Start([] {

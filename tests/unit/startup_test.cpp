@@ -44,6 +44,27 @@ TEST_F(StartupTest, WritesMissingComponentsWithTheirExactBytesThenRegistersBoth)
   ExpectBothRegistered();
 }
 
+// The step runs beside the windows, never before them: on the headless
+// desktop it takes its turn once Main has returned, and finds the tint and
+// the splash above it up. Within it each file is in place before its
+// registration starts.
+TEST_F(StartupTest, TheComponentStepRunsBesideTheWindowsAndKeepsItsOrder) {
+  bool windowsUp = false;
+  desktop.onJobBeside = [&] {
+    windowsUp = frmNight.IsShown() && frmSplash.IsShown() && OverlayWindow().layered &&
+                desktop.ZOrder().front() == frmSplash.Handle();
+    EXPECT_TRUE(desktop.installSteps.empty());
+  };
+  StartProgram();
+  EXPECT_TRUE(windowsUp);
+  const std::string regsvr32 = std::string(kRegsvr32) + " ";
+  EXPECT_EQ(
+      desktop.installSteps,
+      (std::vector<std::string>{
+          std::string("write ") + kDllPath, "start " + regsvr32 + "\"" + kDllPath + "\" /s",
+          std::string("write ") + kOcxPath, "start " + regsvr32 + "\"" + kOcxPath + "\" /s"}));
+}
+
 TEST_F(StartupTest, LeavesPresentComponentsAloneButStillRegistersThem) {
   desktop.files[kDllPath] = {1};
   desktop.files[kOcxPath] = {};
@@ -137,9 +158,14 @@ TEST_F(StartupTest, TheSplashClosesItselfAt4000MsAndTheTintStays) {
   EXPECT_FALSE(desktop.Finished());
 }
 
+// The end of a second instance waits for its component step, however soon
+// it comes: here the message is answered before the step has had a turn.
 TEST_F(StartupTest, ASecondInstanceInstallsThenSaysSoBeforeItsSplashIsSeen) {
   desktop.otherInstanceRunning = true;
+  std::size_t boxesWhenStepRan = 0;
+  desktop.onJobBeside = [&] { boxesWhenStepRan = desktop.msgBoxes.size(); };
   StartProgram();
+  EXPECT_EQ(boxesWhenStepRan, 1U);
   ExpectBothRegistered();
   EXPECT_EQ(desktop.fileWrites.size(), 2U);
   ASSERT_EQ(desktop.msgBoxes.size(), 1U);
