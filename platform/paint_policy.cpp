@@ -99,6 +99,21 @@ bool LabelMayReach(const Label& label, const Rect& area, int dpi) {
          area.top < box.bottom + em;
 }
 
+bool DrawsOverBackColour(const Form& form, const Rect& area, int dpi) {
+  for (const Control* control : form.Controls()) {
+    if (const auto* label = dynamic_cast<const Label*>(control)) {
+      if (label->Visible && LabelMayReach(*label, area, dpi)) return true;
+    } else if (const auto* line = dynamic_cast<const Line*>(control)) {
+      const Rect box = LineBounds(*line, dpi);
+      if (box.left < area.right && area.left < box.right && box.top < area.bottom &&
+          area.top < box.bottom) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 Segment LineEnds(const Line& line, int dpi) {
   return Segment{ToPixels(line.X1, dpi), ToPixels(line.Y1, dpi), ToPixels(line.X2, dpi),
                  ToPixels(line.Y2, dpi)};

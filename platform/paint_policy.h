@@ -39,6 +39,13 @@ int ItalicLean(const Font& font, int lineHeight);
 // for nothing than left out.
 bool LabelMayReach(const Label& label, const Rect& area, int dpi);
 
+// Whether a repaint of `area` draws anything over the back colour: a
+// visible label that may reach it, or a line whose bounds meet it. When
+// nothing does, the back colour alone is filled, straight onto the window:
+// nothing can flicker, and no buffer the size of the damage (all of the
+// screen, for the overlay) is made and copied.
+bool DrawsOverBackColour(const Form& form, const Rect& area, int dpi);
+
 // A line's end points in pixels.
 struct Segment {
   int x1 = 0;

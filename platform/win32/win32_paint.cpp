@@ -50,6 +50,11 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
   if (width > 0 && height > 0) {
     const int dpi = win32::WindowDpi(hwnd);
     const Rect damaged{area.left, area.top, area.right, area.bottom};
+    win32::UniqueBrush back(::CreateSolidBrush(win32::ToColorRef(form.BackColor)));
+    if (!paint::DrawsOverBackColour(form, damaged, dpi)) {
+      ::FillRect(dc, &area, back.get());
+      return;
+    }
     // Only the damaged part is drawn into the buffer, shifted to its origin:
     // a full-screen buffer for every small change would be wasteful.
     win32::UniqueDC buffer(::CreateCompatibleDC(dc));
@@ -62,7 +67,6 @@ void Win32Backend::Paint(Form& form, HWND hwnd) {
       ::SetViewportOrgEx(target, -area.left, -area.top, nullptr);
     }
 
-    win32::UniqueBrush back(::CreateSolidBrush(win32::ToColorRef(form.BackColor)));
     ::FillRect(target, &area, back.get());
     for (const Control* control : form.Controls()) {
       if (const auto* label = dynamic_cast<const Label*>(control)) {

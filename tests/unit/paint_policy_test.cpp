@@ -149,6 +149,24 @@ TEST_F(PaintPolicyTest, ALabelIsDrawnOnlyWhereItsBoxWidenedByAnEmMeetsTheArea) {
   EXPECT_TRUE(paint::LabelMayReach(label, Rect{0, 81, 300, 100}, 96));
 }
 
+// The label reaches 88..212 x 38..82 (as above); the line, 100..200 at
+// y 100 with a 1-pixel pen, 98..203 x 98..103. Away from both, only the
+// back colour is filled; a hidden label draws nothing.
+TEST_F(PaintPolicyTest, OnlyTheBackColourIsFilledWhereNoLabelOrLineReaches) {
+  form.Line1.X1 = 3000;
+  form.Line1.Y1 = 1500;
+  form.Line1.X2 = 1500;
+  form.Line1.Y2 = 1500;
+  EXPECT_TRUE(paint::DrawsOverBackColour(form, Rect{0, 0, 1280, 800}, 96));
+  EXPECT_TRUE(paint::DrawsOverBackColour(form, Rect{0, 0, 89, 39}, 96));  // the label's corner
+  EXPECT_TRUE(paint::DrawsOverBackColour(form, Rect{202, 102, 300, 300}, 96));  // the line's
+  EXPECT_FALSE(paint::DrawsOverBackColour(form, Rect{0, 0, 88, 38}, 96));
+  EXPECT_FALSE(paint::DrawsOverBackColour(form, Rect{213, 83, 300, 98}, 96));
+  EXPECT_FALSE(paint::DrawsOverBackColour(form, Rect{203, 103, 300, 300}, 96));
+  form.lbText.Visible = false;
+  EXPECT_FALSE(paint::DrawsOverBackColour(form, Rect{100, 50, 200, 70}, 96));
+}
+
 TEST_F(PaintPolicyTest, TheEmGrowsWithTheDpiAndAPartPixelCountsWhole) {
   const Label& label = form.lbText;
   // 144 DPI: box 150..300, em 18.
