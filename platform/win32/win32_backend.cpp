@@ -86,6 +86,10 @@ constexpr UINT kCoverCheckFirstMs = 250;
 constexpr int kCoverChecks = 5;
 constexpr UINT_PTR kDeskWatchTimer = 2;
 constexpr UINT kDeskWatchMs = 1000;
+// Posted to a form's window once it is shown: its icons are set then.
+constexpr UINT kSetIconsMessage = WM_APP + 1;
+// Never posted: PresentNow looks for it.
+constexpr UINT kNeverPostedMessage = WM_APP + 2;
 
 HWND AsHwnd(HWnd handle) { return reinterpret_cast<HWND>(handle); }
 
@@ -188,21 +192,25 @@ HWnd Win32Backend::CreateFormWindow(Form& form) {
                                 0, 0, owner, nullptr, instance_, &form);
   if (hwnd == nullptr) return 0;
   SizeToClient(form, hwnd);
-
-  if (form.IconResource != 0) {
-    const auto* id = MAKEINTRESOURCEW(form.IconResource);
-    auto big =
-        static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                        ::GetSystemMetrics(SM_CYICON), LR_SHARED));
-    auto small =
-        static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                        ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    if (big != nullptr) ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (small != nullptr) {
-      ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    }
-  }
   return reinterpret_cast<HWnd>(hwnd);
+}
+
+// The form's icons reach its window once the window's first frame is on
+// the screen (ShowFormWindow posts kSetIconsMessage): under Wine each one
+// becomes an X property, some 10 ms of work that no first frame needs.
+void Win32Backend::SetIcons(const Form& form, HWND hwnd) {
+  if (form.IconResource == 0 || ::SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0) != 0) return;
+  const auto* id = MAKEINTRESOURCEW(form.IconResource);
+  auto big =
+      static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                      ::GetSystemMetrics(SM_CYICON), LR_SHARED));
+  auto small =
+      static_cast<HICON>(::LoadImageW(instance_, id, IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                      ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (big != nullptr) ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  if (small != nullptr) {
+    ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+  }
 }
 
 // Sizes the window so that its client area is the form's client size.
@@ -286,7 +294,6 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       ::SetForegroundWindow(before);
     }
     CoverMonitor(hwnd);
-    WatchDesk(form, hwnd);
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
   } else {
@@ -306,6 +313,24 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
     ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
   }
   ::UpdateWindow(hwnd);
+  PresentNow();
+  // What the first frame does not need comes after it: the windows on the
+  // other monitors, and the icons.
+  if (form.windowState == WindowState::Maximized) WatchDesk(form, hwnd);
+  if (form.IconResource != 0) ::PostMessageW(hwnd, kSetIconsMessage, 0, 0);
+}
+
+// Hands what has been painted to the screen now, not when the thread next
+// waits for messages. Under Wine a window's pixels go to the X server only
+// when its thread finds its queue empty: the splash, shown right after the
+// overlay, would hold the tint back by as long as its own show and paint
+// take (some 25 ms). A look for a message that is never posted finds the
+// queue empty. On Windows, whose compositor takes each frame as it is
+// painted, such a look only handles what other threads sent, as every look
+// at the queue does.
+void Win32Backend::PresentNow() {
+  MSG msg{};
+  ::PeekMessageW(&msg, nullptr, kNeverPostedMessage, kNeverPostedMessage, PM_NOREMOVE);
 }
 
 void Win32Backend::RunModalLoop(Form& form, Form* owner) {
@@ -466,6 +491,9 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
         return TRUE;
       }
       break;
+    case kSetIconsMessage:
+      SetIcons(form, hwnd);
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(form, hwnd, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
@@ -940,6 +968,13 @@ std::int32_t Win32Backend::SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, s
 
 std::int32_t Win32Backend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
                                         std::uint32_t flags) {
+  // A window that never takes the keyboard is not activated by a move in
+  // the Z order either. (Without SWP_NOACTIVATE Wine makes even a hidden
+  // window the foreground one, and the input method's activation that
+  // follows costs the overlay's first frame some 15 ms.)
+  const auto* form =
+      reinterpret_cast<const Form*>(::GetWindowLongPtrW(AsHwnd(hwnd), GWLP_USERDATA));
+  if (form != nullptr && !form->TakesKeyboard) flags |= SWP_NOACTIVATE;
   // -1 and -2 are HWND_TOPMOST and HWND_NOTOPMOST as handles. The windows
   // on the other monitors follow in the Z order only; each keeps its place.
   if ((flags & SWP_NOZORDER) == 0) {

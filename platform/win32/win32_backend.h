@@ -94,6 +94,8 @@ class Win32Backend final : public Backend {
   HWND MakeSatellite(Form& form, HWND main, const RECT& area);
   const std::vector<HWND>& SatellitesOf(HWND hwnd) const;
   void SizeToClient(Form& form, HWND hwnd);
+  void SetIcons(const Form& form, HWND hwnd);
+  void PresentNow();
   // The outer size whose client area is the form's client size at `dpi`.
   SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
   HWND WindowOf(const Form& form) const;
