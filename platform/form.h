@@ -232,6 +232,8 @@ class Form : public PropertyOwner {
   // The window that had the keyboard when this form was shown; it gets it
   // back when this form goes while holding it.
   HWnd focusBefore_ = 0;
+  // Its auto-sized labels have taken their captions' size since its load.
+  bool labelsSized_ = false;
 };
 
 // The colour dialog control: `Color` starts at 0 with every load of its form

@@ -30,14 +30,9 @@ void Runtime::Load(Form& form) {
   form.ready_ = false;
   form.visible_ = false;
   form.focusBefore_ = 0;
+  form.labelsSized_ = false;
   form.hwnd_ = backend().CreateFormWindow(form);
   for (Control* control : form.controls_) {
-    if (auto* label = dynamic_cast<Label*>(control); label != nullptr && label->AutoSize) {
-      if (auto size = backend().MeasureLabel(form, *label)) {
-        label->Width = size->first;
-        label->Height = size->second;
-      }
-    }
     if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
   }
   form.Form_Load();
@@ -99,6 +94,19 @@ HWnd Runtime::KeyboardTarget(HWnd hwnd) const {
   return hwnd;
 }
 
+void Runtime::SizeAutoSizedLabels(Form& form) {
+  if (!form.loaded_ || form.labelsSized_) return;
+  form.labelsSized_ = true;
+  for (Control* control : form.controls_) {
+    if (auto* label = dynamic_cast<Label*>(control); label != nullptr && label->AutoSize) {
+      if (auto size = backend().MeasureLabel(form, *label)) {
+        label->Width = size->first;
+        label->Height = size->second;
+      }
+    }
+  }
+}
+
 bool Runtime::AnyFormLoaded() const {
   return std::any_of(forms_.begin(), forms_.end(), [](const Form* f) { return f->loaded_; });
 }
@@ -125,6 +133,7 @@ void CallMouse(const MouseHandler& handler, const Label& label, int button, int 
 void Runtime::DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x,
                            Twips y) {
   if (!form.loaded_) return;
+  SizeAutoSizedLabels(form);  // the labels are hit where they are drawn
   // While a button is held, the control that took the press keeps the pointer.
   const bool captured = buttonsDown_ != 0 && captureForm_ == &form;
   Label* target = captured ? captureLabel_ : LabelAt(form, x, y);
@@ -193,6 +202,7 @@ void Runtime::ResetForTests() {
     form->ready_ = false;
     form->visible_ = false;
     form->focusBefore_ = 0;
+    form->labelsSized_ = false;
     form->modal_ = false;
     form->hwnd_ = 0;
     form->owner_ = nullptr;

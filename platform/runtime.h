@@ -47,6 +47,14 @@ class Runtime {
   // nothing behind the user's back.
   void DeliverTimer(Form& form, Timer& timer);
 
+  // Gives the form's auto-sized labels the size their captions take in their
+  // fonts, once per load: backends call it before they first paint the
+  // form, and the runtime before pointer input reaches it. Not at the load:
+  // no font is loaded while windows shown before this one still wait for
+  // their first frame (the splash's captions are measured once the tint is
+  // up). Until then the labels keep their laid-out size.
+  void SizeAutoSizedLabels(Form& form);
+
   // Forgets every loaded form without running events: for tests only, after
   // their program has ended.
   void ResetForTests();

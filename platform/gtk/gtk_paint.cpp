@@ -8,6 +8,7 @@
 
 #include "platform/gtk/gtk_backend.h"
 #include "platform/paint_policy.h"
+#include "platform/runtime.h"
 
 namespace platform {
 
@@ -153,6 +154,7 @@ gboolean GtkBackend::OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   gtk::Window* w = self->WindowOfWidget(widget);
   if (w == nullptr || w->form == nullptr) return FALSE;
+  Runtime::Get().SizeAutoSizedLabels(*w->form);
   self->Paint(*w, cr);
   return TRUE;
 }

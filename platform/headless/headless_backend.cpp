@@ -246,6 +246,8 @@ void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
   Place(*window, form, owner);
   RaiseInBand(form.Handle());
   if (form.TakesKeyboard) Activate(form.Handle());
+  // Its first paint.
+  Runtime::Get().SizeAutoSizedLabels(form);
 }
 
 // As a backend places a window: maximised over what it covers, centred
@@ -308,8 +310,9 @@ void HeadlessBackend::Invalidate(Form& /*form*/, const Control* control) {
 }
 
 std::optional<std::pair<Twips, Twips>> HeadlessBackend::MeasureLabel(Form& /*form*/,
-                                                                     const Label& /*label*/) {
-  return std::nullopt;  // no fonts here: labels keep their laid-out size
+                                                                     const Label& label) {
+  if (!labelSize) return std::nullopt;  // no fonts here: labels keep their laid-out size
+  return labelSize(label);
 }
 
 void HeadlessBackend::UpdateTimer(Form& form, Timer& timer) {

@@ -108,6 +108,9 @@ class HeadlessBackend : public Backend {
   // the pointer, when it can be told.
   std::vector<Monitor> monitors = {Monitor{Rect{0, 0, 1024, 768}, 96, true}};
   std::optional<Point> pointer;
+  // The size a caption takes in its font; without it labels keep their
+  // laid-out size.
+  std::function<std::optional<std::pair<Twips, Twips>>(const Label&)> labelSize;
   // How long each message box stays up before the user answers it.
   int msgBoxOpenMs = 0;
   // Windows of other programs (any handle the program's never use), and

@@ -437,6 +437,9 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers everything; erasing first would flicker
     case WM_PAINT:
+      // Before the paint begins: labels that take a new size add their
+      // places to this paint, not to another.
+      Runtime::Get().SizeAutoSizedLabels(form);
       Paint(form, hwnd);
       return 0;
     case WM_MOUSEMOVE:

@@ -21,11 +21,13 @@ class ProbeForm : public Form {
     };
     lbA.MouseMove = [this](int, int, float, float) { events.push_back("lbA_MouseMove"); };
     lbB.MouseMove = [this](int, int, float, float) { events.push_back("lbB_MouseMove"); };
+    lbC.MouseDown = [this](int, int, float, float) { events.push_back("lbC_MouseDown"); };
     Timer1.OnTimer = [this] { events.push_back("Timer1 " + std::to_string(timerNow())); };
   }
 
   Label lbA{*this, "lbA"};
   Label lbB{*this, "lbB"};  // laid over the right half of lbA
+  Label lbC{*this, "lbC"};  // sizes itself to its caption
   Timer Timer1{*this, "Timer1"};
   std::vector<std::string> events;
   int cancelUnloads = 0;
@@ -54,6 +56,8 @@ class ProbeForm : public Form {
     ClientHeight = 2000;
     lbA.Left = 100, lbA.Top = 100, lbA.Width = 1000, lbA.Height = 300;
     lbB.Left = 600, lbB.Top = 100, lbB.Width = 1000, lbB.Height = 300;
+    lbC.Left = 100, lbC.Top = 1000, lbC.Width = 500, lbC.Height = 200;
+    lbC.AutoSize = true;
     Timer1.Interval = 0;
     Timer1.Enabled = true;
   }
@@ -97,6 +101,33 @@ TEST_F(RuntimeTest, JobsBesideRunInOrderAfterTheirStarterAndEndWaitsForThem) {
   });
   EXPECT_TRUE(desktop.Ended());
   EXPECT_EQ(log.back(), "job 3");
+}
+
+// An auto-sized label keeps its laid-out size through the load and takes
+// its caption's size before the form is first painted, or before pointer
+// input first reaches it; once per load.
+TEST_F(RuntimeTest, AutoSizedLabelsTakeTheirSizeBeforeTheFirstPaintOrInputNotAtTheLoad) {
+  int measured = 0;
+  desktop.labelSize = [&](const Label&) {
+    ++measured;
+    return std::make_pair(Twips{2000}, Twips{400});
+  };
+  desktop.Start([] { (void)frmProbe.hWnd(); });
+  EXPECT_EQ(measured, 0);
+  EXPECT_EQ(frmProbe.lbC.Width, 500);
+  // Right of the laid-out box, inside the measured one.
+  desktop.Mouse(frmProbe, MouseAction::Down, kLeftButton, 1500, 1100);
+  EXPECT_EQ(events.back(), "lbC_MouseDown");
+  EXPECT_EQ(measured, 1);
+  desktop.Post([] { frmProbe.Show(); });
+  EXPECT_EQ(measured, 1);
+
+  desktop.Post([] {
+    Unload(frmProbe);
+    frmProbe.Show();
+  });
+  EXPECT_EQ(measured, 2);
+  EXPECT_EQ(frmProbe.lbC.Height, 400);
 }
 
 TEST_F(RuntimeTest, UnloadAsksFirstAndTheProcessEndsWithTheLastForm) {

@@ -145,6 +145,20 @@ TEST_F(StartupTest, TheSplashBringsUpTheOverlayAndLiesAboveIt) {
   EXPECT_NE(splash->exStyle & WS_EX_TOOLWINDOW, 0);  // no taskbar button
 }
 
+// No font is loaded before the tint is up: the splash's captions are
+// measured at its first paint, after the overlay's.
+TEST_F(StartupTest, TheSplashMeasuresItsCaptionsOnlyOnceTheTintIsUp) {
+  std::vector<std::string> measured;
+  desktop.labelSize = [&](const Label& label) {
+    EXPECT_TRUE(frmNight.IsShown() && OverlayWindow().layered) << label.Name();
+    measured.push_back(label.Name());
+    return std::make_pair(Twips{1000}, Twips{250});
+  };
+  StartProgram();
+  EXPECT_EQ(measured, (std::vector<std::string>{"Label3", "Label4", "Label5"}));
+  EXPECT_EQ(frmSplash.Label5.Width, 1000);
+}
+
 TEST_F(StartupTest, TheSplashClosesItselfAt4000MsAndTheTintStays) {
   StartProgram();
   desktop.RunUntil(3999);
