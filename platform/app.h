@@ -23,8 +23,9 @@ constexpr int vbOKOnly = 0;
 void MsgBox(const std::string& prompt, int buttons = vbOKOnly, const std::string& caption = {});
 // Handles the window messages already waiting.
 void DoEvents();
-// Runs `job` beside the user-interface thread; the program does not end
-// before it has finished. The job may use only the services below.
+// Runs `job` beside the user-interface thread, once start-up's windows are
+// up; the program does not end before it has finished. The job may use
+// only the services below.
 void RunBeside(std::function<void()> job);
 // Stops the whole program at once: no unload event runs.
 [[noreturn]] void End();

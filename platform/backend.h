@@ -58,9 +58,12 @@ class Backend {
   [[noreturn]] virtual void End() = 0;
   virtual void DoEvents() = 0;
   // Runs `job` beside the user-interface thread, so that no window waits
-  // for it: on a thread of its own where the backend has threads. A job
-  // uses the desktop services below and never touches a form. End and the
-  // end of the message loop wait for every job, so none is cut short.
+  // for it: on a thread of its own where the backend has threads, started
+  // once the message loop first has nothing to do (the windows shown at
+  // start have had their first frames), or at once when that was so
+  // already. A job uses the desktop services below and never touches a
+  // form. End and the end of the message loop run or wait for every job,
+  // so none is cut short or left out.
   virtual void RunBeside(std::function<void()> job) = 0;
   virtual void MsgBox(const std::string& prompt, int buttons, const std::string& caption) = 0;
   // True when another instance of the application with this title runs.

@@ -115,6 +115,7 @@ GtkBackend::~GtkBackend() {
     }
   }
   for (guint source : signalSources_) g_source_remove(source);
+  FinishJobsBeside();
   if (instanceLock_ >= 0) ::close(instanceLock_);
 }
 
@@ -606,25 +607,55 @@ void GtkBackend::RunMessageLoop() {
   GiveBackRamps();
 }
 
+// The jobs start when the main loop first has nothing of more weight to
+// do: below the priority of drawing, so start-up's first frames come first.
 void GtkBackend::RunBeside(std::function<void()> job) {
-  auto owned = std::make_unique<std::function<void()>>(std::move(job));
-  GThread* thread = g_thread_try_new(
-      "beside",
-      [](gpointer data) -> gpointer {
-        const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(data));
-        (*job)();
-        return nullptr;
-      },
-      owned.get(), nullptr);
-  if (thread == nullptr) {
-    (*owned)();  // no thread to be had: the job runs here and now
-    return;
+  jobsWaiting_.push_back(std::move(job));
+  if (idleSeen_) {
+    StartJobsBeside();
+  } else if (jobsIdle_ == 0) {
+    jobsIdle_ = g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer data) -> gboolean {
+          auto* self = static_cast<GtkBackend*>(data);
+          self->jobsIdle_ = 0;
+          self->idleSeen_ = true;
+          self->StartJobsBeside();
+          return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
   }
-  owned.release();  // the thread owns it now
-  jobThreads_.push_back(thread);
 }
 
+void GtkBackend::StartJobsBeside() {
+  std::vector<std::function<void()>> jobs = std::move(jobsWaiting_);
+  jobsWaiting_.clear();
+  for (std::function<void()>& job : jobs) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(job));
+    GThread* thread = g_thread_try_new(
+        "beside",
+        [](gpointer data) -> gpointer {
+          const std::unique_ptr<std::function<void()>> job(
+              static_cast<std::function<void()>*>(data));
+          (*job)();
+          return nullptr;
+        },
+        owned.get(), nullptr);
+    if (thread == nullptr) {
+      (*owned)();  // no thread to be had: the job runs here and now
+      continue;
+    }
+    owned.release();  // the thread owns it now
+    jobThreads_.push_back(thread);
+  }
+}
+
+// Jobs not started yet run now: a program that ends before its loop ever
+// idled (a second instance) still does what it set out to do.
 void GtkBackend::FinishJobsBeside() {
+  if (jobsIdle_ != 0) g_source_remove(jobsIdle_);
+  jobsIdle_ = 0;
+  StartJobsBeside();
   for (GThread* thread : jobThreads_) g_thread_join(thread);
   jobThreads_.clear();
 }

@@ -177,7 +177,8 @@ class GtkBackend : public Backend {
   void WatchDisplay();
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);
-  // Waits for every job started beside the user-interface thread.
+  void StartJobsBeside();
+  // Starts the jobs still waiting and waits for every job.
   void FinishJobsBeside();
 
   // The overlay's tint: on its translucent window while a compositing
@@ -225,7 +226,10 @@ class GtkBackend : public Backend {
   bool tinting_ = false;  // the tint has reached the screen by either path
   bool endingUntinted_ = false;
   std::vector<guint> signalSources_;
+  std::vector<std::function<void()>> jobsWaiting_;
   std::vector<GThread*> jobThreads_;
+  bool idleSeen_ = false;  // the main loop has had nothing of more weight to do
+  guint jobsIdle_ = 0;     // the idle source that starts the jobs waiting
   static bool displayLost_;
 };
 

@@ -89,14 +89,15 @@ void HeadlessBackend::Shutdown() {
 
 void HeadlessBackend::Loop(const std::function<bool()>& keepGoing, std::int64_t wakeAt) {
   while (keepGoing()) {
-    if (!jobsBeside_.empty()) {
-      RunJobBeside();
-      continue;
-    }
     if (!posted_.empty()) {
       auto action = std::move(posted_.front());
       posted_.pop_front();
       action();
+      continue;
+    }
+    // Nothing else to do now: the jobs beside take their turn.
+    if (!jobsBeside_.empty()) {
+      RunJobBeside();
       continue;
     }
     auto next = timers_.end();

@@ -163,8 +163,8 @@ class HeadlessBackend : public Backend {
   void QuitWhenIdle() override;
   [[noreturn]] void End() override;
   void DoEvents() override;
-  // The job waits its turn on the program thread, as posted input does, so
-  // a test never races it; End runs the jobs still waiting first.
+  // The job takes a turn on the program thread once nothing else waits,
+  // so a test never races it; End runs the jobs still waiting first.
   void RunBeside(std::function<void()> job) override;
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool PrevInstance(const std::string& title) override;

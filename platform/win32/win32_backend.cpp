@@ -868,7 +868,14 @@ bool Win32Backend::PumpOne(bool wait) {
 void Win32Backend::RunMessageLoop() {
   if (Runtime::Get().AnyFormLoaded()) {
     MSG msg{};
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    for (;;) {
+      // The first time the queue is empty, start-up's windows have painted
+      // and handed their frames over: the jobs beside may start.
+      if (!idleSeen_ && ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) == FALSE) {
+        idleSeen_ = true;
+        StartJobsBeside();
+      }
+      if (::GetMessageW(&msg, nullptr, 0, 0) <= 0) break;
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
@@ -898,17 +905,29 @@ DWORD WINAPI Win32Backend::JobThread(LPVOID job) {
 }
 
 void Win32Backend::RunBeside(std::function<void()> job) {
-  auto owned = std::make_unique<std::function<void()>>(std::move(job));
-  HANDLE thread = ::CreateThread(nullptr, 0, &JobThread, owned.get(), 0, nullptr);
-  if (thread == nullptr) {
-    (*owned)();  // no thread to be had: the job runs here and now
-    return;
-  }
-  owned.release();  // the thread owns it now
-  jobThreads_.emplace_back(thread);
+  jobsWaiting_.push_back(std::move(job));
+  if (idleSeen_) StartJobsBeside();
 }
 
+void Win32Backend::StartJobsBeside() {
+  std::vector<std::function<void()>> jobs = std::move(jobsWaiting_);
+  jobsWaiting_.clear();
+  for (std::function<void()>& job : jobs) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(job));
+    HANDLE thread = ::CreateThread(nullptr, 0, &JobThread, owned.get(), 0, nullptr);
+    if (thread == nullptr) {
+      (*owned)();  // no thread to be had: the job runs here and now
+      continue;
+    }
+    owned.release();  // the thread owns it now
+    jobThreads_.emplace_back(thread);
+  }
+}
+
+// Jobs not started yet run now: a program that ends before its loop ever
+// idled (a second instance) still does what it set out to do.
 void Win32Backend::FinishJobsBeside() {
+  StartJobsBeside();
   for (const win32::UniqueHandle& thread : jobThreads_) {
     ::WaitForSingleObject(thread.get(), INFINITE);
   }

@@ -102,7 +102,8 @@ class Win32Backend final : public Backend {
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
   static DWORD WINAPI JobThread(LPVOID job);
-  // Waits for every job started beside the user-interface thread.
+  void StartJobsBeside();
+  // Starts the jobs still waiting and waits for every job.
   void FinishJobsBeside();
   // Pumps one message; false once WM_QUIT came (it is posted again, so the
   // outer loop sees it too).
@@ -158,7 +159,9 @@ class Win32Backend final : public Backend {
   std::map<std::wstring, bool> faces_;
 
   win32::UniqueHandle instanceMutex_;
+  std::vector<std::function<void()>> jobsWaiting_;
   std::vector<win32::UniqueHandle> jobThreads_;
+  bool idleSeen_ = false;  // the message loop has found its queue empty
   std::optional<bool> prevInstance_;
   // The colour dialog's sixteen custom colours, kept for the whole run.
   COLORREF customColours_[16] = {};

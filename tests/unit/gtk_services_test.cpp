@@ -171,17 +171,28 @@ TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
 // In the shared temporary folder anyone could lay a link or a file of their
 // own where the lock goes: neither is used, so nobody can block the start
 // or make it lock a file of theirs.
-// A job beside runs on a thread of its own, and the end of the message
-// loop (here at once: no form is loaded) waits for it.
-TEST_F(GtkServicesTest, AJobBesideRunsOnItsOwnThreadAndTheLoopsEndWaitsForIt) {
+// A job beside starts once the main loop has nothing else to do, on a
+// thread of its own, and the end of the message loop (here at once: no
+// form is loaded) waits for it.
+TEST_F(GtkServicesTest, AJobBesideStartsWhenTheLoopIdlesAndTheLoopsEndWaitsForIt) {
   GtkBackend backend;
+  std::atomic<bool> started{false};
   std::atomic<bool> done{false};
   std::thread::id ranOn;
   backend.RunBeside([&] {
+    started = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ranOn = std::this_thread::get_id();
     done = true;
   });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(started);
+  while (g_main_context_iteration(nullptr, FALSE) != FALSE) {
+  }
+  for (int i = 0; i < 200 && !started; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(started);
   backend.RunMessageLoop();
   EXPECT_TRUE(done);
   EXPECT_NE(ranOn, std::this_thread::get_id());
