@@ -66,7 +66,6 @@ class GlobalKeys {
   std::int16_t Query(std::int32_t vKey);
 
  private:
-  static gboolean OnEvents(GIOChannel* channel, GIOCondition condition, gpointer self);
   static gboolean OnPoll(gpointer self);
   void Drain();
   void Sample();
@@ -75,9 +74,7 @@ class GlobalKeys {
   void* display_ = nullptr;  // a connection of its own: Display*
   bool rawEvents_ = false;   // XInput 2 raw key presses arrive
   int xiOpcode_ = 0;
-  guint watch_ = 0;
-  guint poll_ = 0;
-  GIOChannel* channel_ = nullptr;
+  guint poll_ = 0;  // sampling the key map, where raw events are not to be had
   // Per X keycode: went down since it was last asked about; was down at
   // the last sample.
   std::array<bool, 256> pressedSince_{};

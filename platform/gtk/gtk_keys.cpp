@@ -4,6 +4,13 @@
 // XInput 2 raw key events on the root window, which every client may
 // listen to without a grab. A connection of its own keeps this apart from
 // GTK's event handling.
+//
+// The raw events are read when the program asks (its 100 ms poll), not as
+// they come: they wait in the connection meanwhile, a few bytes each, and
+// the watch never wakes the program by itself, however fast the user types
+// elsewhere. Only a server without XInput 2 (none since X.Org 1.7 and in no
+// Xwayland) leaves the key map to be sampled every 20 ms, the one way left
+// to see a tap shorter than the poll.
 // The form model first: X11's headers define macros (None, Bool, Status)
 // that would clash with its names.
 #include "platform/gtk/gtk_backend.h"
@@ -83,21 +90,12 @@ GlobalKeys::GlobalKeys() {
     rawEvents_ = XISelectEvents(display, DefaultRootWindow(display), &mask, 1) == Success;
   }
   XSync(display, False);
-  channel_ = g_io_channel_unix_new(ConnectionNumber(display));
-  watch_ = g_io_add_watch(channel_, G_IO_IN, &GlobalKeys::OnEvents, this);
   if (!rawEvents_) poll_ = g_timeout_add(kSampleMs, &GlobalKeys::OnPoll, this);
 }
 
 GlobalKeys::~GlobalKeys() {
   if (poll_ != 0) g_source_remove(poll_);
-  if (watch_ != 0) g_source_remove(watch_);
-  if (channel_ != nullptr) g_io_channel_unref(channel_);
   if (display_ != nullptr) XCloseDisplay(AsDisplay(display_));
-}
-
-gboolean GlobalKeys::OnEvents(GIOChannel* /*channel*/, GIOCondition /*condition*/, gpointer self) {
-  static_cast<GlobalKeys*>(self)->Drain();
-  return G_SOURCE_CONTINUE;
 }
 
 gboolean GlobalKeys::OnPoll(gpointer self) {
@@ -105,8 +103,8 @@ gboolean GlobalKeys::OnPoll(gpointer self) {
   return G_SOURCE_CONTINUE;
 }
 
-// Takes what the server sent: key presses, and keyboard changes that make
-// the key codes found so far stale.
+// Takes what the server sent since the last query: key presses, and
+// keyboard changes that make the key codes found so far stale.
 void GlobalKeys::Drain() {
   Display* display = AsDisplay(display_);
   while (XPending(display) > 0) {
