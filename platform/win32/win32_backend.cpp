@@ -41,10 +41,15 @@ AdjustForDpiFn AdjustWindowRectExForDpiPtr() {
   return fn;
 }
 
+// Asked once: the system DPI of a DPI-aware process holds for its whole
+// life, and the desk watch asks every second.
 int SystemDpi() {
-  const win32::ScreenDC screen;
-  const int dpi = screen.get() != nullptr ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
-  return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+  static const int dpi = [] {
+    const win32::ScreenDC screen;
+    const int found = screen.get() != nullptr ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
+    return found > 0 ? found : USER_DEFAULT_SCREEN_DPI;
+  }();
+  return dpi;
 }
 
 }  // namespace
@@ -264,6 +269,7 @@ void Win32Backend::DestroyFormWindow(Form& form) {
   }
   buttonsHeld_.erase(hwnd);
   covers_.erase(hwnd);
+  desksSeen_.erase(hwnd);
   if (::GetCapture() == hwnd) ::ReleaseCapture();
   ::DestroyWindow(hwnd);
   windows_.erase(&form);
@@ -425,6 +431,7 @@ LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LP
       if (it != active_->windows_.end() && it->second == hwnd) active_->windows_.erase(it);
       active_->buttonsHeld_.erase(hwnd);
       active_->covers_.erase(hwnd);
+      active_->desksSeen_.erase(hwnd);
     }
   } else if (form != nullptr && active_ != nullptr) {
     return active_->OnMessage(*form, hwnd, msg, wParam, lParam);
@@ -650,13 +657,45 @@ void Win32Backend::WatchDesk(Form& form, HWND hwnd) {
   ::SetTimer(hwnd, kDeskWatchTimer, kDeskWatchMs, nullptr);
 }
 
+// Nearly every look finds the desk as it was. Each question about the
+// monitors costs Wine trips to its server, so one enumeration of the
+// monitors' rectangles and where the windows are, against the last look,
+// decide whether the whole check runs: the check itself, once a second,
+// cost the idle program a third more CPU than the floor spends.
 void Win32Backend::OnDeskWatch(Form& form, HWND hwnd) {
+  auto placed = [this](HWND main) {
+    std::vector<RECT> rects(1);
+    ::GetWindowRect(main, rects.data());
+    for (HWND satellite : SatellitesOf(main)) {
+      rects.emplace_back();
+      ::GetWindowRect(satellite, &rects.back());
+    }
+    return rects;
+  };
+  auto same = [](const std::vector<RECT>& a, const std::vector<RECT>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const RECT& x, const RECT& y) { return ::EqualRect(&x, &y) != FALSE; });
+  };
+  std::vector<RECT> monitors;
+  ::EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR, HDC, LPRECT area, LPARAM data) -> BOOL {
+        reinterpret_cast<std::vector<RECT>*>(data)->push_back(*area);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  DeskSeen& seen = desksSeen_[hwnd];
+  if (seen.looked && same(monitors, seen.monitors) && same(placed(hwnd), seen.windows)) return;
+
   const std::optional<RECT> area = MonitorToCover(hwnd);
   RECT now{};
   if (area && ::GetWindowRect(hwnd, &now) != FALSE && ::EqualRect(&now, &*area) == FALSE) {
     CoverMonitor(hwnd);
   }
   SyncSatellites(form, hwnd);
+  seen.looked = true;
+  seen.monitors = std::move(monitors);
+  seen.windows = placed(hwnd);
 }
 
 std::vector<Monitor> Win32Backend::Monitors() {

@@ -150,6 +150,14 @@ class Win32Backend final : public Backend {
     int mismatches = 0;
   };
   std::unordered_map<HWND, CoverCheck> covers_;
+  // What the desk watch saw last, per window of a form that spans all
+  // monitors: the monitors, and where that window and its satellites were.
+  struct DeskSeen {
+    bool looked = false;
+    std::vector<RECT> monitors;
+    std::vector<RECT> windows;
+  };
+  std::unordered_map<HWND, DeskSeen> desksSeen_;
   // The windows on the other monitors of each form that spans them all.
   std::unordered_map<const Form*, std::vector<HWND>> satellites_;
 
