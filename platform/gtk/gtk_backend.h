@@ -68,7 +68,7 @@ class GlobalKeys {
  private:
   static gboolean OnPoll(gpointer self);
   void Drain();
-  void Sample();
+  void Sample(const char* map);
   std::vector<int> KeycodesOf(std::int32_t vKey);
 
   void* display_ = nullptr;  // a connection of its own: Display*

@@ -99,15 +99,19 @@ GlobalKeys::~GlobalKeys() {
 }
 
 gboolean GlobalKeys::OnPoll(gpointer self) {
-  static_cast<GlobalKeys*>(self)->Sample();
+  auto* keys = static_cast<GlobalKeys*>(self);
+  char map[32] = {};
+  XQueryKeymap(AsDisplay(keys->display_), map);
+  keys->Sample(map);
   return G_SOURCE_CONTINUE;
 }
 
-// Takes what the server sent since the last query: key presses, and
-// keyboard changes that make the key codes found so far stale.
+// Takes what the server sent before the last reply read: key presses, and
+// keyboard changes that make the key codes found so far stale. Only what
+// Xlib has read already: no look at the connection of its own.
 void GlobalKeys::Drain() {
   Display* display = AsDisplay(display_);
-  while (XPending(display) > 0) {
+  while (XEventsQueued(display, QueuedAlready) > 0) {
     XEvent event;
     XNextEvent(display, &event);
     if (event.type == MappingNotify) {
@@ -130,9 +134,7 @@ void GlobalKeys::Drain() {
 
 // Without raw events: a key that is down now and was not at the previous
 // sample went down in between.
-void GlobalKeys::Sample() {
-  char map[32] = {};
-  XQueryKeymap(AsDisplay(display_), map);
+void GlobalKeys::Sample(const char* map) {
   for (std::size_t keycode = 0; keycode < downAtSample_.size(); ++keycode) {
     const bool down = (map[keycode / 8] & (1 << (keycode % 8))) != 0;
     if (down && !downAtSample_[keycode]) pressedSince_[keycode] = true;
@@ -174,12 +176,15 @@ std::vector<int> GlobalKeys::KeycodesOf(std::int32_t vKey) {
 
 std::int16_t GlobalKeys::Query(std::int32_t vKey) {
   if (display_ == nullptr) return 0;
-  Drain();
-  if (!rawEvents_) Sample();
-  const std::vector<int> codes = KeycodesOf(vKey);
-  if (codes.empty()) return 0;
+  // One round trip per poll, as the floor makes: the server sends the key
+  // map's reply after every event it sent before, so reading the reply
+  // brings those raw presses into the queue too.
   char map[32] = {};
   XQueryKeymap(AsDisplay(display_), map);
+  Drain();
+  if (!rawEvents_) Sample(map);
+  const std::vector<int> codes = KeycodesOf(vKey);
+  if (codes.empty()) return 0;
   bool down = false;
   bool pressed = false;
   for (int code : codes) {
