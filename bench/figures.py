@@ -1,30 +1,38 @@
 #!/usr/bin/env python3
-"""Measures the tool against the floor program and prints one table.
+"""Measures the tool against the floor programs and prints one table.
 
     figures.py [--reps N] [--idle SECONDS] [--idle-rounds N] [--fresh]
 
-bench/run builds everything and calls this. Both programs run under 64-bit
-Wine on one private Xvfb display (openbox, xcompmgr, white desktop), each in
-its own copy of one booted prefix, kept warm by a do-nothing process so that
-wineserver, the desktop and the system services are already up when a
-program is started, as they are on Windows.
+bench/run builds everything and calls this. Two pairs run on one private
+Xvfb display (openbox, xcompmgr, white desktop), one program at a time:
+
+  Wine      the Windows executable against bench/floor.cpp under 64-bit
+            Wine, each in its own copy of one booted prefix, kept warm by a
+            do-nothing process so that wineserver, the desktop and the
+            system services are already up when a program is started, as
+            they are on Windows.
+  native    build/linux/bin/morvane-night against bench/floor_gtk.cpp, the
+            least the GTK side of the design can do, each with settings and
+            a runtime folder of its own.
 
   start     process start to the first tinted pixel, read straight from the
             X server every few milliseconds at a point the splash does not
-            cover; the programs take turns, one warm-up run each, the median
-            of --reps runs is reported.
+            cover; the two programs of a pair take turns, one warm-up run
+            each, the median of --reps runs is reported.
   idle      CPU time over windows of --idle seconds, one program at a
             time, tool, floor, floor, tool (--idle-rounds each), each from
             the moment the tool's splash has gone (6 s after start for
-            both): of the program's own process, and of every process of
-            its prefix (wineserver, explorer and services included); the
-            mean of the windows.
-            Nanoseconds from /proc/<pid>/task/*/schedstat; utime+stime from
-            /proc/<pid>/stat (10 ms ticks) are printed beside them.
+            both): of the program's own process, and of what it keeps busy
+            (Wine: every process of its prefix, wineserver, explorer and
+            services included; native: the X server, the window manager and
+            the compositor, which serve this display alone); the mean of the
+            windows. Nanoseconds from /proc/<pid>/task/*/schedstat;
+            utime+stime from /proc/<pid>/stat (10 ms ticks) are printed
+            beside them.
   memory    VmHWM of the program's process at the end of its idle runs: the
-            peak resident set of the Wine process, Wine's own libraries
-            included (what GetProcessMemoryInfo calls PeakWorkingSetSize is
-            a figure of the same kind).
+            peak resident set (under Wine, of the Wine process, Wine's own
+            libraries included; what GetProcessMemoryInfo calls
+            PeakWorkingSetSize is a figure of the same kind).
   size      bytes of the executable as built, and of a stripped copy.
   slider    Google Benchmark on the headless runtime (nm_slider_move_bench):
             median CPU time per move of 5 repetitions.
@@ -47,7 +55,8 @@ import harness as h  # noqa: E402
 
 BENCH = os.path.join(h.BUILD, 'bench')
 MICRO = os.path.join(h.BUILD, 'linux', 'bin', 'nm_slider_move_bench')
-TINT = h.blend_over_white(150, 0x00004000)  # both programs' default tint
+NATIVE = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
+TINT = h.blend_over_white(150, 0x00004000)  # every program's default tint
 TOL = 4
 # The splash covers the centre for its first four seconds; a quarter of the
 # way down the screen the tint shows from the first frame.
@@ -74,6 +83,29 @@ def build_exe(name):
         if r.returncode != 0:
             raise h.HarnessError('building %s failed:\n%s' %
                                  (name, r.stderr[-2000:]))
+    return exe
+
+
+def build_native_floor():
+    """Compiles bench/floor_gtk.cpp into build/bench/floor-gtk when the
+    source is newer."""
+    src = os.path.join(HERE, 'floor_gtk.cpp')
+    exe = os.path.join(BENCH, 'floor-gtk')
+    if (not os.path.exists(exe)
+            or os.path.getmtime(exe) < os.path.getmtime(src)):
+        flags = subprocess.run(['pkg-config', '--cflags', '--libs',
+                                'gtk+-3.0', 'x11'], capture_output=True,
+                               text=True, check=False)
+        cxx = shutil.which('c++') or shutil.which('g++')
+        if flags.returncode != 0 or not cxx:
+            raise h.HarnessError('no GTK 3 development files or C++ compiler '
+                                 'for the native floor')
+        r = subprocess.run([cxx, '-O2', '-o', exe, src] +
+                           flags.stdout.split(), capture_output=True,
+                           text=True, check=False)
+        if r.returncode != 0:
+            raise h.HarnessError('building floor-gtk failed:\n%s' %
+                                 r.stderr[-2000:])
     return exe
 
 
@@ -219,24 +251,23 @@ def cpu_delta(before, after):
 
 
 class Subject:
-    def __init__(self, name, exe, template, display, keepwarm):
+    """One program on the bench display: started, timed, left idle, ended.
+    A subclass says how it starts and which other processes it keeps busy."""
+
+    def __init__(self, name, exe, display):
         self.name, self.exe = name, exe
         self.display = display
-        self.wine = template.copy(name)
-        self.keepwarm = keepwarm
         self.log = os.path.join(BENCH, name + '.log')
 
-    def warm_up(self):
-        self.wine.start(self.keepwarm, log_name=self.log)
-        # wineserver, services and the desktop come up behind it.
-        ready = h.wait_until(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
-                             60, 0.5)
-        if not ready:
-            raise h.HarnessError('the %s prefix did not come up' % self.name)
-        time.sleep(2.0)
-
     def start(self):
-        return self.wine.start(self.exe, log_name=self.log)
+        raise NotImplementedError
+
+    def helper_pids(self):
+        """The processes besides its own that work for it."""
+        raise NotImplementedError
+
+    def close(self):
+        pass
 
     def stop(self, proc, pixels):
         proc.kill()
@@ -245,7 +276,7 @@ class Subject:
                             and pixels.is_white(CENTRE), 15, 0.05):
             raise h.HarnessError('the screen stayed tinted after %s ended'
                                  % self.name)
-        time.sleep(1.0)  # let the prefix settle before the next start
+        time.sleep(1.0)  # let the system settle before the next start
 
     def time_to_tint(self, pixels):
         """ms from starting the process to the tint on screen."""
@@ -280,12 +311,11 @@ class Subject:
             raise h.HarnessError('%s exited (%s) before its idle run' %
                                  (self.name, proc.returncode))
         self.display.shot(os.path.join(BENCH, self.name + '-idle.png'))
-        pids = prefix_pids(self.wine.prefix)
         before_own = cpu_snapshot([proc.pid])
-        before_all = cpu_snapshot(pids)
+        before_all = cpu_snapshot(self.helper_pids() + [proc.pid])
         time.sleep(seconds)
         after_own = cpu_snapshot([proc.pid])
-        after_all = cpu_snapshot(prefix_pids(self.wine.prefix))
+        after_all = cpu_snapshot(self.helper_pids() + [proc.pid])
         hwm = vm_hwm_kb(proc.pid)
         alive = proc.poll() is None
         self.stop(proc, pixels)
@@ -295,9 +325,65 @@ class Subject:
                 'all': cpu_delta(before_all, after_all),
                 'hwm_kb': hwm}
 
+
+class WineSubject(Subject):
+    """A Windows program in a warm copy of the template prefix."""
+
+    def __init__(self, name, exe, display, template, keepwarm):
+        super().__init__(name, exe, display)
+        self.wine = template.copy(name)
+        self.keepwarm = keepwarm
+
+    def warm_up(self):
+        self.wine.start(self.keepwarm, log_name=self.log)
+        # wineserver, services and the desktop come up behind it.
+        ready = h.wait_until(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
+                             60, 0.5)
+        if not ready:
+            raise h.HarnessError('the %s prefix did not come up' % self.name)
+        time.sleep(2.0)
+
+    def start(self):
+        return self.wine.start(self.exe, log_name=self.log)
+
+    def helper_pids(self):
+        return prefix_pids(self.wine.prefix)
+
     def close(self):
         self.wine.kill()
         shutil.rmtree(self.wine.prefix, ignore_errors=True)  # ~700 MB each
+
+
+class NativeSubject(Subject):
+    """An X client of the bench display, with folders of its own: settings
+    start from the defaults and no instance lock is shared."""
+
+    def __init__(self, name, exe, display):
+        super().__init__(name, exe, display)
+        self.base = os.path.join(BENCH, 'native', name)
+        shutil.rmtree(self.base, ignore_errors=True)
+        os.makedirs(os.path.join(self.base, 'config'))
+        os.makedirs(os.path.join(self.base, 'runtime'), mode=0o700)
+        self.env = dict(display.env,
+                        XDG_CONFIG_HOME=os.path.join(self.base, 'config'),
+                        XDG_RUNTIME_DIR=os.path.join(self.base, 'runtime'),
+                        GDK_BACKEND='x11', NO_AT_BRIDGE='1',
+                        GSETTINGS_BACKEND='memory', LANG=h.locale_name(),
+                        LC_ALL=h.locale_name())
+        self.env.pop('WAYLAND_DISPLAY', None)
+
+    def start(self):
+        with open(self.log, 'ab') as out:
+            return subprocess.Popen([self.exe], env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT)
+
+    def helper_pids(self):
+        # Xvfb, openbox and xcompmgr serve this display alone.
+        return [p.pid for p in self.display.procs if p.poll() is None]
+
+    def close(self):
+        shutil.rmtree(self.base, ignore_errors=True)
 
 
 # ---------------------------------------------------------------------------
@@ -347,11 +433,41 @@ def kb(n):
     return '%.1f KB' % (n / 1024)
 
 
-def measure(args, exes, keepwarm):
-    """Runs both programs under Wine: (start times, idle windows)."""
+def measure_pair(kind, subjects, pixels, args):
+    """Start times and idle windows of one pair, {'tool': ..., 'floor':
+    ...}: (starts, idle)."""
+    h.log('bench: %s, start to tint, 1 + %d runs each, taking turns'
+          % (kind, args.reps))
+    starts = {k: [] for k in subjects}
+    for rep in range(args.reps + 1):
+        for name, s in subjects.items():
+            ms = s.time_to_tint(pixels)
+            # The first run of each is a warm-up: the tool installs its
+            # components then, and caches fill.
+            if rep > 0:
+                starts[name].append(ms)
+        if rep > 0:
+            h.log('bench:   run %d: tool %.0f ms, floor %.0f ms' % (
+                rep, starts['tool'][-1], starts['floor'][-1]))
+
+    # Tool, floor, floor, tool...: a load that drifts while we measure
+    # weighs on both alike.
+    idle = {k: [] for k in subjects}
+    for rnd in range(args.idle_rounds):
+        order = ['tool', 'floor'] if rnd % 2 == 0 else ['floor', 'tool']
+        for name in order:
+            h.log('bench: %s, idle %s, %.0f s' % (kind, name, args.idle))
+            idle[name].append(subjects[name].idle(pixels, args.idle))
+    return starts, idle
+
+
+def measure(args, wine_exes, native_exes, keepwarm):
+    """Runs the Wine pair, then the native pair, on one display:
+    {'Wine': (starts, idle), 'native': (starts, idle)}."""
     display = h.start_display('xvfb', logdir=BENCH)
-    subjects = {}
+    subjects = []
     pixels = None
+    results = {}
     try:
         template = h.TemplatePrefix(display, root=BENCH)
         if args.fresh or not os.path.exists(os.path.join(template.path,
@@ -359,39 +475,58 @@ def measure(args, exes, keepwarm):
             h.log('bench: booting a template prefix (once; --fresh again)')
             template.boot()
         pixels = PixelReader(display)
-        for name, exe in exes.items():
-            subjects[name] = Subject(name, exe, template, display, keepwarm)
-            subjects[name].warm_up()
-
-        h.log('bench: start to tint, 1 + %d runs each, taking turns'
-              % args.reps)
-        starts = {k: [] for k in subjects}
-        for rep in range(args.reps + 1):
-            for name, s in subjects.items():
-                ms = s.time_to_tint(pixels)
-                # The first run of each is a warm-up: the tool installs its
-                # components then.
-                if rep > 0:
-                    starts[name].append(ms)
-            if rep > 0:
-                h.log('bench:   run %d: tool %.0f ms, floor %.0f ms' % (
-                    rep, starts['tool'][-1], starts['floor'][-1]))
-
-        # Tool, floor, floor, tool...: a load that drifts while we measure
-        # weighs on both alike.
-        idle = {k: [] for k in subjects}
-        for rnd in range(args.idle_rounds):
-            order = ['tool', 'floor'] if rnd % 2 == 0 else ['floor', 'tool']
-            for name in order:
-                h.log('bench: idle %s, %.0f s' % (name, args.idle))
-                idle[name].append(subjects[name].idle(pixels, args.idle))
-        return starts, idle
+        wine = {}
+        for name, exe in wine_exes.items():
+            wine[name] = WineSubject('wine-' + name, exe, display, template,
+                                     keepwarm)
+            subjects.append(wine[name])
+            wine[name].warm_up()
+        results['Wine'] = measure_pair('Wine', wine, pixels, args)
+        for s in wine.values():
+            s.close()  # wineserver and the desktop stop using the CPU
+        native = {}
+        for name, exe in native_exes.items():
+            native[name] = NativeSubject('native-' + name, exe, display)
+            subjects.append(native[name])
+        results['native'] = measure_pair('native', native, pixels, args)
+        return results
     finally:
-        for s in subjects.values():
+        for s in subjects:
             s.close()
         if pixels:
             pixels.close()
         display.stop()
+
+
+def pair_rows(kind, starts, idle, args, helpers):
+    """The table's rows of one pair."""
+    def mean_cpu(name, key):
+        windows = idle[name]
+        return (statistics.mean(w[key][0] for w in windows) / 1e6,
+                statistics.mean(w[key][1] for w in windows))
+
+    rows = []
+    for key, label in (('own', 'the program\'s process'), ('all', helpers)):
+        (t, t_ticks), (f, f_ticks) = mean_cpu('tool', key), mean_cpu('floor',
+                                                                     key)
+        r = ratio(t, f)
+        rows.append(('%s: idle CPU per %.0f s, %s' % (kind, args.idle, label),
+                     '%.1f ms (%.0f)' % (t, t_ticks),
+                     '%.1f ms (%.0f)' % (f, f_ticks),
+                     '%.2f' % r, '<= 1.10', 'yes' if r <= 1.10 else 'no'))
+    mt = statistics.median(starts['tool'])
+    mf = statistics.median(starts['floor'])
+    r = ratio(mt, mf)
+    rows.append(('%s: start to tinted screen, median of %d' % (kind,
+                                                              args.reps),
+                 '%.0f ms' % mt, '%.0f ms' % mf, '%.2f' % r,
+                 '<= 1.20', 'yes' if r <= 1.20 else 'no'))
+    ht = max(w['hwm_kb'] for w in idle['tool'])
+    hf = max(w['hwm_kb'] for w in idle['floor'])
+    rows.append(('%s: peak resident memory (VmHWM)' % kind,
+                 '%.1f MB' % (ht / 1024), '%.1f MB' % (hf / 1024),
+                 '%.2f' % ratio(ht, hf), '-', '-'))
+    return rows
 
 
 def main(argv):
@@ -411,38 +546,24 @@ def main(argv):
 
     if not os.path.exists(h.EXE):
         raise h.HarnessError('the tool is not built: ' + h.EXE)
+    if not os.path.exists(NATIVE):
+        raise h.HarnessError('the native program is not built: ' + NATIVE)
     floor = build_exe('floor')
     keepwarm = build_exe('keepwarm')
     exes = {'tool': h.EXE, 'floor': floor}
+    native_exes = {'tool': NATIVE, 'floor': build_native_floor()}
     size = {k: os.path.getsize(v) for k, v in exes.items()}
     size_stripped = {k: stripped_size(v) for k, v in exes.items()}
 
     h.log('bench: slider benchmark (headless)')
     slider = slider_ns()
-    starts, idle = measure(args, exes, keepwarm)
+    results = measure(args, exes, native_exes, keepwarm)
 
     # -- the table -----------------------------------------------------------
-    def mean_cpu(name, key):
-        windows = idle[name]
-        return (statistics.mean(w[key][0] for w in windows) / 1e6,
-                statistics.mean(w[key][1] for w in windows))
-
-    rows = []
-    for key, label in (('own', 'the program\'s process'),
-                       ('all', 'all processes of its prefix')):
-        (t, t_ticks), (f, f_ticks) = mean_cpu('tool', key), mean_cpu('floor',
-                                                                     key)
-        r = ratio(t, f)
-        rows.append(('Idle CPU per %.0f s, %s' % (args.idle, label),
-                     '%.1f ms (%.0f)' % (t, t_ticks),
-                     '%.1f ms (%.0f)' % (f, f_ticks),
-                     '%.2f' % r, '<= 1.10', 'yes' if r <= 1.10 else 'no'))
-    mt = statistics.median(starts['tool'])
-    mf = statistics.median(starts['floor'])
-    r = ratio(mt, mf)
-    rows.append(('Start to tinted screen, median of %d' % args.reps,
-                 '%.0f ms' % mt, '%.0f ms' % mf, '%.2f' % r,
-                 '<= 1.20', 'yes' if r <= 1.20 else 'no'))
+    rows = pair_rows('Wine', *results['Wine'], args,
+                     'all processes of its prefix')
+    rows += pair_rows('native', *results['native'], args,
+                      'with the X server, window manager and compositor')
     rows.append(('Executable as built',
                  '%d B (%s)' % (size['tool'], kb(size['tool'])),
                  '%d B (%s)' % (size['floor'], kb(size['floor'])),
@@ -454,11 +575,6 @@ def main(argv):
                      '%d B (%s)' % (st, kb(st)), '%d B (%s)' % (sf, kb(sf)),
                      '%.2f' % ratio(st, sf), '< 400 KB',
                      'yes' if st < 400 * 1024 else 'no'))
-    ht = max(w['hwm_kb'] for w in idle['tool'])
-    hf = max(w['hwm_kb'] for w in idle['floor'])
-    rows.append(('Peak working set (VmHWM of the Wine process)',
-                 '%.1f MB' % (ht / 1024), '%.1f MB' % (hf / 1024),
-                 '%.2f' % ratio(ht, hf), '-', '-'))
     if not slider:
         rows.append(('One slider move, headless', 'not built', '-', '-',
                      '-', '-'))
@@ -474,20 +590,26 @@ def main(argv):
     print()
     print('Idle CPU: mean of %d windows each, time on CPU from schedstat; '
           'utime+stime (10 ms ticks) in brackets.' % args.idle_rounds)
-    for name in ('tool', 'floor'):
-        print('  %s windows: %s ms (process), %s ms (prefix)' % (
-            name, ' '.join('%.1f' % (w['own'][0] / 1e6) for w in idle[name]),
-            ' '.join('%.1f' % (w['all'][0] / 1e6) for w in idle[name])))
-    print('Start runs, ms: tool %s; floor %s.' % (
-        ' '.join('%.0f' % v for v in starts['tool']),
-        ' '.join('%.0f' % v for v in starts['floor'])))
+    for kind, (starts, idle) in results.items():
+        for name in ('tool', 'floor'):
+            print('  %s %s windows: %s ms (process), %s ms (with helpers)' % (
+                kind, name,
+                ' '.join('%.1f' % (w['own'][0] / 1e6) for w in idle[name]),
+                ' '.join('%.1f' % (w['all'][0] / 1e6) for w in idle[name])))
+    for kind, (starts, idle) in results.items():
+        print('%s start runs, ms: tool %s; floor %s.' % (
+            kind, ' '.join('%.0f' % v for v in starts['tool']),
+            ' '.join('%.0f' % v for v in starts['floor'])))
     tree = subprocess.run(['git', '-C', h.REPO, 'describe', '--always',
                            '--dirty'], capture_output=True, text=True,
                           check=False).stdout.strip()
-    print('Tree %s; %s, %d CPUs, load average %s at the end.' % (
+    print('Tree %s; %s, GTK %s, %d CPUs, load average %s at the end.' % (
         tree or '?',
         subprocess.run([h.wine_loader(), '--version'], capture_output=True,
                        text=True, check=False).stdout.strip(),
+        subprocess.run(['pkg-config', '--modversion', 'gtk+-3.0'],
+                       capture_output=True, text=True,
+                       check=False).stdout.strip() or '?',
         os.cpu_count(), ' '.join(_read('/proc/loadavg').split()[:3])))
     return 0
 
