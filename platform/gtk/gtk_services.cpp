@@ -245,6 +245,7 @@ void GtkBackend::MsgBox(const std::string& prompt, int buttons, const std::strin
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog),
                           parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  LiftDialog(dialog, parent != nullptr ? GTK_WIDGET(parent) : nullptr);
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }
@@ -264,6 +265,7 @@ bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+  LiftDialog(dialog, parent != nullptr ? GTK_WIDGET(parent) : nullptr);
 
   // The panel takes no input while its dialog is up.
   const HWnd ownerHandle = owner.Handle();
