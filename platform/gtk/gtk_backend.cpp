@@ -180,6 +180,9 @@ std::vector<Monitor> GtkBackend::Monitors() {
 }
 
 std::optional<Point> GtkBackend::PointerPosition() {
+  // A Wayland client learns where the pointer is only over its own
+  // surfaces, and the tint takes none of it.
+  if (layerShell_) return std::nullopt;
   GdkDisplay* display = gdk_display_get_default();
   GdkSeat* seat = display != nullptr ? gdk_display_get_default_seat(display) : nullptr;
   GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
