@@ -199,16 +199,15 @@ class GtkBackend : public Backend {
 
   // Layer shell (gtk_layers.cpp). The overlay's own window is never shown
   // there: one tint surface per monitor stands for it. Our windows that
-  // must stay readable (panel, splash, dialogs) lie on the same layer; the
+  // must stay readable (panel, splash) lie on the same layer; the
   // compositor may stack them above or below the tint, so the tint leaves
-  // their place clear.
+  // their place clear. Dialogs are ordinary windows beneath the tint, which
+  // takes no clicks.
   void SyncTintSurfaces();
   void RedrawTint();
   // Puts a window that is about to be shown over the tint, at `area`
   // (pixels of the desk).
   void LiftAbove(GtkWidget* window, const GdkRectangle& area, gtk::layer::Keyboard keyboard);
-  // A dialog of ours over the tint, centred on the monitor of `parent`.
-  void LiftDialog(GtkWidget* dialog, GtkWidget* parent);
   GdkMonitor* MonitorHolding(const GdkRectangle& area, GdkRectangle* geometry);
   static gboolean OnTintDraw(GtkWidget* widget, cairo_t* cr, gpointer data);
   static gboolean OnTintClosed(GtkWidget* widget, GdkEvent* event, gpointer data);

@@ -179,30 +179,6 @@ void GtkBackend::LiftAbove(GtkWidget* window, const GdkRectangle& area,
   g_signal_connect(window, "size-allocate", G_CALLBACK(&GtkBackend::OnLiftedAllocated), this);
 }
 
-void GtkBackend::LiftDialog(GtkWidget* dialog, GtkWidget* parent) {
-  if (!layerShell_) return;
-  // No title bar: a layer surface is not moved or closed by the compositor.
-  gtk_window_set_decorated(GTK_WINDOW(dialog), FALSE);
-  GtkRequisition size{};
-  gtk_widget_get_preferred_size(dialog, nullptr, &size);
-  Rect area{0, 0, 0, 0};
-  auto it = std::find_if(lifted_.begin(), lifted_.end(),
-                         [parent](const Lifted& l) { return l.window == parent && l.mapped; });
-  const std::vector<Monitor> monitors = Monitors();
-  if (it != lifted_.end()) {
-    const GdkRectangle& p = it->area;
-    if (const Monitor* m = MonitorAt(monitors, Point{p.x + p.width / 2, p.y + p.height / 2})) {
-      area = m->bounds;
-    }
-  } else if (const Monitor* primary = PrimaryMonitor(monitors)) {
-    area = primary->bounds;
-  }
-  const Point at = CentredOn(area, size.width, size.height);
-  // Modal: the keys are its own while it is up.
-  LiftAbove(dialog, GdkRectangle{at.x, at.y, size.width, size.height},
-            gtk::layer::Keyboard::Exclusive);
-}
-
 void GtkBackend::OnLiftedMapped(GtkWidget* widget, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   for (Lifted& lifted : self->lifted_) {
@@ -227,7 +203,7 @@ void GtkBackend::OnLiftedGone(GtkWidget* widget, gpointer data) {
   self->RedrawTint();
 }
 
-// A dialog may come out larger than it asked to be: the clear place grows
+// A window may come out larger than it asked to be: the clear place grows
 // with it.
 void GtkBackend::OnLiftedAllocated(GtkWidget* widget, GdkRectangle* allocation, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);

@@ -74,10 +74,9 @@ void MakeLifted(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard k
   gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_TOP, TRUE);
   gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_LEFT, x);
   gtk_layer_set_margin(window, GTK_LAYER_SHELL_EDGE_TOP, y);
-  gtk_layer_set_keyboard_mode(
-      window, keyboard == Keyboard::Exclusive  ? GTK_LAYER_SHELL_KEYBOARD_MODE_EXCLUSIVE
-              : keyboard == Keyboard::OnDemand ? GTK_LAYER_SHELL_KEYBOARD_MODE_ON_DEMAND
-                                               : GTK_LAYER_SHELL_KEYBOARD_MODE_NONE);
+  gtk_layer_set_keyboard_mode(window, keyboard == Keyboard::OnDemand
+                                          ? GTK_LAYER_SHELL_KEYBOARD_MODE_ON_DEMAND
+                                          : GTK_LAYER_SHELL_KEYBOARD_MODE_NONE);
   gtk_layer_set_monitor(window, monitor);
 }
 

@@ -24,13 +24,12 @@ bool Active();
 void MakeTint(GtkWindow* window, GdkMonitor* monitor);
 
 enum class Keyboard {
-  None,      // never: the keys stay where they are
-  OnDemand,  // when shown or clicked, as a window of ours shown over others
-  Exclusive  // all of it while it is up: a modal dialog
+  None,     // never: the keys stay where they are
+  OnDemand  // when shown or clicked, as a window of ours shown over others
 };
 
-// A window that must stay readable over the tint (the panel, the splash,
-// dialogs), on the overlay layer of `monitor` with its top-left corner at
+// A window that must stay readable over the tint (the panel, the splash),
+// on the overlay layer of `monitor` with its top-left corner at
 // `x`, `y` pixels of that monitor. Called again it only moves the window.
 void MakeLifted(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard keyboard);
 

@@ -275,10 +275,17 @@ class SwaySession:
                                                      r.stdout + r.stderr))
         return r.stdout
 
-    def key(self, name):
-        r = self.run(['wtype', '-k', name])
+    def key(self, name, mod=None):
+        """Presses a key by its XKB name, with a modifier (ctrl, alt) held."""
+        held = ['-M', mod] if mod else []
+        r = self.run(['wtype'] + held + ['-k', name] + (['-m', mod] if mod else []))
         if r.returncode != 0:
             raise h.HarnessError('wtype -k %s: %s' % (name, r.stderr))
+
+    def type(self, text):
+        r = self.run(['wtype', text])
+        if r.returncode != 0:
+            raise h.HarnessError('wtype %r: %s' % (text, r.stderr))
 
     def _pointer(self, command):
         self.pointer.stdin.write(command.encode() + b'\n')

@@ -13,6 +13,7 @@ import pytest
 import harness as h
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP,
                           PANEL_GREY, PANEL_H, PANEL_W, SPLASH_H, SPLASH_RED,
+                          SWATCH,
                           SPLASH_W, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
                           slider_alpha, thumb_px, within_alpha)
 from sway_session import HEIGHT, WIDTH
@@ -213,3 +214,40 @@ def test_settings_with_nothing_running_starts_with_the_panel(sway):
     sway.shot('panel')
     assert app.poll() is None
     expect_everywhere(sway.shot(), TINT, 'the tint around the panel')
+
+
+def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
+    sway.start_probe()
+    start_and_settle(sway)
+    sway.key('F7')
+    wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    x, y = PANEL
+    sway.click(x + SWATCH[0] // TWIPS + 40, y + SWATCH[1] // TWIPS + 10)
+    # The panel steps aside; the dialog lies open beneath the tint, and its
+    # colour entry has the keys.
+    wait_screen(sway, lambda i: not panel_up(i) and
+                i.pixel(WIDTH // 2, HEIGHT // 2) != TINT, 5,
+                'no colour dialog', 'no-dialog')
+    time.sleep(0.5)
+    sway.shot('dialog')
+    sway.key('a', mod='ctrl')
+    sway.type('#FF8000')
+    sway.key('Return')  # takes the text
+    time.sleep(0.3)
+    # "Select" is at the right of the dialog's header bar; sway centres it.
+    img = sway.shot('typed')
+    top = next(py for py in range(HEIGHT) if img.pixel(WIDTH // 2, py) != TINT)
+    left = next(px for px in range(WIDTH) if img.pixel(px, top + 25) != TINT)
+    sway.click(WIDTH - left - 48, top + 23)
+    orange = 0x000080FF
+    want = h.blend_over_white(DEFAULT_ALPHA, orange)
+    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want,
+                      5, 'the panel and the orange tint did not come',
+                      'no-orange')
+    sway.shot('orange')
+    swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
+    assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
+    sway.move(900, 700)
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
+                'panel-stays')
+    assert sway.settings().get('lngColor') == str(orange), sway.settings()
