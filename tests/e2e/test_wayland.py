@@ -122,6 +122,10 @@ def test_f7_panel_slider_store_and_exit(sway):
     assert any(img.pixel(tx, y + 1395 // TWIPS - 3) == (255, 0, 0)
                for tx in range(thumb - 4, thumb + 5)), 'no red thumb'
     expect_everywhere(img, TINT, 'the tint around the panel')
+    # The panel has the keyboard while it is up.
+    sway.key('c')
+    time.sleep(0.3)
+    assert 'key c' not in probe_lines(probe), 'the panel let a key through'
 
     track_y = y + TRACK_Y // TWIPS
     alpha = slider_alpha(X_MOVED)
