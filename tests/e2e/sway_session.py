@@ -12,9 +12,11 @@ ours: a headless seat has none, and sway's own cursor commands send no
 pointer frame, so a GTK client never sees their moves); an idle wtype holds
 a keyboard for the session.
 
-Each session lives under build/wayland-e2e/<test>/: config/ (the program's
-settings) and the logs; its runtime folder is a short one under /tmp (a
-socket's path must fit 108 bytes); screenshots go to
+Each session lives in a folder of its own under /tmp, which the test user
+can reach whatever the permissions of the work tree: copies of the program
+and the helpers, config/ (the program's settings), the runtime folder (a
+short path: a socket's must fit 108 bytes) and the logs, which are copied to
+build/wayland-e2e/<test>/ when the session stops. Screenshots go to
 build/wayland-e2e/shots/.
 """
 
@@ -78,7 +80,10 @@ def _test_user():
     try:
         entry = pwd.getpwnam(USER)
     except KeyError:
-        r = subprocess.run(['useradd', '--system', '--no-create-home',
+        useradd = shutil.which('useradd') or '/usr/sbin/useradd'
+        if not os.path.exists(useradd):
+            raise Unavailable('no useradd to make the test user') from None
+        r = subprocess.run([useradd, '--system', '--no-create-home',
                             '--home-dir', '/nonexistent', '--shell',
                             '/usr/sbin/nologin', USER],
                            capture_output=True, text=True, check=False)
@@ -87,20 +92,6 @@ def _test_user():
                               % (USER, r.stderr.strip()))
         entry = pwd.getpwnam(USER)
     return entry.pw_uid, entry.pw_gid
-
-
-def _readable_by_others(path):
-    """Whether another user can reach `path` (every folder above it
-    searchable, the file itself readable and executable)."""
-    path = os.path.abspath(path)
-    if not os.stat(path).st_mode & 0o005 == 0o005:
-        return False
-    parent = os.path.dirname(path)
-    while parent and parent != '/':
-        if not os.stat(parent).st_mode & 0o001:
-            return False
-        parent = os.path.dirname(parent)
-    return True
 
 
 class PPM:
@@ -135,15 +126,14 @@ class SwaySession:
     def __init__(self, name, tools):
         self.name = name
         self.tools = tools
-        self.base = os.path.join(ROOT, name)
+        self.base = None
+        self.logs = os.path.join(ROOT, name)
         self.procs = []
         self.pointer = None
         self.ids = _test_user()
         for tool in ('sway', 'swaymsg', 'grim', 'wtype', 'dbus-daemon'):
             if not shutil.which(tool):
                 raise Unavailable('%s is not installed' % tool)
-        if self.ids and not _readable_by_others(BIN):
-            raise Unavailable('%s cannot be run by the test user' % BIN)
 
     # -- processes ------------------------------------------------------------
 
@@ -187,11 +177,18 @@ class SwaySession:
                               timeout=timeout, check=False, **kwargs)
 
     def start(self):
-        if os.path.exists(self.base):
-            shutil.rmtree(self.base)
+        if os.path.exists(self.logs):
+            shutil.rmtree(self.logs)
+        self.base = tempfile.mkdtemp(prefix='nm-wl-')
         self._own(self.base)
-        # Short: the sockets' paths must fit a sockaddr_un.
-        self.runtime = tempfile.mkdtemp(prefix='nm-wl-')
+        bin_dir = os.path.join(self.base, 'bin')
+        self._own(bin_dir)
+        self.bin = os.path.join(bin_dir, os.path.basename(BIN))
+        for src in [BIN] + list(self.tools.values()):
+            shutil.copy(src, bin_dir)
+        self.tools = {k: os.path.join(bin_dir, os.path.basename(v))
+                      for k, v in self.tools.items()}
+        self.runtime = os.path.join(self.base, 'rt')
         self.config = os.path.join(self.base, 'config')
         self._own(self.runtime, 0o700)
         self._own(self.config)
@@ -207,7 +204,7 @@ class SwaySession:
                 'bg #ffffff solid_color' % (WIDTH, HEIGHT),
                 'output HEADLESS-2 resolution %dx%d position %d 0 '
                 'bg #ffffff solid_color' % (WIDTH, HEIGHT, WIDTH),
-                'bindsym F7 exec %s --settings' % BIN,
+                'bindsym F7 exec %s --settings' % self.bin,
                 '']))
         locale = h.locale_name()
         self.env = {
@@ -256,8 +253,16 @@ class SwaySession:
             self.pointer.stdin.close()
         h.stop_all(reversed(self.procs))
         self.procs = []
-        if getattr(self, 'runtime', None):
-            shutil.rmtree(self.runtime, ignore_errors=True)
+        if self.base is None:
+            return
+        os.makedirs(self.logs, exist_ok=True)
+        for entry in os.scandir(self.base):
+            if entry.name.endswith(('.log', '.out', '.conf')):
+                shutil.copy(entry.path, self.logs)
+        shutil.copytree(self.config, os.path.join(self.logs, 'config'),
+                        dirs_exist_ok=True)
+        shutil.rmtree(self.base, ignore_errors=True)
+        self.base = None
 
     def log(self, name):
         try:
@@ -338,7 +343,7 @@ class SwaySession:
 
     def start_program(self, *args, log=None):
         n = sum(1 for _ in os.scandir(self.base) if _.name.startswith('app-'))
-        return self.spawn([BIN] + list(args), log=log or 'app-%d.log' % n)
+        return self.spawn([self.bin] + list(args), log=log or 'app-%d.log' % n)
 
     def start_probe(self):
         """The white client beneath the tint, which logs what reaches it."""
