@@ -305,8 +305,8 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
     return;
   }
   gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
-  // An owned window stays above its owner. A layer surface has no owner:
-  // it is lifted over the tint below.
+  // An owned window stays above its owner. A layer surface has no owner;
+  // it is put over the tint instead (LiftAbove).
   if (ownerWindow != nullptr && !layerShell_) {
     gtk_window_set_transient_for(gw, GTK_WINDOW(ownerWindow->window));
   }
