@@ -94,30 +94,28 @@ def _test_user():
     return entry.pw_uid, entry.pw_gid
 
 
-class PPM:
-    @staticmethod
-    def parse(data):
-        """An h.Image from grim's binary PPM (P6, maxval 255)."""
-        fields, pos = [], 0
-        while len(fields) < 4:
-            while data[pos:pos + 1].isspace():
-                pos += 1
-            if data[pos:pos + 1] == b'#':
-                pos = data.index(b'\n', pos)
-                continue
-            end = pos
-            while not data[end:end + 1].isspace():
-                end += 1
-            fields.append(data[pos:end])
-            pos = end
-        pos += 1
-        if fields[0] != b'P6' or fields[3] != b'255':
-            raise h.HarnessError('grim gave no 8-bit PPM')
-        width, height = int(fields[1]), int(fields[2])
-        raw = data[pos:pos + width * height * 3]
-        if len(raw) != width * height * 3:
-            raise h.HarnessError('short screenshot from grim')
-        return h.Image(raw, width, height)
+def parse_ppm(data):
+    """An h.Image from grim's binary PPM (P6, maxval 255)."""
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b'#':
+            pos = data.index(b'\n', pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pos += 1
+    if fields[0] != b'P6' or fields[3] != b'255':
+        raise h.HarnessError('grim gave no 8-bit PPM')
+    width, height = int(fields[1]), int(fields[2])
+    raw = data[pos:pos + width * height * 3]
+    if len(raw) != width * height * 3:
+        raise h.HarnessError('short screenshot from grim')
+    return h.Image(raw, width, height)
 
 
 class SwaySession:
@@ -334,7 +332,7 @@ class SwaySession:
         r = self.run(['grim', '-t', 'ppm', '-'])
         if r.returncode != 0:
             raise h.HarnessError('grim: %s' % r.stderr.decode(errors='replace'))
-        img = PPM.parse(r.stdout)
+        img = parse_ppm(r.stdout)
         if step:
             img.save(os.path.join(SHOTS, '%s-%s.png' % (self.name, step)))
         return img
