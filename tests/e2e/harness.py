@@ -29,6 +29,8 @@ from Xlib import X, Xatom
 from Xlib import display as xdisplay
 from Xlib import error as xerror
 from Xlib.ext import randr
+from Xlib.protocol import display as xprotocol
+from Xlib.protocol import event as xevent
 from Xlib.protocol import request as xrequest
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir,
@@ -136,10 +138,18 @@ def build_probes():
 def open_x(name):
     """A python-xlib connection to display `name`; HarnessError when none
     answers."""
+    # python-xlib keeps the event codes that extensions register in one
+    # table shared by all its connections, and servers with other
+    # extensions (Xvfb without RandR) number them differently: a later
+    # connection would then fail in its RandR set-up. Each connection gets
+    # a table of its own.
+    xprotocol.Display.event_classes = xevent.event_class.copy()
     try:
-        return xdisplay.Display(name)
+        d = xdisplay.Display(name)
     except Exception as e:  # DisplayConnectionError, OSError, ...
         raise HarnessError('cannot open display %s: %s' % (name, e)) from e
+    d.display.event_classes = xprotocol.Display.event_classes
+    return d
 
 
 def x_answers(name):
