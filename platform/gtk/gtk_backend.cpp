@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/app.h"
+#include "platform/gtk/layer.h"
 #include "platform/runtime.h"
 #include "platform/user32.h"
 
@@ -82,7 +83,14 @@ struct GtkBackend::ArmedTimer {
 
 bool GtkBackend::displayLost_ = false;
 
-GtkBackend::GtkBackend() {
+GtkBackend::GtkBackend() : layerShell_(gtk::layer::Active()) {
+  if (GdkDisplay* display = gdk_display_get_default(); display != nullptr && layerShell_) {
+    // Outputs come and go on Wayland without the screen always saying so.
+    monitorAdded_ = g_signal_connect(display, "monitor-added",
+                                     G_CALLBACK(&GtkBackend::OnMonitorsChanged), this);
+    monitorRemoved_ = g_signal_connect(display, "monitor-removed",
+                                       G_CALLBACK(&GtkBackend::OnMonitorsChanged), this);
+  }
   if (GdkScreen* screen = gdk_screen_get_default()) {
     screenHandler_ =
         g_signal_connect(screen, "size-changed", G_CALLBACK(&GtkBackend::OnScreenChanged), this);
@@ -112,6 +120,11 @@ GtkBackend::~GtkBackend() {
   if (GdkScreen* screen = gdk_screen_get_default()) {
     for (gulong handler : {screenHandler_, monitorsHandler_, compositedHandler_}) {
       if (handler != 0) g_signal_handler_disconnect(screen, handler);
+    }
+  }
+  if (GdkDisplay* display = gdk_display_get_default()) {
+    for (gulong handler : {monitorAdded_, monitorRemoved_}) {
+      if (handler != 0) g_signal_handler_disconnect(display, handler);
     }
   }
   for (guint source : signalSources_) g_source_remove(source);
@@ -164,6 +177,9 @@ std::vector<Monitor> GtkBackend::Monitors() {
 }
 
 std::optional<Point> GtkBackend::PointerPosition() {
+  // A Wayland client learns where the pointer is only over its own
+  // surfaces, and the tint takes none of it.
+  if (layerShell_) return std::nullopt;
   GdkDisplay* display = gdk_display_get_default();
   GdkSeat* seat = display != nullptr ? gdk_display_get_default_seat(display) : nullptr;
   GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
@@ -286,8 +302,11 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
     return;
   }
   gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
-  // An owned window stays above its owner.
-  if (ownerWindow != nullptr) gtk_window_set_transient_for(gw, GTK_WINDOW(ownerWindow->window));
+  // An owned window stays above its owner. A layer surface has no owner;
+  // it is put over the tint instead (LiftAbove).
+  if (ownerWindow != nullptr && !layerShell_) {
+    gtk_window_set_transient_for(gw, GTK_WINDOW(ownerWindow->window));
+  }
 
   if (form.windowState == WindowState::Maximized) {
     PlaceMaximised(*w);
@@ -317,6 +336,12 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
   if (form.SpansAllMonitors) {
     RouteTint();  // maps the window unless the tint goes through the ramps
     return;
+  }
+  if (layerShell_) {
+    LiftAbove(
+        w->window,
+        GdkRectangle{w->x, w->y, w->clientWidth + 2 * w->frame, w->clientHeight + 2 * w->frame},
+        form.TakesKeyboard ? gtk::layer::Keyboard::OnDemand : gtk::layer::Keyboard::None);
   }
   gtk_widget_show(w->window);
 }
@@ -534,6 +559,11 @@ gtk::Window* GtkBackend::TintWindow() {
 
 void GtkBackend::RouteTint(bool screenChanged) {
   if (displayLost_ || endingUntinted_) return;
+  // The compositor blends the layer surfaces; there are no ramps.
+  if (layerShell_) {
+    SyncTintSurfaces();
+    return;
+  }
   gtk::Window* w = TintWindow();
   // Only a translucent overlay is a tint; an opaque one is a plain window.
   const bool translucent = w != nullptr && (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
@@ -768,7 +798,14 @@ std::int32_t GtkBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y,
 
 std::int16_t GtkBackend::GetAsyncKeyState(std::int32_t vKey) {
   if (!keys_) keys_ = std::make_unique<gtk::GlobalKeys>();
-  return keys_->Query(vKey);
+  auto state = keys_->Query(vKey);
+  // An ask to open the settings counts as one press of F7 since the last
+  // query. No key is seen globally on Wayland: there it is the only way.
+  if (vKey == VK_F7 && settingsAsked_) {
+    settingsAsked_ = false;
+    state = static_cast<std::int16_t>(state | 1);
+  }
+  return state;
 }
 
 }  // namespace platform

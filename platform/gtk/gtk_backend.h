@@ -4,7 +4,10 @@
 // folder. Windows are in gtk_backend.cpp, painting in gtk_paint.cpp, the
 // desktop services in gtk_services.cpp and the global key state in
 // gtk_keys.cpp. Without a compositing manager the overlay's tint goes
-// through the gamma ramps instead of a window (gamma.h, gtk_x11.cpp).
+// through the gamma ramps instead of a window (gamma.h, gtk_x11.cpp). On a
+// Wayland compositor with layer shell the tint is a layer surface on every
+// output, and the windows that must stay readable lie over it
+// (gtk_layers.cpp).
 #pragma once
 
 #include <gtk/gtk.h>
@@ -20,6 +23,7 @@
 
 #include "platform/backend.h"
 #include "platform/gtk/gamma.h"
+#include "platform/gtk/layer.h"
 
 namespace platform {
 
@@ -147,6 +151,10 @@ class GtkBackend : public Backend {
   // At start, before any window: the gamma ramps a run that was killed
   // left tinted are given back, unless another instance runs (its tint).
   void GiveBackRampsLeftBehind();
+  // Asked from outside to open the settings panel (`--settings`, the
+  // desktop's shortcut): the next query of F7 finds it pressed, so the
+  // overlay's poll opens the panel as for the key itself.
+  void AskForSettings() { settingsAsked_ = true; }
 
  private:
   struct ArmedTimer;
@@ -191,6 +199,26 @@ class GtkBackend : public Backend {
   // The X side of the tint (gtk_x11.cpp): false off X11.
   bool OpenTint();
 
+  // Layer shell (gtk_layers.cpp). The overlay's own window is never shown
+  // there: one tint surface per monitor stands for it. Our windows that
+  // must stay readable (panel, splash) lie on the same layer; the
+  // compositor may stack them above or below the tint, so the tint leaves
+  // their place clear. Dialogs are ordinary windows beneath the tint, which
+  // takes no clicks.
+  void SyncTintSurfaces();
+  void RedrawTint();
+  // Puts a window that is about to be shown over the tint, at `area`
+  // (pixels of the desk).
+  void LiftAbove(GtkWidget* window, const GdkRectangle& area, gtk::layer::Keyboard keyboard);
+  GdkMonitor* MonitorHolding(const GdkRectangle& area, GdkRectangle* geometry);
+  static gboolean OnTintDraw(GtkWidget* widget, cairo_t* cr, gpointer data);
+  static gboolean OnTintClosed(GtkWidget* widget, GdkEvent* event, gpointer data);
+  static void OnLiftedMapped(GtkWidget* widget, gpointer data);
+  static void OnLiftedUnmapped(GtkWidget* widget, gpointer data);
+  static void OnLiftedGone(GtkWidget* widget, gpointer data);
+  static void OnLiftedAllocated(GtkWidget* widget, GdkRectangle* allocation, gpointer data);
+  static void OnMonitorsChanged(GdkDisplay* display, GdkMonitor* monitor, gpointer data);
+
   // Painting (gtk_paint.cpp).
   void Paint(gtk::Window& window, cairo_t* cr);
   void DrawLabel(gtk::Window& window, cairo_t* cr, const Label& label, int dpi);
@@ -228,6 +256,24 @@ class GtkBackend : public Backend {
   bool idleSeen_ = false;  // the main loop has had nothing of more weight to do
   guint jobsIdle_ = 0;     // the idle source that starts the jobs waiting
   static bool displayLost_;
+  bool settingsAsked_ = false;
+  bool layerShell_ = false;
+  struct TintSurface {
+    GdkMonitor* monitor;  // a reference of ours
+    GtkWidget* window;
+  };
+  std::vector<TintSurface> tintSurfaces_;
+  // Monitors whose tint surface the compositor closed: not tried again
+  // until the monitors change.
+  std::vector<GdkMonitor*> closedMonitors_;
+  struct Lifted {
+    GtkWidget* window;
+    GdkRectangle area;  // pixels of the desk
+    bool mapped;
+  };
+  std::vector<Lifted> lifted_;
+  gulong monitorAdded_ = 0;
+  gulong monitorRemoved_ = 0;
 };
 
 }  // namespace platform

@@ -251,7 +251,9 @@ void GtkBackend::MsgBox(const std::string& prompt, int buttons, const std::strin
 
 bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
   gtk::Window* ownerWindow = WindowOf(owner);
-  GtkWindow* parent = ownerWindow != nullptr ? GTK_WINDOW(ownerWindow->window) : nullptr;
+  // A layer surface is no parent for a dialog.
+  GtkWindow* parent =
+      ownerWindow != nullptr && !layerShell_ ? GTK_WINDOW(ownerWindow->window) : nullptr;
   GtkWidget* dialog = gtk_color_chooser_dialog_new("颜色", parent);
   if (dialog == nullptr) return false;
   auto* chooser = GTK_COLOR_CHOOSER(dialog);
@@ -265,15 +267,24 @@ bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
 
-  // The panel takes no input while its dialog is up.
+  // The panel takes no input while its dialog is up. On layer shell the
+  // panel lies over every ordinary window, the dialog among them: it steps
+  // aside meanwhile, and the dialog lies open beneath the tint, which
+  // takes no clicks.
   const HWnd ownerHandle = owner.Handle();
   const bool wasEnabled = ownerWindow != nullptr && ownerWindow->enabled;
   if (wasEnabled) ownerWindow->enabled = false;
+  const bool stepAside =
+      layerShell_ && ownerWindow != nullptr && gtk_widget_get_visible(ownerWindow->window) != FALSE;
+  if (stepAside) gtk_widget_hide(ownerWindow->window);
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
   GdkRGBA chosen{};
   gtk_color_chooser_get_rgba(chooser, &chosen);
   gtk_widget_destroy(dialog);
-  if (gtk::Window* w = Find(ownerHandle); w != nullptr && wasEnabled) w->enabled = true;
+  if (gtk::Window* w = Find(ownerHandle)) {
+    if (wasEnabled) w->enabled = true;
+    if (stepAside) gtk_widget_show(w->window);
+  }
 
   if (response != GTK_RESPONSE_OK) return false;
   colour = FromRgba(chosen);

@@ -17,6 +17,9 @@
     app           the program on the test's target: a test marked wine or
                   native gets that one; an unmarked test runs once on each
                   (test_both.py), as test_x[wine] and test_x[native]
+    sway          a headless sway session of the test's own, run as an
+                  unprivileged user with its own D-Bus (sway_session.py);
+                  the test skips where sway cannot run
 
 Nothing starts while tests are collected: a display, a prefix or a probe is
 made when the first test that needs it runs. Screenshots are named after
@@ -36,6 +39,7 @@ import pytest
 import harness as h
 import native_target
 import scenario_kit as kit
+import sway_session
 import wine_target
 import xorg_dummy
 
@@ -228,6 +232,34 @@ def native_app(request, display, xclickprobe):
     request.node.user_properties += [('note', n) for n in app.notes]
     app.stop()
     time.sleep(0.3)  # let the window manager and compositor catch up
+
+
+@pytest.fixture(scope='session')
+def wayland_tools():
+    try:
+        return sway_session.helpers()
+    except sway_session.Unavailable as e:
+        pytest.skip('no Wayland session here: %s' % e)
+
+
+@pytest.fixture
+def sway(request, wayland_tools):
+    if not os.path.exists(native_target.BIN):
+        pytest.fail('program not built: %s' % native_target.BIN, pytrace=False)
+    name = name_of_test(request.node)
+    forget_old_shots(sway_session.SHOTS, name)
+    session = None
+    try:
+        session = sway_session.SwaySession(name, wayland_tools)
+        session.start()
+    except BaseException as e:
+        if session is not None:
+            session.stop()
+        if isinstance(e, sway_session.Unavailable):
+            pytest.skip('sway cannot run here: %s' % e)
+        raise
+    yield session
+    session.stop()
 
 
 @pytest.fixture

@@ -18,6 +18,7 @@ the launchers of scripts/run.
 import argparse
 import json
 import os
+import random
 import shutil
 import signal
 import subprocess
@@ -28,6 +29,8 @@ from Xlib import X, Xatom
 from Xlib import display as xdisplay
 from Xlib import error as xerror
 from Xlib.ext import randr
+from Xlib.protocol import display as xprotocol
+from Xlib.protocol import event as xevent
 from Xlib.protocol import request as xrequest
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir,
@@ -135,10 +138,18 @@ def build_probes():
 def open_x(name):
     """A python-xlib connection to display `name`; HarnessError when none
     answers."""
+    # python-xlib keeps the event codes that extensions register in one
+    # table shared by all its connections, and servers with other
+    # extensions (Xvfb without RandR) number them differently: a later
+    # connection would then fail in its RandR set-up. Each connection gets
+    # a table of its own.
+    xprotocol.Display.event_classes = xevent.event_class.copy()
     try:
-        return xdisplay.Display(name)
+        d = xdisplay.Display(name)
     except Exception as e:  # DisplayConnectionError, OSError, ...
         raise HarnessError('cannot open display %s: %s' % (name, e)) from e
+    d.display.event_classes = xprotocol.Display.event_classes
+    return d
 
 
 def x_answers(name):
@@ -218,6 +229,26 @@ def _set_screen_size(name, width, height, old_width, old_height):
             width, height, status))
 
 
+def number_taken(n):
+    """Whether X display :n is in use: its lock file names a live process.
+    A server that was killed leaves its lock behind; the next one on that
+    number takes it over."""
+    try:
+        with open('/tmp/.X%d-lock' % n) as f:
+            pid = int(f.read().strip() or 0)
+    except FileNotFoundError:
+        return False
+    except (OSError, ValueError):
+        return True
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except OSError:
+        pass
+    return True
+
+
 class Display:
     """An X display with a white desktop: a server, openbox and xcompmgr.
 
@@ -235,9 +266,12 @@ class Display:
         self._x = None
 
     def _free_number(self):
-        for n in range(90, 190):
-            if not (os.path.exists('/tmp/.X%d-lock' % n)
-                    or os.path.exists('/tmp/.X11-unix/X%d' % n)):
+        """A display number no live server holds, from a random start so
+        that test runs beside each other seldom reach for the same one."""
+        first = random.randrange(100)
+        for i in range(100):
+            n = 90 + (first + i) % 100
+            if not number_taken(n):
                 return n
         raise HarnessError('no free X display number between :90 and :189')
 
@@ -475,7 +509,7 @@ class Xvfb(Display):
     KIND = 'xvfb'
 
     def start_server(self):
-        for attempt in range(3):
+        for attempt in range(8):
             n = self._free_number()
             self.name = ':%d' % n
             self.env = dict(os.environ, DISPLAY=self.name)

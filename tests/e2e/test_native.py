@@ -8,11 +8,13 @@ native_app fixture of conftest.py). Screenshots go to
 build/native-e2e/shots/<test>*.png.
 """
 
+import subprocess
 import time
 
 import pytest
 
 import harness as h
+import native_target
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           OVERLAY_CAPTION, TRACK_X1, TRACK_X2, TWIPS,
                           slider_alpha, thumb_px, track_point, within_alpha)
@@ -100,3 +102,24 @@ def test_corrupt_ini_gives_defaults(app):
     app.write_ini('[Settings]\nintLig=abc\nlngColor=-5\n')
     app.start_and_settle()
     app.expect_pixel(tint, 'intLig "abc", lngColor -5', step='values')
+
+
+def test_help_and_version_answer_without_a_display(tmp_path):
+    env = {'PATH': '/usr/bin:/bin', 'HOME': str(tmp_path)}
+
+    def run(*args):
+        return subprocess.run([native_target.BIN] + list(args), env=env,
+                              capture_output=True, text=True, timeout=10)
+    r = run('--help')
+    assert r.returncode == 0 and r.stdout.startswith(
+        'Usage: morvane-night [--settings]') and '--version' in r.stdout, r
+    r = run('--version')
+    assert (r.returncode, r.stdout) == (
+        0, 'morvane-night (%s) 1.00\n' % h.APP_TITLE), r
+    r = run('--settings', 'now')
+    assert r.returncode == 2 and r.stdout == '' and r.stderr == (
+        "morvane-night: extra operand 'now'\n"
+        "Try 'morvane-night --help' for more information.\n"), r
+    # No display of either kind: said, status 1.
+    r = run()
+    assert r.returncode == 1 and 'cannot open the X display' in r.stderr, r

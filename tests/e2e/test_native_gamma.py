@@ -247,7 +247,8 @@ class BareXvfb(h.Display):
                                          '800x600x24', '-nolisten', 'tcp',
                                          '-extension', 'RANDR'],
                            os.environ)
-        if not h.wait_until(lambda: xvfb.poll() is not None or h.x_answers(self.name), 15) \
+        if not h.wait_until(lambda: xvfb.poll() is not None
+                            or h.x_answers(self.name), 15) \
                 or xvfb.poll() is not None:
             self.stop()
             raise h.HarnessError('Xvfb would not start')

@@ -363,8 +363,7 @@ class XorgDummyDisplay(harness.Display):
     def gamma(self, output=PRIMARY):
         """The CRTC gamma ramps of an output: (red, green, blue), three
         lists of 16-bit values (python-xlib's RandR get_crtc_gamma)."""
-        from Xlib import display as xdisplay
-        d = xdisplay.Display(self.name)
+        d = harness.open_x(self.name)
         try:
             g = d.xrandr_get_crtc_gamma(self._crtc_of(d, output))
             return list(g.red), list(g.green), list(g.blue)

@@ -1,0 +1,372 @@
+"""A headless sway session for the Wayland end-to-end tests of the native
+program.
+
+sway runs without a GPU (WLR_BACKENDS=headless, WLR_RENDERER=pixman) on one
+1024x768 output with a white background, XWayland off, no window borders,
+and F7 bound to `morvane-night --settings`, as a user would bind it. It
+refuses to run as root, so when the tests run as root everything of the
+session (D-Bus, sway, the program, the helpers) runs as an unprivileged
+user made for the tests, with a runtime folder of its own. Screenshots come
+from grim, keys from wtype, the pointer from wlpointer (a virtual pointer of
+ours: a headless seat has none, and sway's own cursor commands send no
+pointer frame, so a GTK client never sees their moves); an idle wtype holds
+a keyboard for the session.
+
+Each session lives in a folder of its own under /tmp, which the test user
+can reach whatever the permissions of the work tree: copies of the program
+and the helpers, config/ (the program's settings), the runtime folder (a
+short path: a socket's must fit 108 bytes) and the logs, which are copied to
+build/wayland-e2e/<test>/ when the session stops. Screenshots go to
+build/wayland-e2e/shots/.
+"""
+
+import json
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+import time
+
+import harness as h
+import native_target
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(h.BUILD, 'wayland-e2e')
+SHOTS = os.path.join(ROOT, 'shots')
+USER = 'morvane-e2e'
+WIDTH, HEIGHT = 1024, 768
+BIN = native_target.BIN
+
+
+class Unavailable(Exception):
+    """sway cannot run on this machine; the tests skip."""
+
+
+def _compile(name, source, packages, lang='c++'):
+    """Builds a helper into build/wayland-e2e/ when its source is newer."""
+    src = os.path.join(HERE, source)
+    exe = os.path.join(ROOT, name)
+    os.makedirs(ROOT, exist_ok=True)
+    if os.path.exists(exe) and os.path.getmtime(exe) >= os.path.getmtime(src):
+        return exe
+    flags = subprocess.run(['pkg-config', '--cflags', '--libs'] + packages,
+                           capture_output=True, text=True, check=False)
+    if flags.returncode != 0:
+        raise Unavailable('pkg-config %s: %s' % (' '.join(packages),
+                                                 flags.stderr.strip()))
+    cc = shutil.which('c++' if lang == 'c++' else 'cc')
+    r = subprocess.run([cc, '-O2', '-o', exe, src] + flags.stdout.split(),
+                       capture_output=True, text=True, check=False)
+    if r.returncode != 0:
+        raise h.HarnessError('building %s failed:\n%s' % (name,
+                                                          r.stderr[-2000:]))
+    return exe
+
+
+def helpers():
+    """The click probe and the virtual pointer, built once."""
+    return {'probe': _compile('wlclickprobe', 'wlclickprobe.cpp',
+                              ['gtk+-3.0']),
+            'pointer': _compile('wlpointer', 'wlpointer.c',
+                                ['wayland-client'], lang='c')}
+
+
+def _test_user():
+    """(uid, gid) to run the session as: the test user when we are root
+    (made here the first time), else ourselves."""
+    if os.geteuid() != 0:
+        return None
+    try:
+        entry = pwd.getpwnam(USER)
+    except KeyError:
+        useradd = shutil.which('useradd') or '/usr/sbin/useradd'
+        if not os.path.exists(useradd):
+            raise Unavailable('no useradd to make the test user') from None
+        r = subprocess.run([useradd, '--system', '--no-create-home',
+                            '--home-dir', '/nonexistent', '--shell',
+                            '/usr/sbin/nologin', USER],
+                           capture_output=True, text=True, check=False)
+        if r.returncode != 0:
+            raise Unavailable('cannot make the test user %s: %s'
+                              % (USER, r.stderr.strip()))
+        entry = pwd.getpwnam(USER)
+    return entry.pw_uid, entry.pw_gid
+
+
+def parse_ppm(data):
+    """An h.Image from grim's binary PPM (P6, maxval 255)."""
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b'#':
+            pos = data.index(b'\n', pos)
+            continue
+        end = pos
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    pos += 1
+    if fields[0] != b'P6' or fields[3] != b'255':
+        raise h.HarnessError('grim gave no 8-bit PPM')
+    width, height = int(fields[1]), int(fields[2])
+    raw = data[pos:pos + width * height * 3]
+    if len(raw) != width * height * 3:
+        raise h.HarnessError('short screenshot from grim')
+    return h.Image(raw, width, height)
+
+
+class SwaySession:
+    """One headless sway with its own D-Bus session bus, for one test."""
+
+    def __init__(self, name, tools):
+        self.name = name
+        self.tools = tools
+        self.base = None
+        self.logs = os.path.join(ROOT, name)
+        self.procs = []
+        self.pointer = None
+        self.ids = _test_user()
+        for tool in ('sway', 'swaymsg', 'grim', 'wtype', 'dbus-daemon'):
+            if not shutil.which(tool):
+                raise Unavailable('%s is not installed' % tool)
+
+    # -- processes ------------------------------------------------------------
+
+    def _own(self, path, mode=0o755):
+        os.makedirs(path, exist_ok=True)
+        os.chmod(path, mode)
+        if self.ids:
+            os.chown(path, *self.ids)
+
+    def spawn(self, argv, log=None, stdin=subprocess.DEVNULL, env=None):
+        """Starts a program of the session as its user."""
+        out = open(os.path.join(self.base, log), 'ab') if log else \
+            subprocess.DEVNULL
+        kwargs = {}
+        if self.ids:
+            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
+        try:
+            p = subprocess.Popen(argv, env=env or self.env, stdin=stdin,
+                                 stdout=out, stderr=subprocess.STDOUT,
+                                 cwd=self.base, **kwargs)
+        finally:
+            if log:
+                out.close()
+        self.procs.append(p)
+        return p
+
+    def spawn_piped(self, argv):
+        kwargs = {}
+        if self.ids:
+            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
+        p = subprocess.Popen(argv, env=self.env, stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, cwd=self.base, **kwargs)
+        self.procs.append(p)
+        return p
+
+    def run(self, argv, timeout=10):
+        kwargs = {}
+        if self.ids:
+            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
+        return subprocess.run(argv, env=self.env, capture_output=True,
+                              timeout=timeout, check=False, **kwargs)
+
+    def start(self):
+        if os.path.exists(self.logs):
+            shutil.rmtree(self.logs)
+        self.base = tempfile.mkdtemp(prefix='nm-wl-')
+        self._own(self.base)
+        bin_dir = os.path.join(self.base, 'bin')
+        self._own(bin_dir)
+        self.bin = os.path.join(bin_dir, os.path.basename(BIN))
+        for src in [BIN] + list(self.tools.values()):
+            shutil.copy(src, bin_dir)
+        self.tools = {k: os.path.join(bin_dir, os.path.basename(v))
+                      for k, v in self.tools.items()}
+        self.runtime = os.path.join(self.base, 'rt')
+        self.config = os.path.join(self.base, 'config')
+        self._own(self.runtime, 0o700)
+        self._own(self.config)
+        self._own(os.path.join(self.base, 'cache'))
+        conf = os.path.join(self.base, 'sway.conf')
+        with open(conf, 'w') as f:
+            f.write('\n'.join([
+                'xwayland disable',
+                'default_border none',
+                'default_floating_border none',
+                'focus_follows_mouse no',
+                'output HEADLESS-1 resolution %dx%d position 0 0 '
+                'bg #ffffff solid_color' % (WIDTH, HEIGHT),
+                'output HEADLESS-2 resolution %dx%d position %d 0 '
+                'bg #ffffff solid_color' % (WIDTH, HEIGHT, WIDTH),
+                'bindsym F7 exec %s --settings' % self.bin,
+                '']))
+        locale = h.locale_name()
+        self.env = {
+            'PATH': '/usr/bin:/bin', 'HOME': self.base,
+            'XDG_RUNTIME_DIR': self.runtime, 'XDG_CONFIG_HOME': self.config,
+            'XDG_CACHE_HOME': os.path.join(self.base, 'cache'),
+            'DBUS_SESSION_BUS_ADDRESS': 'unix:path=%s/bus' % self.runtime,
+            'WLR_BACKENDS': 'headless', 'WLR_RENDERER': 'pixman',
+            'WLR_LIBINPUT_NO_DEVICES': '1', 'XDG_SESSION_TYPE': 'wayland',
+            'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1',
+            'GSETTINGS_BACKEND': 'memory'}
+        bus = os.path.join(self.runtime, 'bus')
+        self.spawn(['dbus-daemon', '--session', '--nofork',
+                    '--address=unix:path=' + bus], log='dbus.log')
+        if not h.wait_until(lambda: os.path.exists(bus), 5, 0.05):
+            raise Unavailable('dbus-daemon did not start (%s)' % self.log('dbus.log'))
+        sway = self.spawn(['sway', '-c', conf], log='sway.log')
+
+        def ready():
+            names = os.listdir(self.runtime)
+            socks = [n for n in names if n.startswith('wayland-')
+                     and not n.endswith('.lock')]
+            ipc = [n for n in names if n.startswith('sway-ipc.')]
+            return (socks[0], ipc[0]) if socks and ipc else None
+        found = h.wait_until(ready, 10, 0.05)
+        if not found or sway.poll() is not None:
+            raise Unavailable('sway did not start: %s' % self.log('sway.log')[-600:])
+        self.env['WAYLAND_DISPLAY'] = found[0]
+        self.env['SWAYSOCK'] = os.path.join(self.runtime, found[1])
+        if not h.wait_until(lambda: self.run(['swaymsg', '-t', 'get_outputs'])
+                            .returncode == 0, 5, 0.1):
+            raise Unavailable('sway does not answer: %s' % self.log('sway.log')[-600:])
+        # A pointer for the seat, held while its standard input is open.
+        self.pointer = self.spawn_piped([self.tools['pointer']])
+        if self.pointer.stdout.readline().strip() != b'ready':
+            raise h.HarnessError('no virtual pointer')
+        # And a keyboard, the same way: each `wtype -k` brings a keyboard of
+        # its own, which a client that had none would bind too late for the
+        # key; with this one held, every client has its keyboard already.
+        self.spawn(['wtype', '-s', '3600000'], log='keyboard.log')
+        time.sleep(0.2)
+        return self
+
+    def stop(self):
+        if self.pointer and self.pointer.stdin:
+            self.pointer.stdin.close()
+        h.stop_all(reversed(self.procs))
+        self.procs = []
+        if self.base is None:
+            return
+        os.makedirs(self.logs, exist_ok=True)
+        for entry in os.scandir(self.base):
+            if entry.name.endswith(('.log', '.out', '.conf')):
+                shutil.copy(entry.path, self.logs)
+        shutil.copytree(self.config, os.path.join(self.logs, 'config'),
+                        dirs_exist_ok=True)
+        shutil.rmtree(self.base, ignore_errors=True)
+        self.base = None
+
+    def log(self, name):
+        try:
+            with open(os.path.join(self.base, name), errors='replace') as f:
+                return f.read()
+        except FileNotFoundError:
+            return ''
+
+    # -- what the tests do --------------------------------------------------
+
+    def swaymsg(self, *args):
+        r = self.run(['swaymsg'] + list(args))
+        if r.returncode != 0:
+            raise h.HarnessError('swaymsg %s: %s' % (' '.join(args),
+                                                     r.stdout + r.stderr))
+        return r.stdout
+
+    def key(self, name, mod=None):
+        """Presses a key by its XKB name, with a modifier (ctrl, alt) held."""
+        held = ['-M', mod] if mod else []
+        r = self.run(['wtype'] + held + ['-k', name] + (['-m', mod] if mod else []))
+        if r.returncode != 0:
+            raise h.HarnessError('wtype -k %s: %s' % (name, r.stderr))
+
+    def type(self, text):
+        r = self.run(['wtype', text])
+        if r.returncode != 0:
+            raise h.HarnessError('wtype %r: %s' % (text, r.stderr))
+
+    def _pointer(self, command):
+        self.pointer.stdin.write(command.encode() + b'\n')
+        self.pointer.stdin.flush()
+        if self.pointer.stdout.readline().strip() != b'ok':
+            raise h.HarnessError('the virtual pointer did not take %r' % command)
+
+    def layout(self):
+        """(width, height) of all outputs together."""
+        outputs = json.loads(self.swaymsg('-t', 'get_outputs'))
+        return (max(o['rect']['x'] + o['rect']['width'] for o in outputs),
+                max(o['rect']['y'] + o['rect']['height'] for o in outputs))
+
+    def move(self, x, y):
+        self._pointer('move %d %d %d %d' % ((x, y) + self.layout()))
+
+    def press(self):
+        self._pointer('press')
+
+    def release(self):
+        self._pointer('release')
+
+    def click(self, x, y):
+        self.move(x, y)
+        time.sleep(0.1)
+        self.press()
+        self.release()
+
+    def drag(self, x0, y0, x1, y1, steps=10):
+        self.move(x0, y0)
+        time.sleep(0.1)
+        self.press()
+        for i in range(1, steps + 1):
+            self.move(round(x0 + (x1 - x0) * i / steps),
+                      round(y0 + (y1 - y0) * i / steps))
+        time.sleep(0.1)
+        self.release()
+
+    def shot(self, step=None):
+        """The whole layout as an h.Image; saved when `step` names it."""
+        r = self.run(['grim', '-t', 'ppm', '-'])
+        if r.returncode != 0:
+            raise h.HarnessError('grim: %s' % r.stderr.decode(errors='replace'))
+        img = parse_ppm(r.stdout)
+        if step:
+            img.save(os.path.join(SHOTS, '%s-%s.png' % (self.name, step)))
+        return img
+
+    # -- the program --------------------------------------------------------
+
+    def start_program(self, *args, log=None):
+        n = sum(1 for _ in os.scandir(self.base) if _.name.startswith('app-'))
+        return self.spawn([self.bin] + list(args), log=log or 'app-%d.log' % n)
+
+    def start_probe(self):
+        """The white client beneath the tint, which logs what reaches it."""
+        path = os.path.join(self.base, 'probe.log')
+        self.spawn([self.tools['probe'], path], log='probe.out')
+        if not h.wait_until(lambda: 'ready' in self.log('probe.log'), 10, 0.1):
+            raise h.HarnessError('the Wayland click probe did not start: '
+                                 + self.log('probe.out'))
+        time.sleep(0.2)
+        return path
+
+    def settings(self):
+        """{key: text} of the program's [Settings]; {} without a file."""
+        path = os.path.join(self.config, h.APP_TITLE, 'settings.ini')
+        values, group = {}, None
+        try:
+            with open(path, encoding='utf-8') as f:
+                lines = f.read().splitlines()
+        except FileNotFoundError:
+            return {}
+        for line in lines:
+            line = line.strip()
+            if line.startswith('['):
+                group = line.strip('[]')
+            elif group == 'Settings' and '=' in line:
+                k, v = line.split('=', 1)
+                values[k.strip()] = v.strip()
+        return values

@@ -1,0 +1,257 @@
+"""The native program on a Wayland desktop with layer shell: headless sway
+(sway_session.py), where the tint is a layer surface on every output and F7
+reaches the program only through the desktop, here as sway's binding of F7
+to `morvane-night --settings`.
+
+Screenshots go to build/wayland-e2e/shots/<test>-<step>.png.
+"""
+
+import time
+
+import pytest
+
+import harness as h
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP,
+                          PANEL_GREY, PANEL_H, PANEL_W, SPLASH_H, SPLASH_RED,
+                          SWATCH,
+                          SPLASH_W, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
+                          slider_alpha, thumb_px, within_alpha)
+from sway_session import HEIGHT, WIDTH
+
+pytestmark = [pytest.mark.native, pytest.mark.wayland]
+
+TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)  # (105, 143, 105)
+WHITE = (255, 255, 255)
+FRAME = 3  # the dialog frame round the panel and the splash
+# The panel's and the splash's client areas, centred on the output.
+PANEL = ((WIDTH - PANEL_W - 2 * FRAME) // 2 + FRAME,
+         (HEIGHT - PANEL_H - 2 * FRAME) // 2 + FRAME)
+SPLASH = ((WIDTH - SPLASH_W - 2 * FRAME) // 2 + FRAME,
+          (HEIGHT - SPLASH_H - 2 * FRAME) // 2 + FRAME)
+# Plain desktop (the probe) away from the panel, the splash and dialogs.
+FREE = [(3, 3), (WIDTH - 4, HEIGHT - 4), (100, 700), (900, 100)]
+X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
+
+
+def expect_everywhere(img, rgb, what, points=FREE):
+    __tracebackhide__ = True
+    got = {p: img.pixel(*p) for p in points}
+    bad = {p: v for p, v in got.items() if v != rgb}
+    assert not bad, '%s: expected %s exactly, got %s' % (what, rgb, bad)
+
+
+def panel_up(img):
+    """Whether the panel is on screen untinted: its own grey in the bottom
+    corner of its client area, and its red thumb."""
+    x, y = PANEL
+    return img.pixel(x + 4, y + PANEL_H - 6) == PANEL_GREY
+
+
+def splash_up(img):
+    x, y = SPLASH
+    return img.pixel(x + 4, y + SPLASH_H - 6) == SPLASH_RED
+
+
+def wait_screen(sway, predicate, timeout, what, step):
+    """Screenshots until predicate(img) holds; returns the image."""
+    img = None
+
+    def look():
+        nonlocal img
+        img = sway.shot()
+        return predicate(img)
+    if not h.wait_until(look, timeout, 0.1):
+        sway.shot(step)
+        pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step),
+                    pytrace=False)
+    return img
+
+
+def start_and_settle(sway, *args):
+    """Starts the program; waits for its splash, readable above the tint,
+    and for it to go."""
+    app = sway.start_program(*args)
+    t0 = time.monotonic()
+    img = wait_screen(sway, splash_up, 10, 'no splash', 'no-splash')
+    seen = time.monotonic() - t0
+    sway.shot('splash')
+    expect_everywhere(img, TINT, 'the tint beside the splash',
+                      points=[(3, 3), (100, 700)])
+    wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go',
+                'splash-stays')
+    h.log('wayland: splash seen %.2f s after start, gone after %.1f s' % (
+        seen, time.monotonic() - t0))
+    assert app.poll() is None, 'the program ended (%s)' % app.returncode
+    return app
+
+
+def probe_lines(path):
+    with open(path) as f:
+        return f.read().splitlines()
+
+
+def test_defaults_tint_exactly_and_clicks_pass_through(sway):
+    probe = sway.start_probe()
+    start_and_settle(sway)
+    img = sway.shot('tint')
+    expect_everywhere(img, TINT, 'the default tint over white',
+                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+    # A click on the tint reaches the window beneath; so do keys.
+    sway.click(300, 600)
+    sway.key('a')
+    assert h.wait_until(lambda: 'key a' in probe_lines(probe), 3), \
+        'the window beneath saw %s' % probe_lines(probe)
+    assert any(line.startswith('down ') for line in probe_lines(probe)), \
+        'the click did not reach the window beneath: %s' % probe_lines(probe)
+    assert sway.settings() == {}, 'stored before any panel closed'
+
+
+def test_f7_panel_slider_store_and_exit(sway):
+    probe = sway.start_probe()
+    app = start_and_settle(sway)
+    # F7 is sway's: it runs `morvane-night --settings`, which asks the
+    # running program over D-Bus.
+    t0 = time.monotonic()
+    sway.key('F7')
+    img = wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    h.log('wayland: panel %.2f s after F7' % (time.monotonic() - t0))
+    time.sleep(0.3)
+    img = sway.shot('panel')
+    x, y = PANEL
+    thumb = round(x + thumb_px(DEFAULT_ALPHA))
+    assert any(img.pixel(tx, y + 1395 // TWIPS - 3) == (255, 0, 0)
+               for tx in range(thumb - 4, thumb + 5)), 'no red thumb'
+    expect_everywhere(img, TINT, 'the tint around the panel')
+    # The panel has the keyboard while it is up.
+    sway.key('c')
+    time.sleep(0.3)
+    assert 'key c' not in probe_lines(probe), 'the panel let a key through'
+
+    track_y = y + TRACK_Y // TWIPS
+    alpha = slider_alpha(X_MOVED)
+    sway.drag(round(x + thumb_px(DEFAULT_ALPHA)), track_y, x + X_MOVED, track_y)
+    time.sleep(0.3)
+    img = sway.shot('dragged')
+    got = img.pixel(*FREE[2])
+    assert within_alpha(got, alpha, DEFAULT_COLOUR, slack=1, tol=0), \
+        'after the drag the screen is %s, expected %s (opacity %d)' % (
+            got, h.blend_over_white(alpha, DEFAULT_COLOUR), alpha)
+    assert sway.settings() == {}, 'stored while the panel is open'
+
+    sway.move(900, 700)  # off the panel: it closes by itself
+    t0 = time.monotonic()
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
+                'panel-stays')
+    h.log('wayland: panel closed %.1f s after the last move' %
+          (time.monotonic() - t0))
+    stored = sway.settings()
+    assert stored.get('lngColor') == str(DEFAULT_COLOUR), stored
+    assert abs(int(stored.get('intLig', -9)) - alpha) <= 1, stored
+    assert sway.shot().pixel(*FREE[2]) == h.blend_over_white(
+        int(stored['intLig']), DEFAULT_COLOUR), 'the screen is not the stored opacity'
+    # The keyboard is back with the window beneath.
+    sway.key('b')
+    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
+        'keys after the panel went to %s' % probe_lines(probe)
+
+    # The exit label ends night mode, and the tint goes with it.
+    sway.key('F7')
+    wait_screen(sway, panel_up, 5, 'no panel after the second F7', 'no-panel-2')
+    sway.move(x + EXIT_LEFT // TWIPS + 10, y + EXIT_TOP // TWIPS + 10)
+    time.sleep(0.2)
+    sway.click(x + EXIT_LEFT // TWIPS + 20, y + EXIT_TOP // TWIPS + 10)
+    assert h.wait_until(lambda: app.poll() is not None, 3, 0.05), \
+        'still running after the exit label'
+    assert app.returncode == 0
+    img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2,
+                      'the tint stayed', 'tint-stays')
+    sway.shot('ended')
+    expect_everywhere(img, WHITE, 'the screen after the exit label',
+                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+
+
+def test_a_second_output_is_tinted_as_it_comes(sway):
+    # (Headless sway 1.7 cannot take an output away again: disabling one
+    # fails to commit, and there is no unplug.)
+    app = start_and_settle(sway)
+    sway.swaymsg('create_output')
+
+    def both(img):
+        return img.width == 2 * WIDTH and all(
+            img.pixel(px, py) == TINT for px, py in FREE + [
+                (WIDTH + 3, 3), (2 * WIDTH - 4, HEIGHT - 4),
+                (WIDTH + WIDTH // 2, HEIGHT // 2)])
+    t0 = time.monotonic()
+    wait_screen(sway, both, 5, 'the second output is not tinted exactly',
+                'second-output')
+    h.log('wayland: new output tinted within %.2f s' % (time.monotonic() - t0))
+    sway.shot('two-outputs')
+    assert app.poll() is None
+
+
+def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
+    sway.start_probe()
+    first = start_and_settle(sway)
+    second = sway.start_program()
+    # Its message, somewhere over the middle of the screen.
+    img = wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) != TINT,
+                      8, 'no message from the second start', 'no-message')
+    time.sleep(0.3)
+    img = sway.shot('message')
+    assert second.poll() is None, 'the second start ended without its message'
+    # Its only button is at the bottom of the box, in the middle.
+    bottom = max(y for y in range(HEIGHT // 2, HEIGHT)
+                 if img.pixel(WIDTH // 2, y) != TINT)
+    sway.click(WIDTH // 2, bottom - 15)
+    assert h.wait_until(lambda: second.poll() is not None, 5, 0.1), \
+        'the second start still runs after its message was answered'
+    assert first.poll() is None, 'the first instance ended too'
+    img = wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) == TINT,
+                      3, 'the message stays', 'message-stays')
+    expect_everywhere(img, TINT, "the first instance's tint")
+    assert sway.settings() == {}, 'a value was stored: %s' % sway.settings()
+
+
+def test_settings_with_nothing_running_starts_with_the_panel(sway):
+    app = sway.start_program('--settings')
+    wait_screen(sway, panel_up, 10, 'no panel', 'no-panel')
+    sway.shot('panel')
+    assert app.poll() is None
+    expect_everywhere(sway.shot(), TINT, 'the tint around the panel')
+
+
+def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
+    sway.start_probe()
+    start_and_settle(sway)
+    sway.key('F7')
+    wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    x, y = PANEL
+    sway.click(x + SWATCH[0] // TWIPS + 40, y + SWATCH[1] // TWIPS + 10)
+    # The panel steps aside; the dialog lies open beneath the tint, and its
+    # colour entry has the keys.
+    wait_screen(sway, lambda i: not panel_up(i) and
+                i.pixel(WIDTH // 2, HEIGHT // 2) != TINT, 5,
+                'no colour dialog', 'no-dialog')
+    time.sleep(0.5)
+    sway.shot('dialog')
+    sway.key('a', mod='ctrl')
+    sway.type('#FF8000')
+    sway.key('Return')  # takes the text
+    time.sleep(0.3)
+    # "Select" is at the right of the dialog's header bar; sway centres it.
+    img = sway.shot('typed')
+    top = next(py for py in range(HEIGHT) if img.pixel(WIDTH // 2, py) != TINT)
+    left = next(px for px in range(WIDTH) if img.pixel(px, top + 25) != TINT)
+    sway.click(WIDTH - left - 48, top + 23)
+    orange = 0x000080FF
+    want = h.blend_over_white(DEFAULT_ALPHA, orange)
+    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want,
+                      5, 'the panel and the orange tint did not come',
+                      'no-orange')
+    sway.shot('orange')
+    swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
+    assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
+    sway.move(900, 700)
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
+                'panel-stays')
+    assert sway.settings().get('lngColor') == str(orange), sway.settings()
