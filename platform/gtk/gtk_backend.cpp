@@ -505,6 +505,16 @@ void GtkBackend::OnRealize(GtkWidget* widget, gpointer data) {
   if (w == nullptr || native == nullptr) return;
   const bool layered = (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
   gdk_window_set_opacity(native, layered ? w->alpha / 255.0 : 1.0);
+  // Each frame goes to the display server as soon as it is painted. GDK
+  // sends what it has when the main loop next looks for events, and the
+  // windows shown at start paint in one turn of it: the tint's frame would
+  // wait while the splash loads its fonts and draws its text.
+  if (GdkFrameClock* clock = gdk_window_get_frame_clock(native)) {
+    g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock*, gpointer display) {
+                       gdk_display_flush(static_cast<GdkDisplay*>(display));
+                     }),
+                     gdk_window_get_display(native));
+  }
 }
 
 // A window manager that frames the window copies the client's input shape
