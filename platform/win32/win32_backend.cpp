@@ -291,15 +291,19 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
   }
 
   if (form.windowState == WindowState::Maximized) {
-    // Every maximising show command may activate the window: one that
-    // never takes the keyboard gives it straight back.
-    HWND before = ::GetForegroundWindow();
-    ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
-    if (!form.TakesKeyboard && ::GetForegroundWindow() == hwnd && before != nullptr &&
-        ::IsWindow(before) != FALSE) {
-      ::SetForegroundWindow(before);
+    if (form.TakesKeyboard) {
+      ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
+    } else {
+      // Every maximising show command activates the window. One that never
+      // takes the keyboard is marked maximised, placed over its monitor and
+      // shown as it is: never activated, even for a moment (under Wine an
+      // activation wakes the input method, which loads COM: some 15 ms
+      // before the first frame).
+      ::SetWindowLongPtrW(hwnd, GWL_STYLE, ::GetWindowLongPtrW(hwnd, GWL_STYLE) | WS_MAXIMIZE);
+      CoverMonitor(hwnd);
+      ::ShowWindow(hwnd, SW_SHOWNA);
     }
-    CoverMonitor(hwnd);
+    if (form.TakesKeyboard) CoverMonitor(hwnd);
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
   } else {
