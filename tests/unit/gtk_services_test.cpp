@@ -168,9 +168,6 @@ TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
   EXPECT_FALSE(backend.Shell("\\system32\\regsvr32.exe", "\"\\system32\\COMDLG32.ocx\" /s"));
 }
 
-// In the shared temporary folder anyone could lay a link or a file of their
-// own where the lock goes: neither is used, so nobody can block the start
-// or make it lock a file of theirs.
 // A job beside starts once the main loop has nothing else to do, on a
 // thread of its own, and the end of the message loop (here at once: no
 // form is loaded) waits for it.
@@ -198,6 +195,9 @@ TEST_F(GtkServicesTest, AJobBesideStartsWhenTheLoopIdlesAndTheLoopsEndWaitsForIt
   EXPECT_NE(ranOn, std::this_thread::get_id());
 }
 
+// In the shared temporary folder anyone could lay a link or a file of their
+// own where the lock goes: neither is used, so nobody can block the start
+// or make it lock a file of theirs.
 TEST_F(GtkServicesTest, ALockFileThatIsALinkIsNotFollowed) {
   ::unsetenv("XDG_RUNTIME_DIR");
   const std::string title = "nm-gtk-link-" + std::to_string(::getpid());

@@ -172,9 +172,10 @@ TEST_F(StartupTest, TheSplashClosesItselfAt4000MsAndTheTintStays) {
   EXPECT_FALSE(desktop.Finished());
 }
 
-// The end of a second instance waits for its component step, however soon
-// it comes: here the message is answered before the step has had a turn.
-TEST_F(StartupTest, ASecondInstanceInstallsThenSaysSoBeforeItsSplashIsSeen) {
+// A second instance says so and ends, and its end waits for its component
+// step, however soon it comes: here the message is answered before the
+// step has had a turn.
+TEST_F(StartupTest, ASecondInstanceSaysSoBeforeItsSplashIsSeenAndStillInstalls) {
   desktop.otherInstanceRunning = true;
   std::size_t boxesWhenStepRan = 0;
   desktop.onJobBeside = [&] { boxesWhenStepRan = desktop.msgBoxes.size(); };
