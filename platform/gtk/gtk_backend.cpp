@@ -83,7 +83,19 @@ struct GtkBackend::ArmedTimer {
 
 bool GtkBackend::displayLost_ = false;
 
-GtkBackend::GtkBackend() : layerShell_(gtk::layer::Active()) {
+GtkBackend::GtkBackend()
+    : jobsBeside_(
+          [](JobsBeside::Job* job) -> void* {
+            return g_thread_try_new(
+                "beside",
+                [](gpointer owned) -> gpointer {
+                  JobsBeside::RunOwned(owned);
+                  return nullptr;
+                },
+                job, nullptr);
+          },
+          [](void* thread) { g_thread_join(static_cast<GThread*>(thread)); }),
+      layerShell_(gtk::layer::Active()) {
   if (GdkDisplay* display = gdk_display_get_default(); display != nullptr && layerShell_) {
     // Outputs come and go on Wayland without the screen always saying so.
     monitorAdded_ = g_signal_connect(display, "monitor-added",
@@ -650,44 +662,17 @@ void GtkBackend::RunMessageLoop() {
 // The jobs start when the main loop first has nothing of more weight to
 // do: below the priority of drawing, so start-up's first frames come first.
 void GtkBackend::RunBeside(std::function<void()> job) {
-  jobsWaiting_.push_back(std::move(job));
-  if (idleSeen_) {
-    StartJobsBeside();
-  } else if (jobsIdle_ == 0) {
-    jobsIdle_ = g_idle_add_full(
-        G_PRIORITY_LOW,
-        [](gpointer data) -> gboolean {
-          auto* self = static_cast<GtkBackend*>(data);
-          self->jobsIdle_ = 0;
-          self->idleSeen_ = true;
-          self->StartJobsBeside();
-          return G_SOURCE_REMOVE;
-        },
-        this, nullptr);
-  }
-}
-
-void GtkBackend::StartJobsBeside() {
-  std::vector<std::function<void()>> jobs = std::move(jobsWaiting_);
-  jobsWaiting_.clear();
-  for (std::function<void()>& job : jobs) {
-    auto owned = std::make_unique<std::function<void()>>(std::move(job));
-    GThread* thread = g_thread_try_new(
-        "beside",
-        [](gpointer data) -> gpointer {
-          const std::unique_ptr<std::function<void()>> job(
-              static_cast<std::function<void()>*>(data));
-          (*job)();
-          return nullptr;
-        },
-        owned.get(), nullptr);
-    if (thread == nullptr) {
-      (*owned)();  // no thread to be had: the job runs here and now
-      continue;
-    }
-    owned.release();  // the thread owns it now
-    jobThreads_.push_back(thread);
-  }
+  jobsBeside_.Add(std::move(job));
+  if (jobsBeside_.loopIdled() || jobsIdle_ != 0) return;
+  jobsIdle_ = g_idle_add_full(
+      G_PRIORITY_LOW,
+      [](gpointer data) -> gboolean {
+        auto* self = static_cast<GtkBackend*>(data);
+        self->jobsIdle_ = 0;
+        self->jobsBeside_.LoopIdled();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
 }
 
 // Jobs not started yet run now: a program that ends before its loop ever
@@ -695,9 +680,7 @@ void GtkBackend::StartJobsBeside() {
 void GtkBackend::FinishJobsBeside() {
   if (jobsIdle_ != 0) g_source_remove(jobsIdle_);
   jobsIdle_ = 0;
-  StartJobsBeside();
-  for (GThread* thread : jobThreads_) g_thread_join(thread);
-  jobThreads_.clear();
+  jobsBeside_.Finish();
 }
 
 void GtkBackend::QuitWhenIdle() {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/jobs_beside.h"
 #include "platform/gtk/gamma.h"
 #include "platform/gtk/layer.h"
 
@@ -182,7 +183,6 @@ class GtkBackend : public Backend {
   void WatchDisplay();
   static gboolean OnTimer(gpointer data);
   gtk::Window* WindowOfWidget(GtkWidget* widget);
-  void StartJobsBeside();
   // Starts the jobs still waiting and waits for every job.
   void FinishJobsBeside();
 
@@ -251,9 +251,7 @@ class GtkBackend : public Backend {
   bool tinting_ = false;  // the tint has reached the screen by either path
   bool endingUntinted_ = false;
   std::vector<guint> signalSources_;
-  std::vector<std::function<void()>> jobsWaiting_;
-  std::vector<GThread*> jobThreads_;
-  bool idleSeen_ = false;  // the main loop has had nothing of more weight to do
+  JobsBeside jobsBeside_;
   guint jobsIdle_ = 0;     // the idle source that starts the jobs waiting
   static bool displayLost_;
   bool settingsAsked_ = false;

@@ -144,7 +144,22 @@ int ShiftOf(WPARAM wParam) {
 
 }  // namespace
 
-Win32Backend::Win32Backend() : instance_(::GetModuleHandleW(nullptr)) {
+Win32Backend::Win32Backend()
+    : instance_(::GetModuleHandleW(nullptr)),
+      jobsBeside_(
+          [](JobsBeside::Job* job) -> void* {
+            return ::CreateThread(
+                nullptr, 0,
+                [](LPVOID owned) -> DWORD {
+                  JobsBeside::RunOwned(owned);
+                  return 0;
+                },
+                job, 0, nullptr);
+          },
+          [](void* thread) {
+            const win32::UniqueHandle owned(static_cast<HANDLE>(thread));
+            ::WaitForSingleObject(owned.get(), INFINITE);
+          }) {
   active_ = this;
   std::fill(std::begin(customColours_), std::end(customColours_), RGB(255, 255, 255));
 
@@ -161,7 +176,7 @@ Win32Backend::Win32Backend() : instance_(::GetModuleHandleW(nullptr)) {
 }
 
 Win32Backend::~Win32Backend() {
-  FinishJobsBeside();
+  jobsBeside_.Finish();
   for (const auto& [form, hwnd] : windows_) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     ::DestroyWindow(hwnd);
@@ -914,16 +929,15 @@ void Win32Backend::RunMessageLoop() {
     for (;;) {
       // The first time the queue is empty, start-up's windows have painted
       // and handed their frames over: the jobs beside may start.
-      if (!idleSeen_ && ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) == FALSE) {
-        idleSeen_ = true;
-        StartJobsBeside();
+      if (!jobsBeside_.loopIdled() && ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) == FALSE) {
+        jobsBeside_.LoopIdled();
       }
       if (::GetMessageW(&msg, nullptr, 0, 0) <= 0) break;
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
   }
-  FinishJobsBeside();
+  jobsBeside_.Finish();
 }
 
 void Win32Backend::QuitWhenIdle() { ::PostQuitMessage(0); }
@@ -932,7 +946,7 @@ void Win32Backend::QuitWhenIdle() { ::PostQuitMessage(0); }
 // the user-interface thread ends first: ExitProcess would stop it wherever
 // it is, before a process it was to start has been started.
 void Win32Backend::End() {
-  FinishJobsBeside();
+  jobsBeside_.Finish();
   ::ExitProcess(0);
 }
 
@@ -941,41 +955,7 @@ void Win32Backend::DoEvents() {
   }
 }
 
-DWORD WINAPI Win32Backend::JobThread(LPVOID job) {
-  const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(job));
-  (*owned)();
-  return 0;
-}
-
-void Win32Backend::RunBeside(std::function<void()> job) {
-  jobsWaiting_.push_back(std::move(job));
-  if (idleSeen_) StartJobsBeside();
-}
-
-void Win32Backend::StartJobsBeside() {
-  std::vector<std::function<void()>> jobs = std::move(jobsWaiting_);
-  jobsWaiting_.clear();
-  for (std::function<void()>& job : jobs) {
-    auto owned = std::make_unique<std::function<void()>>(std::move(job));
-    HANDLE thread = ::CreateThread(nullptr, 0, &JobThread, owned.get(), 0, nullptr);
-    if (thread == nullptr) {
-      (*owned)();  // no thread to be had: the job runs here and now
-      continue;
-    }
-    owned.release();  // the thread owns it now
-    jobThreads_.emplace_back(thread);
-  }
-}
-
-// Jobs not started yet run now: a program that ends before its loop ever
-// idled (a second instance) still does what it set out to do.
-void Win32Backend::FinishJobsBeside() {
-  StartJobsBeside();
-  for (const win32::UniqueHandle& thread : jobThreads_) {
-    ::WaitForSingleObject(thread.get(), INFINITE);
-  }
-  jobThreads_.clear();
-}
+void Win32Backend::RunBeside(std::function<void()> job) { jobsBeside_.Add(std::move(job)); }
 
 void Win32Backend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
   HWND owner = ::GetActiveWindow();

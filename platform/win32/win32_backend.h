@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/jobs_beside.h"
 #include "platform/win32/win32_handles.h"
 
 namespace platform {
@@ -101,10 +102,6 @@ class Win32Backend final : public Backend {
   HWND WindowOf(const Form& form) const;
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
-  static DWORD WINAPI JobThread(LPVOID job);
-  void StartJobsBeside();
-  // Starts the jobs still waiting and waits for every job.
-  void FinishJobsBeside();
   // Pumps one message; false once WM_QUIT came (it is posted again, so the
   // outer loop sees it too).
   bool PumpOne(bool wait);
@@ -167,9 +164,7 @@ class Win32Backend final : public Backend {
   std::map<std::wstring, bool> faces_;
 
   win32::UniqueHandle instanceMutex_;
-  std::vector<std::function<void()>> jobsWaiting_;
-  std::vector<win32::UniqueHandle> jobThreads_;
-  bool idleSeen_ = false;  // the message loop has found its queue empty
+  JobsBeside jobsBeside_;
   std::optional<bool> prevInstance_;
   // The colour dialog's sixteen custom colours, kept for the whole run.
   COLORREF customColours_[16] = {};
