@@ -208,10 +208,25 @@ HWnd Win32Backend::CreateFormWindow(Form& form) {
   const std::wstring caption = win32::Widen(form.Caption);
   // The real size needs the window's DPI, known once the window exists.
   HWND owner = form.ShowInTaskbar ? nullptr : HiddenOwner();
-  HWND hwnd = ::CreateWindowExW(ExStyleFor(form), kFormClass, caption.c_str(), StyleFor(form), 0, 0,
-                                0, 0, owner, nullptr, instance_, &form);
+  DWORD style = StyleFor(form);
+  // A maximised form without a frame is made maximised, over the primary
+  // monitor, in one step: under Wine every later move or resize before the
+  // first frame is another trip to the server and the X window.
+  RECT area{};
+  if (form.windowState == WindowState::Maximized && (style & (WS_CAPTION | WS_THICKFRAME)) == 0) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info) !=
+        FALSE) {
+      style |= WS_MAXIMIZE;
+      area = info.rcMonitor;
+    }
+  }
+  HWND hwnd = ::CreateWindowExW(ExStyleFor(form), kFormClass, caption.c_str(), style, area.left,
+                                area.top, area.right - area.left, area.bottom - area.top, owner,
+                                nullptr, instance_, &form);
   if (hwnd == nullptr) return 0;
-  SizeToClient(form, hwnd);
+  if ((style & WS_MAXIMIZE) == 0) SizeToClient(form, hwnd);
   return reinterpret_cast<HWnd>(hwnd);
 }
 
@@ -314,7 +329,8 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       // shown as it is: never activated, even for a moment (under Wine an
       // activation wakes the input method, which loads COM: some 15 ms
       // before the first frame).
-      ::SetWindowLongPtrW(hwnd, GWL_STYLE, ::GetWindowLongPtrW(hwnd, GWL_STYLE) | WS_MAXIMIZE);
+      const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+      if ((style & WS_MAXIMIZE) == 0) ::SetWindowLongPtrW(hwnd, GWL_STYLE, style | WS_MAXIMIZE);
       CoverMonitor(hwnd);
       ::ShowWindow(hwnd, SW_SHOWNA);
     }
@@ -756,11 +772,10 @@ void Win32Backend::CoverMonitor(HWND hwnd) {
   if (!area) return;
   RECT now{};
   ::GetWindowRect(hwnd, &now);
-  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED;
-  if (::EqualRect(&now, &*area) != FALSE) flags |= SWP_NOMOVE | SWP_NOSIZE;
   covers_[hwnd].monitor = *area;
+  if (::EqualRect(&now, &*area) != FALSE) return;  // there already
   ::SetWindowPos(hwnd, nullptr, area->left, area->top, area->right - area->left,
-                 area->bottom - area->top, flags);
+                 area->bottom - area->top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 // The monitor rectangle can lag behind the change itself. Under Wine a new
