@@ -331,7 +331,7 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       // before the first frame).
       const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
       if ((style & WS_MAXIMIZE) == 0) ::SetWindowLongPtrW(hwnd, GWL_STYLE, style | WS_MAXIMIZE);
-      CoverMonitor(hwnd);
+      CoverMonitor(hwnd, false);  // made over it, as a rule: nothing to do
       ::ShowWindow(hwnd, SW_SHOWNA);
     }
     if (form.TakesKeyboard) CoverMonitor(hwnd);
@@ -767,15 +767,19 @@ std::optional<Point> Win32Backend::PointerPosition() {
 // keeps its place in the topmost band, and nothing is activated. The frame
 // change makes the system take the window's surface to the new size and
 // repaint it (Wine keeps a surface cut to the screen it was made for).
-void Win32Backend::CoverMonitor(HWND hwnd) {
+void Win32Backend::CoverMonitor(HWND hwnd, bool refreshInPlace) {
   const std::optional<RECT> area = MonitorToCover(hwnd);
   if (!area) return;
   RECT now{};
   ::GetWindowRect(hwnd, &now);
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED;
   covers_[hwnd].monitor = *area;
-  if (::EqualRect(&now, &*area) != FALSE) return;  // there already
+  if (::EqualRect(&now, &*area) != FALSE) {
+    if (!refreshInPlace) return;
+    flags |= SWP_NOMOVE | SWP_NOSIZE;
+  }
   ::SetWindowPos(hwnd, nullptr, area->left, area->top, area->right - area->left,
-                 area->bottom - area->top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+                 area->bottom - area->top, flags);
 }
 
 // The monitor rectangle can lag behind the change itself. Under Wine a new

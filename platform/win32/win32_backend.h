@@ -86,7 +86,10 @@ class Win32Backend final : public Backend {
   void OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& suggested);
   // A maximised form after the screen changed: the whole monitor again.
   std::optional<RECT> MonitorToCover(HWND hwnd);
-  void CoverMonitor(HWND hwnd);
+  // Moves the window over that monitor; one in place already gets its
+  // frame worked out again (its surface may still have an old size) when
+  // `refreshInPlace`, and is left alone otherwise.
+  void CoverMonitor(HWND hwnd, bool refreshInPlace = true);
   void ScheduleCoverCheck(HWND hwnd);
   void OnCoverCheck(HWND hwnd);
   void WatchDesk(Form& form, HWND hwnd);
