@@ -367,6 +367,7 @@ void GtkBackend::RunModalLoop(Form& form, Form* owner) {
     disabled = owner->Handle();
   }
   modals_.push_back(ModalFrame{&form, disabled});
+  KeepTimersTicking();
   while (form.IsShown() && !quit_) g_main_context_iteration(nullptr, TRUE);
   for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
     if (it->form == &form) {
@@ -402,17 +403,28 @@ void GtkBackend::UpdateTimer(Form& form, Timer& timer) {
   if (!form.IsLoaded() || WindowOf(form) == nullptr || !timer.Enabled || timer.Interval <= 0) {
     return;
   }
-  // A fresh interval from now. The source may run again while its own
-  // tick is still in progress (a modal form shown from it), as a Windows
-  // timer ticks on in a nested message loop.
+  // A fresh interval from now.
   auto* armed = new ArmedTimer{this, &form, &timer, nullptr};
   GSource* source = g_timeout_source_new(static_cast<guint>(timer.Interval.get()));
-  g_source_set_can_recurse(source, TRUE);
   g_source_set_callback(source, &GtkBackend::OnTimer, armed,
                         [](gpointer data) { delete static_cast<ArmedTimer*>(data); });
   g_source_attach(source, nullptr);
   armed->source = source;
   timers_[&timer] = armed;
+}
+
+// A Windows timer ticks on in a nested message loop (a modal form, a
+// message box or a dialog shown from its own tick, as the overlay's shows
+// the panel). A GLib source does not run again while it is being
+// dispatched, and one that may recurse wakes the main loop once more after
+// every tick, a tenth more CPU for the idle program: so each nested loop
+// arms the timers afresh instead, and the tick that was in progress finds
+// its source replaced when it returns.
+void GtkBackend::KeepTimersTicking() {
+  std::vector<std::pair<Form*, Timer*>> live;
+  live.reserve(timers_.size());
+  for (const auto& [timer, armed] : timers_) live.emplace_back(armed->form, timer);
+  for (const auto& [form, timer] : live) UpdateTimer(*form, *timer);
 }
 
 gboolean GtkBackend::OnTimer(gpointer data) {

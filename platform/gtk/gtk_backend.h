@@ -182,6 +182,9 @@ class GtkBackend : public Backend {
   static gboolean OnStopSignal(gpointer data);
   void WatchDisplay();
   static gboolean OnTimer(gpointer data);
+  // Arms every timer afresh, so that it ticks in the nested loop about to
+  // run even when that loop runs inside its own tick.
+  void KeepTimersTicking();
   gtk::Window* WindowOfWidget(GtkWidget* widget);
   // Starts the jobs still waiting and waits for every job.
   void FinishJobsBeside();

@@ -245,6 +245,7 @@ void GtkBackend::MsgBox(const std::string& prompt, int buttons, const std::strin
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog),
                           parent != nullptr ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  KeepTimersTicking();
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
 }
@@ -277,6 +278,7 @@ bool GtkBackend::ShowColorDialog(Form& owner, Colour& colour) {
   const bool stepAside =
       layerShell_ && ownerWindow != nullptr && gtk_widget_get_visible(ownerWindow->window) != FALSE;
   if (stepAside) gtk_widget_hide(ownerWindow->window);
+  KeepTimersTicking();
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
   GdkRGBA chosen{};
   gtk_color_chooser_get_rgba(chooser, &chosen);
