@@ -72,20 +72,26 @@ CLK_TCK = os.sysconf('SC_CLK_TCK')
 # Building the two helper programs
 
 
+def compile_if_newer(src, exe, command):
+    """Runs command (a list, or a function giving one) to build exe from
+    src when exe is missing or older than src; returns exe."""
+    if os.path.exists(exe) and os.path.getmtime(exe) >= os.path.getmtime(src):
+        return exe
+    cmd = command() if callable(command) else command
+    r = subprocess.run(cmd, capture_output=True, text=True, check=False)
+    if r.returncode != 0:
+        raise h.HarnessError('building %s failed:\n%s' %
+                             (os.path.basename(exe), r.stderr[-2000:]))
+    return exe
+
+
 def build_exe(name):
     """Cross-compiles bench/<name>.cpp into build/bench/<name>.exe with the
     floor's flags, when the source is newer."""
     src = os.path.join(HERE, name + '.cpp')
     exe = os.path.join(BENCH, name + '.exe')
-    if (not os.path.exists(exe)
-            or os.path.getmtime(exe) < os.path.getmtime(src)):
-        cmd = [h.mingw_gxx(), '-static', '-municode', '-mwindows', '-O2',
-               '-o', exe, src]
-        r = subprocess.run(cmd, capture_output=True, text=True, check=False)
-        if r.returncode != 0:
-            raise h.HarnessError('building %s failed:\n%s' %
-                                 (name, r.stderr[-2000:]))
-    return exe
+    return compile_if_newer(src, exe, [h.mingw_gxx(), '-static', '-municode',
+                                       '-mwindows', '-O2', '-o', exe, src])
 
 
 def build_native_floor():
@@ -93,8 +99,8 @@ def build_native_floor():
     source is newer."""
     src = os.path.join(HERE, 'floor_gtk.cpp')
     exe = os.path.join(BENCH, 'floor-gtk')
-    if (not os.path.exists(exe)
-            or os.path.getmtime(exe) < os.path.getmtime(src)):
+
+    def command():
         flags = subprocess.run(['pkg-config', '--cflags', '--libs',
                                 'gtk+-3.0', 'x11'], capture_output=True,
                                text=True, check=False)
@@ -102,13 +108,8 @@ def build_native_floor():
         if flags.returncode != 0 or not cxx:
             raise h.HarnessError('no GTK 3 development files or C++ compiler '
                                  'for the native floor')
-        r = subprocess.run([cxx, '-O2', '-o', exe, src] +
-                           flags.stdout.split(), capture_output=True,
-                           text=True, check=False)
-        if r.returncode != 0:
-            raise h.HarnessError('building floor-gtk failed:\n%s' %
-                                 r.stderr[-2000:])
-    return exe
+        return [cxx, '-O2', '-o', exe, src] + flags.stdout.split()
+    return compile_if_newer(src, exe, command)
 
 
 def stripped_size(exe):

@@ -74,7 +74,9 @@ class GlobalKeys {
   static gboolean OnPoll(gpointer self);
   void Drain();
   void Sample(const char* map);
-  std::vector<int> KeycodesOf(std::int32_t vKey);
+  // The key codes that carry vKey's key symbols, looked up once per
+  // keyboard mapping.
+  const std::vector<int>& KeycodesOf(std::int32_t vKey);
 
   void* display_ = nullptr;  // a connection of its own: Display*
   bool rawEvents_ = false;   // XInput 2 raw key presses arrive

@@ -21,6 +21,8 @@
 #include <gdk/gdkx.h>
 // clang-format on
 
+#include <utility>
+
 namespace platform::gtk {
 
 namespace {
@@ -142,7 +144,7 @@ void GlobalKeys::Sample(const char* map) {
   }
 }
 
-std::vector<int> GlobalKeys::KeycodesOf(std::int32_t vKey) {
+const std::vector<int>& GlobalKeys::KeycodesOf(std::int32_t vKey) {
   auto cached = keycodes_.find(vKey);
   if (cached != keycodes_.end()) return cached->second;
   std::vector<int> codes;
@@ -170,8 +172,7 @@ std::vector<int> GlobalKeys::KeycodesOf(std::int32_t vKey) {
     }
     XFree(symbols);
   }
-  keycodes_.emplace(vKey, codes);
-  return codes;
+  return keycodes_.emplace(vKey, std::move(codes)).first->second;
 }
 
 std::int16_t GlobalKeys::Query(std::int32_t vKey) {
@@ -183,7 +184,7 @@ std::int16_t GlobalKeys::Query(std::int32_t vKey) {
   XQueryKeymap(AsDisplay(display_), map);
   Drain();
   if (!rawEvents_) Sample(map);
-  const std::vector<int> codes = KeycodesOf(vKey);
+  const std::vector<int>& codes = KeycodesOf(vKey);
   if (codes.empty()) return 0;
   bool down = false;
   bool pressed = false;

@@ -327,6 +327,7 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
   if (form.windowState == WindowState::Maximized) {
     if (form.TakesKeyboard) {
       ::ShowWindow(hwnd, SW_SHOWMAXIMIZED);
+      CoverMonitor(hwnd);
     } else {
       // Every maximising show command activates the window. One that never
       // takes the keyboard is marked maximised, placed over its monitor and
@@ -338,7 +339,6 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       CoverMonitor(hwnd, false);  // made over it, as a rule: nothing to do
       ::ShowWindow(hwnd, SW_SHOWNA);
     }
-    if (form.TakesKeyboard) CoverMonitor(hwnd);
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
   } else {
