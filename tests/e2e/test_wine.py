@@ -15,9 +15,10 @@ import harness as h
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, TRACK_X1,
                           TRACK_X2, TWIPS, slider_alpha, track_point)
 
-pytestmark = pytest.mark.wine
+from test_wine_faults import COMPONENTS_KEY, registration_record
+from wine_target import COMPONENTS, MESSAGE, find_in
 
-from wine_target import MESSAGE
+pytestmark = pytest.mark.wine
 
 
 def test_harness_white_desktop_and_probe(app):
@@ -67,20 +68,12 @@ def test_second_instance_message(app):
 
 
 def test_components_installed(app):
-    sys32 = os.path.join(app.wine.prefix, 'drive_c', 'windows', 'system32')
-
-    def find(name):
-        for f in os.listdir(sys32):
-            if f.lower() == name.lower():
-                return os.path.join(sys32, f)
-        return None
-    for name in ('CMDLGCHS.DLL', 'COMDLG32.ocx'):
-        app.check(find(name) is None, name + ' already in the fresh prefix')
+    for name in COMPONENTS:
+        app.check(find_in(app.system32(), name) is None,
+                  name + ' already in the fresh prefix')
     app.start_and_settle()
     stamps = {}
-    for name in ('CMDLGCHS.DLL', 'COMDLG32.ocx'):
-        path = find(name)
-        app.check(path, name + ' not written to C:\\windows\\system32')
+    for name, path in zip(COMPONENTS, app.wait_components()):
         app.check(os.path.basename(path) == name,
                   'written as %s, expected %s' % (os.path.basename(path),
                                                   name))
@@ -92,15 +85,17 @@ def test_components_installed(app):
         else:
             app.note('no slot file at ' + slot)
         stamps[path] = os.stat(path).st_mtime_ns
-    record = h.wait_until(lambda: app.wine.reg_query(
-        'HKCU\\Software\\' + h.APP_TITLE + '\\Components').get('COMDLG32'),
-        10, 1.0)
-    app.check(record, 'no record of the COMDLG32 registration under the '
-              "tool's Components key")
+    app.check(h.wait_until(lambda: registration_record(app), 10, 1.0),
+              "no record of the COMDLG32 registration under the tool's "
+              'Components key')
     app.wine.kill()
     app.proc = None
+    # The record made anew shows the second start's step has run.
+    app.wine.run('reg', 'delete', COMPONENTS_KEY, '/f')
     time.sleep(1.1)
     app.start_and_settle()
+    app.check(h.wait_until(lambda: registration_record(app), 10, 1.0),
+              'the second start did not register COMDLG32 again')
     for path, mtime in stamps.items():
         app.check(os.stat(path).st_mtime_ns == mtime,
                   os.path.basename(path) + ' was rewritten by the second '

@@ -26,10 +26,10 @@ import harness as h
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, TRACK_X1,
                           TRACK_X2, TWIPS, expect_panel_layout, slider_alpha,
                           track_point)
+from wine_target import COMPONENTS, find_in
 
 pytestmark = pytest.mark.wine
 
-COMPONENTS = ('CMDLGCHS.DLL', 'COMDLG32.ocx')
 COMPONENTS_KEY = 'HKCU\\Software\\' + h.APP_TITLE + '\\Components'
 # What a user had stored before the fault: opacity 200, pure red.
 OLD = {'intLig': '200', 'lngColor': '255'}
@@ -39,20 +39,6 @@ DEFAULT_TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 
 # ---------------------------------------------------------------------------
 # Helpers
-
-
-def system32(app):
-    return os.path.join(app.wine.prefix, 'drive_c', 'windows', 'system32')
-
-
-def find_in(folder, name):
-    """The file of that name in folder, whatever its case, or None."""
-    if not os.path.isdir(folder):
-        return None
-    for f in os.listdir(folder):
-        if f.lower() == name.lower():
-            return os.path.join(folder, f)
-    return None
 
 
 def wait_settled(app, what):
@@ -183,15 +169,14 @@ def test_store_wrong_types_default_then_rewritten(app):
 
 
 def test_fault_regsvr32_missing(app):
-    tool = find_in(system32(app), 'regsvr32.exe')
+    tool = find_in(app.system32(), 'regsvr32.exe')
     app.check(tool, 'no regsvr32.exe in the fresh prefix')
     os.rename(tool, tool + '.missing')
     app.store(**OLD)
     app.start_app()
     wait_settled(app, 'without regsvr32')
     app.expect_centre(OLD_TINT, 'without regsvr32')
-    for name in COMPONENTS:
-        app.check(find_in(system32(app), name), name + ' not written')
+    app.wait_components('without regsvr32')
     app.start_notepad()
     overlay = app.overlay_xid()
     new = adjust_and_close(app, overlay, 255)
@@ -205,10 +190,7 @@ def test_fault_regsvr32_missing(app):
 
 
 def check_components_in_system32(app, what):
-    for name in COMPONENTS:
-        path = find_in(system32(app), name)
-        app.check(path, '%s: %s not written to C:\\windows\\system32'
-                  % (what, name))
+    for name, path in zip(COMPONENTS, app.wait_components(what)):
         slot = os.path.join(h.COMPONENTS, name)
         if os.path.exists(slot):
             with open(path, 'rb') as a, open(slot, 'rb') as b:
@@ -230,7 +212,7 @@ def test_fault_windir_unset_or_empty(app):
     for change, want_set in (('-windir', False), ('windir=', True)):
         what = 'windir empty' if want_set else 'windir unset'
         for name in COMPONENTS:
-            path = find_in(system32(app), name)
+            path = find_in(app.system32(), name)
             if path:
                 os.remove(path)
         pid = start_with_environment(app, change)
@@ -264,7 +246,7 @@ def test_fault_windir_unset_or_empty(app):
 
 
 def test_fault_system32_read_only(app):
-    folder = system32(app)
+    folder = app.system32()
     for name in COMPONENTS:
         app.check(not find_in(folder, name), name + ' in the fresh prefix')
     r = subprocess.run(['chattr', '+i', folder], capture_output=True,
@@ -284,11 +266,6 @@ def test_fault_system32_read_only(app):
         app.start_app()
         wait_settled(app, 'read-only system folder')
         app.expect_centre(OLD_TINT, 'read-only system folder')
-        for name in COMPONENTS:
-            app.check(not find_in(folder, name), name + ' appeared in a '
-                      'read-only folder')
-        app.check(not [f for f in os.listdir(folder) if f.startswith('~nm')],
-                  'a temporary file was left in the system folder')
         app.start_notepad()
         overlay = app.overlay_xid()
         new = adjust_and_close(app, overlay, 255)
@@ -299,5 +276,13 @@ def test_fault_system32_read_only(app):
         app.check(app.running(), 'the tool ended')
         app.expect_centre(h.blend_over_white(int(new['intLig']), 255),
                           'after the panel closed', step='after', at=FREE)
+        # The component step runs beside the first frames; by now, seconds
+        # after the panel, it has long tried and failed.
+        for name in COMPONENTS:
+            app.check(not find_in(folder, name), name + ' appeared in a '
+                      'read-only folder')
+        app.check(not [f for f in os.listdir(folder)
+                       if f.endswith('.partial')],
+                  'a partial file was left in the system folder')
     finally:
         subprocess.run(['chattr', '-i', folder], check=False)

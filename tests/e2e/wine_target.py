@@ -21,6 +21,17 @@ LOGS = os.path.join(h.E2E, 'logs')
 
 
 MESSAGE = 'Morvane夜间模式工具已经启动，欢迎继续使用。'
+COMPONENTS = ('CMDLGCHS.DLL', 'COMDLG32.ocx')
+
+
+def find_in(folder, name):
+    """The file of that name in folder, whatever its case, or None."""
+    if not os.path.isdir(folder):
+        return None
+    for f in os.listdir(folder):
+        if f.lower() == name.lower():
+            return os.path.join(folder, f)
+    return None
 
 
 class WineApp(kit.BaseApp):
@@ -194,6 +205,29 @@ class WineApp(kit.BaseApp):
 
     def settings(self):
         return self.wine.reg_query(h.SETTINGS_KEY)
+
+    # -- the component step -------------------------------------------------
+
+    def system32(self):
+        return os.path.join(self.wine.prefix, 'drive_c', 'windows',
+                            'system32')
+
+    def wait_components(self, what='', timeout=15):
+        """Waits until both component files are in the system folder and
+        returns their paths. The step runs beside the first frames, so the
+        tint on screen does not mean the files are there yet; each file
+        appears whole (written beside, then moved into place)."""
+        __tracebackhide__ = True
+
+        def paths():
+            found = [find_in(self.system32(), n) for n in COMPONENTS]
+            return found if all(found) else None
+        found = h.wait_until(paths, timeout, 0.2)
+        missing = [n for n in COMPONENTS if not find_in(self.system32(), n)]
+        self.check(found, '%s%s not written to C:\\windows\\system32 '
+                   'within %d s' % (what + ': ' if what else '',
+                                    ' and '.join(missing), timeout))
+        return found
 
     def store(self, **values):
         for name, data in values.items():
