@@ -91,10 +91,17 @@ constexpr UINT kCoverCheckFirstMs = 250;
 constexpr int kCoverChecks = 5;
 constexpr UINT_PTR kDeskWatchTimer = 2;
 // How often a form that spans all monitors looks at the desk: a change is
-// covered within 2 s, and each look asks Wine about the monitors once,
-// some 0.15 ms that its display cache costs whatever is asked. Once a
-// second that was a sixth more CPU than the idle floor spends.
-constexpr UINT kDeskWatchMs = 1500;
+// covered within 2 s (a look, a quick look after it, Wine and the
+// compositor: at most some 1.6 s), and each look asks Wine about the
+// monitors once, some 0.15 ms that its display cache costs whatever is
+// asked. Once a second that was a sixth more CPU than the idle floor spends.
+constexpr UINT kDeskWatchMs = 1200;
+// After a look that changed something, the next looks come this soon (at
+// most DeskSeen::kQuickLooks of them in a row) until one finds the desk as
+// it was left: a window made for a monitor that has just come can be put
+// on another one by the window manager, which learns of the monitor after
+// Wine does, and only the next look puts it back.
+constexpr UINT kDeskQuickMs = 250;
 // Posted to a form's window once it is shown: its icons are set then.
 constexpr UINT kSetIconsMessage = WM_APP + 1;
 // Never posted: PresentNow looks for it.
@@ -724,7 +731,12 @@ void Win32Backend::OnDeskWatch(Form& form, HWND hwnd) {
       },
       reinterpret_cast<LPARAM>(&monitors));
   DeskSeen& seen = desksSeen_[hwnd];
-  if (seen.looked && same(monitors, seen.monitors) && same(placed(hwnd), seen.windows)) return;
+  if (seen.looked && same(monitors, seen.monitors) && same(placed(hwnd), seen.windows)) {
+    if (seen.quick) ::SetTimer(hwnd, kDeskWatchTimer, kDeskWatchMs, nullptr);
+    seen.quick = false;
+    seen.quickLooksLeft = DeskSeen::kQuickLooks;
+    return;
+  }
 
   const std::optional<RECT> area = MonitorToCover(hwnd);
   RECT now{};
@@ -735,6 +747,14 @@ void Win32Backend::OnDeskWatch(Form& form, HWND hwnd) {
   seen.looked = true;
   seen.monitors = std::move(monitors);
   seen.windows = placed(hwnd);
+  // Should the window manager keep moving a window, the quick looks run
+  // out and the watch goes back to its pace.
+  const bool quick = seen.quickLooksLeft > 0;
+  if (quick) --seen.quickLooksLeft;
+  if (quick != seen.quick) {
+    ::SetTimer(hwnd, kDeskWatchTimer, quick ? kDeskQuickMs : kDeskWatchMs, nullptr);
+    seen.quick = quick;
+  }
 }
 
 std::vector<Monitor> Win32Backend::Monitors() {

@@ -151,11 +151,15 @@ class Win32Backend final : public Backend {
   };
   std::unordered_map<HWND, CoverCheck> covers_;
   // What the desk watch saw last, per window of a form that spans all
-  // monitors: the monitors, and where that window and its satellites were.
+  // monitors: the monitors, where that window and its satellites were,
+  // whether the watch looks quickly now and how many quick looks are left.
   struct DeskSeen {
+    static constexpr int kQuickLooks = 8;
     bool looked = false;
     std::vector<RECT> monitors;
     std::vector<RECT> windows;
+    bool quick = false;
+    int quickLooksLeft = kQuickLooks;
   };
   std::unordered_map<HWND, DeskSeen> desksSeen_;
   // The windows on the other monitors of each form that spans them all.
