@@ -707,13 +707,23 @@ class Wine:
         """The top-level windows of this prefix's desktop (winlist.exe)."""
         out = os.path.join(os.path.dirname(self.prefix),
                            os.path.basename(self.prefix) + '-winlist.json')
-        if os.path.exists(out):
-            os.remove(out)
-        self.run(winlist_exe, self.winpath(out), timeout=30, check=False)
-        if not os.path.exists(out):
-            return []
-        with open(out, encoding='utf-8') as f:
-            return [json.loads(line) for line in f if line.strip()]
+        # A run that leaves no list failed (the list is written whole, then
+        # renamed); read as "no windows" it would pass for a closed panel.
+        for _ in range(3):
+            if os.path.exists(out):
+                os.remove(out)
+            r = self.run(winlist_exe, self.winpath(out), timeout=30,
+                         check=False)
+            if os.path.exists(out):
+                with open(out, encoding='utf-8') as f:
+                    return [json.loads(line) for line in f if line.strip()]
+            print('winlist.exe gave no window list (exit code %d), once more'
+                  % r.returncode, file=sys.stderr)
+            time.sleep(0.2)
+        raise HarnessError('winlist.exe gave no window list three times '
+                           '(last exit code %d): %s' % (
+                               r.returncode,
+                               r.stderr.decode('utf-8', 'replace')[-300:]))
 
 
 class TemplatePrefix:
@@ -778,10 +788,23 @@ def reg_values(wine, key):
     """{value name: (type, data)} of one key, as `reg query` prints them
     (REG_DWORD as 0x..., REG_BINARY as hex digits); {} when the key does not
     exist."""
-    r = wine.run('reg', 'query', key, check=False)
+    # Only a key that is not there counts as no values: `reg` itself says
+    # so, in the prefix's language, after "reg: ". A run that failed
+    # otherwise, read as "nothing stored", would pass for a lost setting.
+    for _ in range(3):
+        r = wine.run('reg', 'query', key, check=False)
+        if r.returncode == 0:
+            break
+        if r.returncode == 1 and b'reg: ' in r.stdout + r.stderr:
+            return {}
+        print('reg query %s failed (exit code %d), once more'
+              % (key, r.returncode), file=sys.stderr)
+        time.sleep(0.2)
+    else:
+        raise HarnessError('reg query %s failed three times (last exit code '
+                           '%d): %s' % (key, r.returncode, r.stderr.decode(
+                               'utf-8', 'replace')[-300:]))
     values = {}
-    if r.returncode != 0:
-        return values
     for line in r.stdout.decode('utf-8', 'replace').splitlines():
         parts = line.strip().split(None, 2)
         if len(parts) >= 2 and parts[1].startswith('REG_'):
