@@ -200,18 +200,16 @@ std::string Folder(const char* xdgConfigHome, const char* home) {
 }
 
 std::string ExecArgument(const std::string& path) {
-  std::string arg = path;
-  if (path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos) {
-    arg = "\"";
-    for (const char c : path) {
-      if (c == '"' || c == '`' || c == '$' || c == '\\') arg += '\\';
-      arg += c;
-    }
-    arg += '"';
+  const bool quoted = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+  std::string arg;
+  if (quoted) arg += '"';
+  for (const char c : path) {
+    if (quoted && (c == '"' || c == '`' || c == '$' || c == '\\')) arg += '\\';
+    if (c == '%') arg += '%';  // a lone % would start a field code
+    arg += c;
   }
-  std::string coded;  // a lone % would start a field code
-  for (const char c : arg) coded += c == '%' ? std::string("%%") : std::string(1, c);
-  return Escaped(coded);
+  if (quoted) arg += '"';
+  return Escaped(arg);
 }
 
 std::string EntryText(const std::string& installed, const std::string& executable) {
