@@ -150,7 +150,7 @@ def test_cmake_install_honours_prefix_and_destdir(tmp_path):
         data = (root / icon).read_bytes()
         assert data[:8] == b'\x89PNG\r\n\x1a\n'
         assert struct.unpack('>II', data[16:24]) == (size, size), icon
-    validate_entry(str(root / 'share/applications/%s.desktop' % ID))
+    validate_entry(str(root / ('share/applications/%s.desktop' % ID)))
     page = check_manual(str(root / 'share/man/man1/morvane-night.1'))
     for words in ('--autostart', 'Page Up', 'EXIT STATUS', 'bindsym F7'):
         assert words in page, words
