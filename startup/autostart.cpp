@@ -102,6 +102,7 @@ bool WriteAll(int fd, const std::string& text) {
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
@@ -125,12 +126,12 @@ Outcome Write(const std::string& folder, const std::string& path, const std::str
   Fd file(::openat(dir.get(), partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                    0644));
   if (!file) return Refused("write in", folder, errno);
-  bool ok = WriteAll(file.get(), text) && ::fsync(file.get()) == 0;
-  error = errno;
-  ok = file.Close() && ok;
-  if (ok && ::renameat(dir.get(), partial.c_str(), dir.get(), kEntryName) != 0) ok = false;
-  if (!ok) {
-    error = errno != 0 ? errno : error;
+  if (!WriteAll(file.get(), text) || ::fsync(file.get()) != 0) error = errno;
+  if (!file.Close() && error == 0) error = errno;
+  if (error == 0 && ::renameat(dir.get(), partial.c_str(), dir.get(), kEntryName) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
     ::unlinkat(dir.get(), partial.c_str(), 0);
     return Refused("write", path, error);
   }
