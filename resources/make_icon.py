@@ -6,11 +6,17 @@ masks), the format the icon group of the executable declares. Pure python3,
 so the icon can be regenerated anywhere:
 
     python3 resources/make_icon.py resources/app.ico
+
+The Linux desktop icons are the same images as PNGs, made at build time
+(packaging/CMakeLists.txt), so both programs show one drawing:
+
+    python3 resources/make_icon.py --png 32 com.morvane.NightMode.png
 """
 
 import math
 import struct
 import sys
+import zlib
 
 # One shared 16-entry palette, (r, g, b). Entry 0 stays black: masked
 # pixels carry it in the colour plane so they vanish on every background.
@@ -34,6 +40,7 @@ PALETTE = [
 ]
 
 SS = 8  # supersampling per axis
+ICO_SIZES = (32, 16)  # the images of the .ico, largest first
 
 
 def mix(a, b, t):
@@ -158,10 +165,41 @@ def bmp_image(size, index, opaque):
     return header + palette + b''.join(xor_rows) + b''.join(and_rows)
 
 
+def png_image(size, index, opaque):
+    """The same pixels as an RGBA PNG: masked pixels fully transparent."""
+    rows = bytearray()
+    for y in range(size):
+        rows.append(0)  # filter type: none
+        for x in range(size):
+            r, g, b = PALETTE[index[y][x]]
+            rows += bytes((r, g, b, 255 if opaque[y][x] else 0))
+
+    def chunk(kind, data):
+        body = kind + data
+        return (struct.pack('>I', len(data)) + body
+                + struct.pack('>I', zlib.crc32(body) & 0xffffffff))
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header)
+            + chunk(b'IDAT', zlib.compress(bytes(rows), 9))
+            + chunk(b'IEND', b''))
+
+
+def write_png(size, out):
+    if size not in ICO_SIZES:
+        sys.exit('make_icon.py: the icon is drawn at %s pixels, not %d'
+                 % (' and '.join(map(str, ICO_SIZES)), size))
+    index, opaque = render(size, small=size < 32)
+    with open(out, 'wb') as f:
+        f.write(png_image(size, index, opaque))
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == '--png':
+        write_png(int(sys.argv[2]), sys.argv[3])
+        return
     out = sys.argv[1] if len(sys.argv) > 1 else 'app.ico'
     images = []
-    for size in (32, 16):
+    for size in ICO_SIZES:
         index, opaque = render(size, small=size < 32)
         images.append((size, bmp_image(size, index, opaque)))
     data = struct.pack('<HHH', 0, 1, len(images))

@@ -16,6 +16,7 @@
 #include "platform/gtk/session.h"
 #include "platform/gtk/shortcuts.h"
 #include "platform/runtime.h"
+#include "startup/autostart.h"
 #include "startup/main.h"
 
 namespace {
@@ -45,6 +46,10 @@ int main(int argc, char** argv) {
   using platform::session::Start;
   namespace session = platform::session;
   namespace gtk = platform::gtk;
+
+  // Start at login is a file in the user's folder: nothing of GTK, no
+  // display needed.
+  if (const auto status = startup::autostart::HandleCommandLine(kName, argc, argv)) return *status;
 
   g_set_prgname(kName);
   // GTK's own options (--display, --gdk-debug, ...) go first; no display

@@ -25,14 +25,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string HelpText(const std::string& program) {
-  return "Usage: " + program +
-         " [--settings]\n"
+  return "Usage: " + program + " [--settings]\n" + "  or:  " + program +
+         " --autostart [on|off]\n"
          "Dim and tint the whole screen for use at night: one colour at one opacity\n"
          "over every monitor, letting every click through.\n"
          "\n"
          "      --settings  open the settings panel of the running night mode\n"
          "                  (night mode starts first when none runs); bind this to F7\n"
          "                  where the desktop lets no program read F7 itself\n"
+         "      --autostart [on|off]\n"
+         "                  start night mode at login, or no longer; alone: say\n"
+         "                  whether it does\n"
          "  -h, --help      display this help and exit\n"
          "      --version   output version information and exit\n"
          "\n"
