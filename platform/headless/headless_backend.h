@@ -39,7 +39,9 @@ struct Window {
   bool topmost = false;
   bool visible = false;
   bool enabled = true;
-  HWnd owner = 0;       // the hidden owner for a form kept out of the taskbar
+  // The owning form's window, or the hidden owner of a form kept out of the
+  // taskbar; 0 for none.
+  HWnd owner = 0;
   Rect bounds;          // where it was placed, pixels of the virtual screen
   int activations = 0;  // times it became the foreground window
 };
