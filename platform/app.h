@@ -40,7 +40,10 @@ bool SaveSetting(const std::string& app, const std::string& section, const std::
 // handler every form is unloaded.
 void OnEndRequest(std::function<void()> handler);
 
-// Files, resources and processes, for the component installer.
+// Files, resources and processes, for the component installer: only
+// Windows has them. Where the system does not, HasWindowsServices is false
+// and each of them finds nothing and does nothing.
+bool HasWindowsServices();
 std::optional<std::string> SystemDirectory();
 bool FileExists(const std::string& path);
 bool WriteNewFile(const std::string& path, const std::string& partial,

@@ -12,10 +12,10 @@ Control::Control(Form& form, std::string name) : form_(form), name_(std::move(na
 
 // A visual change repaints the control's old and new place, and only that.
 void Control::BeforeChange() {
-  if (form_.IsLoaded()) Runtime::Get().backend().Invalidate(form_, this);
+  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, this);
 }
 void Control::AfterChange() {
-  if (form_.IsLoaded()) Runtime::Get().backend().Invalidate(form_, this);
+  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, this);
 }
 
 Label::Label(Form& form, std::string name) : Control(form, std::move(name)) {}
@@ -29,14 +29,14 @@ Line::Line(Form& form, std::string name) : Control(form, std::move(name)) {}
 Timer::Timer(Form& form, std::string name) : Control(form, std::move(name)) {}
 
 void Timer::AfterChange() {
-  if (Parent().IsLoaded()) Runtime::Get().backend().UpdateTimer(Parent(), *this);
+  if (Parent().IsLoaded()) Runtime::Get().windowSystem().UpdateTimer(Parent(), *this);
 }
 
 CommonDialog::CommonDialog(Form& form, std::string name) : Control(form, std::move(name)) {}
 
 bool CommonDialog::ShowColor() {
   Colour chosen = Color;
-  if (!Runtime::Get().backend().ShowColorDialog(Parent(), chosen)) return false;
+  if (!Runtime::Get().desktop().ShowColorDialog(Parent(), chosen)) return false;
   Color = chosen;
   return true;
 }
@@ -58,7 +58,7 @@ bool Form::Visible() {
 void Form::Show(int modal, Form* owner) { Runtime::Get().Show(*this, modal, owner); }
 
 void Form::AfterChange() {
-  if (loaded_) Runtime::Get().backend().Invalidate(*this, nullptr);
+  if (loaded_) Runtime::Get().windowSystem().Invalidate(*this, nullptr);
 }
 
 void Unload(Form& form) { Runtime::Get().Unload(form, vbFormCode); }

@@ -1,4 +1,4 @@
-// Jobs that run beside the user-interface thread (Backend::RunBeside), as
+// Jobs that run beside the user-interface thread (WindowSystem::RunBeside), as
 // the backends with threads keep them: each waits until the message loop
 // first idles, then gets a thread of its own; Finish starts those still
 // waiting and waits for every one. The backend supplies the threads.

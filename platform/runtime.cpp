@@ -10,11 +10,29 @@ Runtime& Runtime::Get() {
   return runtime;
 }
 
-void Runtime::Install(Backend* backend) { backend_ = backend; }
+void Runtime::Install(WindowSystem* windows, DesktopServices* desktop,
+                      WindowsServices* windowsOnly) {
+  windows_ = windows;
+  desktop_ = desktop;
+  windowsOnly_ = windowsOnly;
+}
 
-Backend& Runtime::backend() const {
-  assert(backend_ != nullptr && "no backend installed");
-  return *backend_;
+WindowSystem& Runtime::windowSystem() const {
+  assert(windows_ != nullptr && "no backend installed");
+  return *windows_;
+}
+
+DesktopServices& Runtime::desktop() const {
+  assert(desktop_ != nullptr && "no backend installed");
+  return *desktop_;
+}
+
+int MouseButtons(bool left, bool right, bool middle) {
+  return (left ? kLeftButton : 0) | (right ? kRightButton : 0) | (middle ? kMiddleButton : 0);
+}
+
+int ShiftState(bool shift, bool ctrl, bool alt) {
+  return (shift ? kShiftMask : 0) | (ctrl ? kCtrlMask : 0) | (alt ? kAltMask : 0);
 }
 
 void Runtime::Register(Form& form) { forms_.push_back(&form); }
@@ -31,9 +49,9 @@ void Runtime::Load(Form& form) {
   form.visible_ = false;
   form.focusBefore_ = 0;
   form.labelsSized_ = false;
-  form.hwnd_ = backend().CreateFormWindow(form);
+  form.hwnd_ = windowSystem().CreateFormWindow(form);
   for (Control* control : form.controls_) {
-    if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
+    if (auto* timer = dynamic_cast<Timer*>(control)) windowSystem().UpdateTimer(form, *timer);
   }
   form.Form_Load();
   // Still loaded: its Form_Load may have unloaded it again.
@@ -45,13 +63,41 @@ void Runtime::Show(Form& form, int modal, Form* owner) {
   if (!form.loaded_) return;                      // its Form_Load unloaded it again
   if (modal == vbModal && form.visible_) return;  // already up: cannot become modal now
   form.owner_ = owner;
-  if (form.TakesKeyboard) form.focusBefore_ = backend().ForegroundWindow();
-  backend().ShowFormWindow(form, owner);
+  if (form.TakesKeyboard) form.focusBefore_ = windowSystem().ForegroundWindow();
+  windowSystem().ShowFormWindow(form, owner);
   form.visible_ = true;
   if (modal != vbModal) return;
   form.modal_ = true;
-  backend().RunModalLoop(form, owner);
+  RunModal(form, owner);
   form.modal_ = false;
+}
+
+void Runtime::RunModal(Form& form, Form* owner) {
+  WindowSystem& windows = windowSystem();
+  // Only an owner this loop disabled is enabled again at its end.
+  Form* disabled = nullptr;
+  if (owner != nullptr && owner->loaded_ && owner->hwnd_ != 0 &&
+      windows.FormWindowEnabled(*owner)) {
+    windows.EnableFormWindow(*owner, false);
+    disabled = owner;
+  }
+  modals_.push_back(ModalFrame{&form, disabled, disabled != nullptr ? disabled->hwnd_ : 0});
+  windows.RunModalLoop(form);
+  for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
+    if (it->form == &form) {
+      GiveBackOwner(*it);
+      modals_.erase(std::next(it).base());
+      break;
+    }
+  }
+}
+
+void Runtime::GiveBackOwner(ModalFrame& frame) {
+  Form* owner = frame.owner;
+  frame.owner = nullptr;
+  if (owner != nullptr && owner->loaded_ && owner->hwnd_ == frame.ownerWindow) {
+    windowSystem().EnableFormWindow(*owner, true);
+  }
 }
 
 void Runtime::Unload(Form& form, int unloadMode) {
@@ -59,12 +105,12 @@ void Runtime::Unload(Form& form, int unloadMode) {
   int cancel = 0;
   form.Form_QueryUnload(cancel, unloadMode);
   if (cancel != 0 || !form.loaded_) return;
-  const bool heldKeyboard = form.hwnd_ != 0 && backend().ForegroundWindow() == form.hwnd_;
+  const bool heldKeyboard = form.hwnd_ != 0 && windowSystem().ForegroundWindow() == form.hwnd_;
   form.loaded_ = false;
   form.ready_ = false;
   form.visible_ = false;
   for (Control* control : form.controls_) {
-    if (auto* timer = dynamic_cast<Timer*>(control)) backend().UpdateTimer(form, *timer);
+    if (auto* timer = dynamic_cast<Timer*>(control)) windowSystem().UpdateTimer(form, *timer);
   }
   if (captureForm_ == &form) {
     captureForm_ = nullptr;
@@ -72,15 +118,29 @@ void Runtime::Unload(Form& form, int unloadMode) {
     pressedLabel_ = nullptr;
     buttonsDown_ = 0;
   }
-  backend().DestroyFormWindow(form);
+  // A modal form gives its owner back before its window goes, so the
+  // activation returns to the owner; an owner that never takes the keyboard
+  // is given back only after, so the activation passes it by.
+  std::vector<ModalFrame> giveBackAfter;
+  for (ModalFrame& frame : modals_) {
+    if (frame.form != &form || frame.owner == nullptr) continue;
+    if (frame.owner->TakesKeyboard) {
+      GiveBackOwner(frame);
+    } else {
+      giveBackAfter.push_back(frame);
+      frame.owner = nullptr;
+    }
+  }
+  windowSystem().DestroyFormWindow(form);
+  for (ModalFrame& frame : giveBackAfter) GiveBackOwner(frame);
   form.hwnd_ = 0;
   form.owner_ = nullptr;
   // The keyboard goes back where it was before this form came, not to
   // whichever window the system picked when this one went.
   if (heldKeyboard && form.focusBefore_ != 0) {
-    backend().SetForegroundWindow(KeyboardTarget(form.focusBefore_));
+    windowSystem().SetForegroundWindow(KeyboardTarget(form.focusBefore_));
   }
-  if (!AnyFormLoaded()) backend().QuitWhenIdle();
+  if (!AnyFormLoaded()) windowSystem().QuitWhenIdle();
 }
 
 // A window to hand the keyboard back to: another program's, or one of ours
@@ -99,7 +159,7 @@ void Runtime::SizeAutoSizedLabels(Form& form) {
   form.labelsSized_ = true;
   for (Control* control : form.controls_) {
     if (auto* label = dynamic_cast<Label*>(control); label != nullptr && label->AutoSize) {
-      if (auto size = backend().MeasureLabel(form, *label)) {
+      if (auto size = windowSystem().MeasureLabel(form, *label)) {
         label->Width = size->first;
         label->Height = size->second;
       }
@@ -180,6 +240,12 @@ void Runtime::DeliverMouse(Form& form, MouseAction action, int button, int shift
   }
 }
 
+void Runtime::DeliverCaptureLost(Form& form, int heldButtons) {
+  for (int button : {kLeftButton, kRightButton, kMiddleButton}) {
+    if ((heldButtons & button) != 0) DeliverMouse(form, MouseAction::Up, button, 0, -1.0F, -1.0F);
+  }
+}
+
 void Runtime::DeliverClose(Form& form) { Unload(form, vbFormControlMenu); }
 
 void Runtime::DeliverEndRequest() {
@@ -211,6 +277,7 @@ void Runtime::ResetForTests() {
   captureLabel_ = nullptr;
   pressedLabel_ = nullptr;
   buttonsDown_ = 0;
+  modals_.clear();
   endRequest_ = nullptr;
 }
 

@@ -3,23 +3,43 @@
 // from the backend to the forms' event procedures.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
-#include "platform/backend.h"
+#include "platform/desktop_services.h"
 #include "platform/form.h"
+#include "platform/window_system.h"
+#include "platform/windows_services.h"
 
 namespace platform {
 
 enum class MouseAction { Down, Up, Move, DblClick };
 
+// The buttons and the shift state as the form events receive them, from
+// what a backend read off its native event.
+int MouseButtons(bool left, bool right, bool middle);
+int ShiftState(bool shift, bool ctrl, bool alt);
+
 class Runtime {
  public:
   static Runtime& Get();
 
-  void Install(Backend* backend);
-  Backend& backend() const;
-  bool HasBackend() const { return backend_ != nullptr; }
+  // The backend, by its roles. The Windows-only services may be absent
+  // (null): then start-up has no components to install.
+  void Install(WindowSystem* windows, DesktopServices* desktop, WindowsServices* windowsOnly);
+  // A backend that plays every role it derives from.
+  template <class B>
+  void Install(B* backend) {
+    WindowsServices* windowsOnly = nullptr;
+    if constexpr (std::is_base_of_v<WindowsServices, B>) windowsOnly = backend;
+    Install(backend, backend, windowsOnly);
+  }
+  void Install(std::nullptr_t) { Install(nullptr, nullptr, nullptr); }
+  WindowSystem& windowSystem() const;
+  DesktopServices& desktop() const;
+  WindowsServices* windowsServices() const { return windowsOnly_; }
 
   // Form lifetime.
   void Load(Form& form);
@@ -33,6 +53,10 @@ class Runtime {
   // Pointer events over a visible label go to that label, the rest to the
   // form; a press captures the pointer for its target until release.
   void DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x, Twips y);
+  // Someone else took the pointer while `heldButtons` were down on the
+  // form's window: each press ends with a release away from every label,
+  // so none of them makes a click.
+  void DeliverCaptureLost(Form& form, int heldButtons);
   // The user closes the window from its frame or keyboard (Alt+F4, the
   // window manager's close button): the form unloads as from its control
   // menu.
@@ -65,9 +89,22 @@ class Runtime {
   void Register(Form& form);
   void Deregister(Form& form);
   HWnd KeyboardTarget(HWnd hwnd) const;
+  // Modal forms still in their loop, innermost last, each with the owner
+  // its loop disabled (null when it disabled none).
+  struct ModalFrame {
+    Form* form;
+    Form* owner;
+    HWnd ownerWindow;  // the owner's window then: only that one is enabled again
+  };
+  // Shows `form` modally over `owner`, which takes no input meanwhile.
+  void RunModal(Form& form, Form* owner);
+  void GiveBackOwner(ModalFrame& frame);
 
-  Backend* backend_ = nullptr;
+  WindowSystem* windows_ = nullptr;
+  DesktopServices* desktop_ = nullptr;
+  WindowsServices* windowsOnly_ = nullptr;
   std::vector<Form*> forms_;
+  std::vector<ModalFrame> modals_;
   std::function<void()> endRequest_;
   // Pointer capture: the label (or the form, when null) that took the press.
   Form* captureForm_ = nullptr;

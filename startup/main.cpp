@@ -11,8 +11,8 @@ using namespace platform;
 void InstallComponent(const std::string& name, const std::string& ext) {
   // The system folder as the system reports it: no environment variable
   // may decide where files are written or which program is started (the
-  // tool is run elevated for this step). Where there is none, as on Linux,
-  // there is nothing to install.
+  // tool is run elevated for this step). Where it cannot be told, there
+  // is nothing to install.
   const std::optional<std::string> system = SystemDirectory();
   if (!system || system->empty()) return;
   std::string folder = *system;
@@ -42,11 +42,14 @@ void Main() {
   // process to be started. Within the step the order stays: the language
   // library, then the control, each file in place before its registration
   // starts. The colour dialog that needs them is first opened from the
-  // panel, long after.
-  RunBeside([] {
-    InstallComponent("CMDLGCHS", "DLL");
-    InstallComponent("COMDLG32", "ocx");
-  });
+  // panel, long after. A system without Windows' services (Linux) has its
+  // own colour dialog and nothing to install.
+  if (HasWindowsServices()) {
+    RunBeside([] {
+      InstallComponent("CMDLGCHS", "DLL");
+      InstallComponent("COMDLG32", "ocx");
+    });
+  }
   frmSplash.Show();
 }
 

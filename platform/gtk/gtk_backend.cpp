@@ -48,15 +48,13 @@ int FrameFor(const Form& form, int dpi) {
 }
 
 int ShiftOf(guint state) {
-  return ((state & GDK_SHIFT_MASK) != 0 ? kShiftMask : 0) |
-         ((state & GDK_CONTROL_MASK) != 0 ? kCtrlMask : 0) |
-         ((state & GDK_MOD1_MASK) != 0 ? kAltMask : 0);
+  return ShiftState((state & GDK_SHIFT_MASK) != 0, (state & GDK_CONTROL_MASK) != 0,
+                    (state & GDK_MOD1_MASK) != 0);
 }
 
 int ButtonsOf(guint state) {
-  return ((state & GDK_BUTTON1_MASK) != 0 ? kLeftButton : 0) |
-         ((state & GDK_BUTTON3_MASK) != 0 ? kRightButton : 0) |
-         ((state & GDK_BUTTON2_MASK) != 0 ? kMiddleButton : 0);
+  return MouseButtons((state & GDK_BUTTON1_MASK) != 0, (state & GDK_BUTTON3_MASK) != 0,
+                      (state & GDK_BUTTON2_MASK) != 0);
 }
 
 int ButtonOf(guint button) {
@@ -274,13 +272,6 @@ void GtkBackend::DestroyFormWindow(Form& form) {
   const HWnd hwnd = form.Handle();
   gtk::Window* w = Find(hwnd);
   if (w == nullptr) return;
-  // A modal form gives its owner back before its window goes.
-  for (ModalFrame& frame : modals_) {
-    if (frame.form == &form && frame.owner != 0) {
-      if (gtk::Window* owner = Find(frame.owner)) owner->enabled = true;
-      frame.owner = 0;
-    }
-  }
   GtkWidget* window = w->window;
   windows_.erase(hwnd);
   gtk_widget_destroy(window);
@@ -358,24 +349,18 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
   gtk_widget_show(w->window);
 }
 
-void GtkBackend::RunModalLoop(Form& form, Form* owner) {
-  gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
-  // Only an owner this loop disabled is enabled again at its end.
-  HWnd disabled = 0;
-  if (ownerWindow != nullptr && ownerWindow->enabled) {
-    ownerWindow->enabled = false;
-    disabled = owner->Handle();
-  }
-  modals_.push_back(ModalFrame{&form, disabled});
+bool GtkBackend::FormWindowEnabled(Form& form) {
+  const gtk::Window* w = WindowOf(form);
+  return w != nullptr && w->enabled;
+}
+
+void GtkBackend::EnableFormWindow(Form& form, bool enable) {
+  if (gtk::Window* w = WindowOf(form)) w->enabled = enable;
+}
+
+void GtkBackend::RunModalLoop(Form& form) {
   KeepTimersTicking();
   while (form.IsShown() && !quit_) g_main_context_iteration(nullptr, TRUE);
-  for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
-    if (it->form == &form) {
-      if (gtk::Window* w = Find(it->owner)) w->enabled = true;
-      modals_.erase(std::next(it).base());
-      break;
-    }
-  }
 }
 
 void GtkBackend::Invalidate(Form& form, const Control* control) {
@@ -512,12 +497,7 @@ gboolean GtkBackend::OnGrabBroken(GtkWidget* widget, GdkEvent* /*event*/, gpoint
   if (w == nullptr || w->form == nullptr || w->buttonsHeld == 0) return FALSE;
   const int held = w->buttonsHeld;
   w->buttonsHeld = 0;
-  Form& form = *w->form;
-  for (int button : {kLeftButton, kRightButton, kMiddleButton}) {
-    if ((held & button) != 0) {
-      Runtime::Get().DeliverMouse(form, MouseAction::Up, button, 0, -1.0F, -1.0F);
-    }
-  }
+  Runtime::Get().DeliverCaptureLost(*w->form, held);
   return FALSE;
 }
 

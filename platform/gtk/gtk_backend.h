@@ -21,10 +21,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/jobs_beside.h"
+#include "platform/desktop_services.h"
 #include "platform/gtk/gamma.h"
 #include "platform/gtk/layer.h"
+#include "platform/jobs_beside.h"
+#include "platform/window_system.h"
 
 namespace platform {
 
@@ -91,7 +92,7 @@ class GlobalKeys {
 
 }  // namespace gtk
 
-class GtkBackend : public Backend {
+class GtkBackend : public WindowSystem, public DesktopServices {
  public:
   GtkBackend();
   ~GtkBackend() override;
@@ -102,7 +103,9 @@ class GtkBackend : public Backend {
   HWnd CreateFormWindow(Form& form) override;
   void DestroyFormWindow(Form& form) override;
   void ShowFormWindow(Form& form, Form* owner) override;
-  void RunModalLoop(Form& form, Form* owner) override;
+  bool FormWindowEnabled(Form& form) override;
+  void EnableFormWindow(Form& form, bool enable) override;
+  void RunModalLoop(Form& form) override;
   void Invalidate(Form& form, const Control* control) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
@@ -117,8 +120,6 @@ class GtkBackend : public Backend {
   [[noreturn]] void End() override;
   void DoEvents() override;
   void RunBeside(std::function<void()> job) override;
-  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
-  bool PrevInstance(const std::string& title) override;
   HWnd ForegroundWindow() override;
   void SetForegroundWindow(HWnd hwnd) override;
 
@@ -131,19 +132,13 @@ class GtkBackend : public Backend {
                             std::uint32_t flags) override;
   std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
 
-  // --- services ---------------------------------------------------------
+  // --- desktop services ---------------------------------------------------
   std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
-  std::optional<std::string> SystemDirectory() override;
-  bool FileExists(const std::string& path) override;
-  bool WriteNewFile(const std::string& path, const std::string& partial,
-                    const std::vector<std::uint8_t>& bytes) override;
-  bool RemoveFile(const std::string& path) override;
-  std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
-                                                       const std::string& type) override;
-  bool Shell(const std::string& program, const std::string& arguments) override;
+  bool PrevInstance(const std::string& title) override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool ShowColorDialog(Form& owner, Colour& colour) override;
 
   // Pixels per inch of the screen: twips become pixels at this rate.
@@ -237,11 +232,6 @@ class GtkBackend : public Backend {
   std::map<HWnd, gtk::Window> windows_;
   HWnd nextHandle_ = 0x10000;
   std::map<Timer*, ArmedTimer*> timers_;
-  struct ModalFrame {
-    Form* form;
-    HWnd owner;  // the owner this loop disabled, 0 when none
-  };
-  std::vector<ModalFrame> modals_;
   bool quit_ = false;
   int instanceLock_ = -1;
   std::optional<bool> prevInstance_;

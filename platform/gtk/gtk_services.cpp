@@ -1,6 +1,7 @@
 // The desktop services on Linux: per-user settings in an ini file, the
-// single-instance lock, environment, files, the message box and the colour
-// chooser. There are no embedded components and no Windows programs to run.
+// single-instance lock, the message box and the colour chooser. Linux has
+// none of the Windows-only services: no embedded components to install and
+// no Windows programs to run.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -115,55 +116,6 @@ bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
       g_file_set_contents(path.c_str(), data, static_cast<gssize>(length), nullptr);
   g_free(data);
   return written != FALSE;
-}
-
-// --- files, components ---------------------------------------------------------
-
-// There is no system folder of Windows components here: start-up installs
-// nothing.
-std::optional<std::string> GtkBackend::SystemDirectory() { return std::nullopt; }
-
-bool GtkBackend::FileExists(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
-// Written to `partial`, then linked to `path`: a link never replaces what
-// is there.
-bool GtkBackend::WriteNewFile(const std::string& path, const std::string& partial,
-                              const std::vector<std::uint8_t>& bytes) {
-  if (path.empty() || partial.empty()) return false;
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  std::size_t offset = 0;
-  while (ok && offset < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + offset, bytes.size() - offset);
-    ok = written > 0;
-    if (ok) offset += static_cast<std::size_t>(written);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::link(partial.c_str(), path.c_str()) == 0;
-  ::unlink(partial.c_str());
-  return ok;
-}
-
-bool GtkBackend::RemoveFile(const std::string& path) {
-  return !path.empty() && ::unlink(path.c_str()) == 0;
-}
-
-// The executable carries no embedded components on Linux: the colour
-// dialog is GTK's own.
-std::optional<std::vector<std::uint8_t>> GtkBackend::LoadResData(const std::string& /*name*/,
-                                                                 const std::string& /*type*/) {
-  return std::nullopt;
-}
-
-// Nothing that start-up would run (the Windows registration tool) exists
-// here, so nothing is started.
-bool GtkBackend::Shell(const std::string& /*program*/, const std::string& /*arguments*/) {
-  return false;
 }
 
 // --- single instance ------------------------------------------------------------

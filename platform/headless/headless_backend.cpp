@@ -175,6 +175,13 @@ int HeadlessBackend::Invalidations(const Control* control) const {
   return it == invalidations_.end() ? 0 : it->second;
 }
 
+bool HeadlessBackend::HasTaskbarButton(HWnd hwnd) const {
+  const Window* window = WindowOf(hwnd);
+  if (window == nullptr || !window->visible) return false;
+  if ((window->exStyle & WS_EX_APPWINDOW) != 0) return true;
+  return window->owner == 0 && (window->exStyle & (WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE)) == 0;
+}
+
 int HeadlessBackend::WindowsCreated(const Form& form) const {
   auto it = windowsCreated_.find(&form);
   return it == windowsCreated_.end() ? 0 : it->second;
@@ -203,9 +210,19 @@ HWnd HeadlessBackend::CreateFormWindow(Form& form) {
   nextHandle_ += 4;
   Window window;
   window.form = &form;
-  window.exStyle = (form.ShowInTaskbar ? 0 : WS_EX_TOOLWINDOW) |
-                   (form.borderStyle == BorderStyle::FixedDialog ? kDialogModalFrame : 0);
+  // As the Win32 backend makes them: a form kept out of the taskbar is
+  // owned by a hidden window, and one that never takes the keyboard is
+  // never activated.
+  window.exStyle = (form.borderStyle == BorderStyle::FixedDialog ? kDialogModalFrame : 0) |
+                   (form.TakesKeyboard ? 0 : WS_EX_NOACTIVATE);
   window.createdExStyle = window.exStyle;
+  if (!form.ShowInTaskbar) {
+    if (hiddenOwner_ == 0) {
+      hiddenOwner_ = nextHandle_;
+      nextHandle_ += 4;
+    }
+    window.owner = hiddenOwner_;
+  }
   windows_[hwnd] = window;
   ++windowsCreated_[&form];
   RaiseInBand(hwnd);
@@ -243,7 +260,7 @@ void HeadlessBackend::ShowFormWindow(Form& form, Form* owner) {
   Window* window = Find(form.Handle());
   if (window == nullptr) return;
   window->visible = true;
-  window->owner = owner != nullptr ? owner->Handle() : 0;
+  if (owner != nullptr) window->owner = owner->Handle();
   Place(*window, form, owner);
   RaiseInBand(form.Handle());
   if (form.TakesKeyboard) Activate(form.Handle());
@@ -299,11 +316,17 @@ void HeadlessBackend::SetForegroundWindow(HWnd hwnd) {
   if (foreign || Find(hwnd) != nullptr) Activate(hwnd);
 }
 
-void HeadlessBackend::RunModalLoop(Form& form, Form* owner) {
-  const HWnd ownerHandle = owner != nullptr ? owner->Handle() : 0;
-  if (Window* w = Find(ownerHandle)) w->enabled = false;
+bool HeadlessBackend::FormWindowEnabled(Form& form) {
+  const Window* window = Find(form.Handle());
+  return window != nullptr && window->enabled;
+}
+
+void HeadlessBackend::EnableFormWindow(Form& form, bool enable) {
+  if (Window* window = Find(form.Handle())) window->enabled = enable;
+}
+
+void HeadlessBackend::RunModalLoop(Form& form) {
   Loop([&form] { return form.IsShown(); });
-  if (Window* w = Find(ownerHandle)) w->enabled = true;
 }
 
 void HeadlessBackend::Invalidate(Form& /*form*/, const Control* control) {

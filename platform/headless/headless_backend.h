@@ -16,10 +16,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/backend.h"
+#include "platform/desktop_services.h"
 #include "platform/runtime.h"
+#include "platform/window_system.h"
+#include "platform/windows_services.h"
 
 namespace platform::headless {
+
+// Style bits the forms never set themselves but the windows carry.
+constexpr std::int32_t WS_EX_NOACTIVATE = 0x08000000;
+constexpr std::int32_t WS_EX_APPWINDOW = 0x00040000;
 
 struct Window {
   Form* form = nullptr;
@@ -33,6 +39,8 @@ struct Window {
   bool topmost = false;
   bool visible = false;
   bool enabled = true;
+  // The owning form's window, or the hidden owner of a form kept out of the
+  // taskbar; 0 for none.
   HWnd owner = 0;
   Rect bounds;          // where it was placed, pixels of the virtual screen
   int activations = 0;  // times it became the foreground window
@@ -62,10 +70,12 @@ struct ColourAnswer {
   static ColourAnswer Fail() { return {Kind::Fail, 0, 0}; }
 };
 
-class HeadlessBackend : public Backend {
+class HeadlessBackend : public WindowSystem, public DesktopServices, public WindowsServices {
  public:
   HeadlessBackend();
   ~HeadlessBackend() override;
+  HeadlessBackend(const HeadlessBackend&) = delete;
+  HeadlessBackend& operator=(const HeadlessBackend&) = delete;
 
   // --- driving the program (test thread) --------------------------------
   // Runs `entry` and then the message loop on the program thread, until the
@@ -101,6 +111,12 @@ class HeadlessBackend : public Backend {
   int Invalidations(const Control* control) const;
   // How many windows the form has had: one per load.
   int WindowsCreated(const Form& form) const;
+  // The shell's rule: a shown window has a button on the taskbar unless it
+  // is owned, a tool window or never activated, or it asks for one.
+  bool HasTaskbarButton(HWnd hwnd) const;
+  // The window that owns every form kept out of the taskbar, as on
+  // Windows; never shown, and 0 until such a form has come.
+  HWnd HiddenOwner() const { return hiddenOwner_; }
 
   // --- the desktop the program sees (set up before Start) ---------------
   bool otherInstanceRunning = false;
@@ -149,11 +165,13 @@ class HeadlessBackend : public Backend {
     return app + "\\" + section + "\\" + key;
   }
 
-  // --- Backend ------------------------------------------------------------
+  // --- WindowSystem -------------------------------------------------------
   HWnd CreateFormWindow(Form& form) override;
   void DestroyFormWindow(Form& form) override;
   void ShowFormWindow(Form& form, Form* owner) override;
-  void RunModalLoop(Form& form, Form* owner) override;
+  bool FormWindowEnabled(Form& form) override;
+  void EnableFormWindow(Form& form, bool enable) override;
+  void RunModalLoop(Form& form) override;
   std::vector<Monitor> Monitors() override { return monitors; }
   std::optional<Point> PointerPosition() override { return pointer; }
   void Invalidate(Form& form, const Control* control) override;
@@ -166,8 +184,8 @@ class HeadlessBackend : public Backend {
   // The job takes a turn on the program thread once nothing else waits,
   // so a test never races it; End runs the jobs still waiting first.
   void RunBeside(std::function<void()> job) override;
-  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
-  bool PrevInstance(const std::string& title) override;
+  HWnd ForegroundWindow() override { return foreground; }
+  void SetForegroundWindow(HWnd hwnd) override;
   std::int32_t GetWindowLongA(HWnd hwnd, std::int32_t index) override;
   std::int32_t SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) override;
   std::int32_t SetLayeredWindowAttributes(HWnd hwnd, Colour crKey, std::uint8_t bAlpha,
@@ -175,12 +193,17 @@ class HeadlessBackend : public Backend {
   std::int32_t SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
                             std::uint32_t flags) override;
   std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
+
+  // --- DesktopServices -----------------------------------------------------
   std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
-  HWnd ForegroundWindow() override { return foreground; }
-  void SetForegroundWindow(HWnd hwnd) override;
+  bool PrevInstance(const std::string& title) override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
+  bool ShowColorDialog(Form& owner, Colour& colour) override;
+
+  // --- WindowsServices -----------------------------------------------------
   std::optional<std::string> SystemDirectory() override { return systemDirectory; }
   bool FileExists(const std::string& path) override;
   bool WriteNewFile(const std::string& path, const std::string& partial,
@@ -189,7 +212,6 @@ class HeadlessBackend : public Backend {
   std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                        const std::string& type) override;
   bool Shell(const std::string& program, const std::string& arguments) override;
-  bool ShowColorDialog(Form& owner, Colour& colour) override;
 
  private:
   struct ArmedTimer {
@@ -231,6 +253,7 @@ class HeadlessBackend : public Backend {
   std::map<HWnd, Window> windows_;
   std::vector<HWnd> zOrder_;
   HWnd nextHandle_ = 0x100;
+  HWnd hiddenOwner_ = 0;
   std::map<std::int32_t, bool> keyDown_;
   std::map<std::int32_t, bool> keyPressedSinceQuery_;
   std::deque<ColourAnswer> colourAnswers_;

@@ -144,14 +144,13 @@ DWORD ExStyleFor(const Form& form) {
 }
 
 int ButtonsOf(WPARAM wParam) {
-  return ((wParam & MK_LBUTTON) != 0 ? kLeftButton : 0) |
-         ((wParam & MK_RBUTTON) != 0 ? kRightButton : 0) |
-         ((wParam & MK_MBUTTON) != 0 ? kMiddleButton : 0);
+  return MouseButtons((wParam & MK_LBUTTON) != 0, (wParam & MK_RBUTTON) != 0,
+                      (wParam & MK_MBUTTON) != 0);
 }
 
 int ShiftOf(WPARAM wParam) {
-  return ((wParam & MK_SHIFT) != 0 ? kShiftMask : 0) |
-         ((wParam & MK_CONTROL) != 0 ? kCtrlMask : 0) | (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
+  return ShiftState((wParam & MK_SHIFT) != 0, (wParam & MK_CONTROL) != 0,
+                    ::GetKeyState(VK_MENU) < 0);
 }
 
 }  // namespace
@@ -285,22 +284,6 @@ void Win32Backend::DestroyFormWindow(Form& form) {
     for (HWND satellite : it->second) ::DestroyWindow(satellite);
     satellites_.erase(it);
   }
-  // A modal form gives its owner back before its window goes, so the
-  // activation returns to the owner; an owner that never takes the keyboard
-  // is given back only after, so the activation passes it by.
-  HWND enableAfter = nullptr;
-  for (ModalFrame& frame : modals_) {
-    if (frame.form == &form && frame.owner != nullptr) {
-      const auto* owner =
-          reinterpret_cast<const Form*>(::GetWindowLongPtrW(frame.owner, GWLP_USERDATA));
-      if (owner != nullptr && !owner->TakesKeyboard) {
-        enableAfter = frame.owner;
-      } else {
-        ::EnableWindow(frame.owner, TRUE);
-      }
-      frame.owner = nullptr;
-    }
-  }
   for (auto it = armedTimers_.begin(); it != armedTimers_.end();) {
     if (it->second == hwnd) {
       ::KillTimer(hwnd, reinterpret_cast<UINT_PTR>(it->first));
@@ -315,7 +298,6 @@ void Win32Backend::DestroyFormWindow(Form& form) {
   if (::GetCapture() == hwnd) ::ReleaseCapture();
   ::DestroyWindow(hwnd);
   windows_.erase(&form);
-  if (enableAfter != nullptr) ::EnableWindow(enableAfter, TRUE);
 }
 
 void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
@@ -386,24 +368,18 @@ void Win32Backend::PresentNow() {
   ::PeekMessageW(&msg, nullptr, kNeverPostedMessage, kNeverPostedMessage, PM_NOREMOVE);
 }
 
-void Win32Backend::RunModalLoop(Form& form, Form* owner) {
-  HWND ownerHwnd = owner != nullptr ? WindowOf(*owner) : nullptr;
-  // Only an owner this loop disabled is enabled again at its end.
-  if (ownerHwnd != nullptr && ::IsWindowEnabled(ownerHwnd) != FALSE) {
-    ::EnableWindow(ownerHwnd, FALSE);
-  } else {
-    ownerHwnd = nullptr;
-  }
-  modals_.push_back(ModalFrame{&form, ownerHwnd});
+bool Win32Backend::FormWindowEnabled(Form& form) {
+  HWND hwnd = WindowOf(form);
+  return hwnd != nullptr && ::IsWindowEnabled(hwnd) != FALSE;
+}
+
+void Win32Backend::EnableFormWindow(Form& form, bool enable) {
+  if (HWND hwnd = WindowOf(form)) ::EnableWindow(hwnd, enable ? TRUE : FALSE);
+}
+
+void Win32Backend::RunModalLoop(Form& form) {
   while (form.IsShown()) {
     if (!PumpOne(true)) break;
-  }
-  for (auto it = modals_.rbegin(); it != modals_.rend(); ++it) {
-    if (it->form == &form) {
-      if (it->owner != nullptr) ::EnableWindow(it->owner, TRUE);
-      modals_.erase(std::next(it).base());
-      break;
-    }
   }
 }
 
@@ -926,11 +902,7 @@ void Win32Backend::OnCaptureLost(Form& form, HWND hwnd) {
   if (it == buttonsHeld_.end()) return;
   const int held = it->second;
   buttonsHeld_.erase(it);
-  for (int button : {kLeftButton, kRightButton, kMiddleButton}) {
-    if ((held & button) != 0) {
-      Runtime::Get().DeliverMouse(form, MouseAction::Up, button, 0, -1.0F, -1.0F);
-    }
-  }
+  Runtime::Get().DeliverCaptureLost(form, held);
 }
 
 void Win32Backend::OnTimer(Form& form, HWND hwnd, UINT_PTR id) {

@@ -8,9 +8,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/backend.h"
+#include "platform/desktop_services.h"
 #include "platform/jobs_beside.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/window_system.h"
+#include "platform/windows_services.h"
 
 namespace platform {
 
@@ -27,7 +29,7 @@ RECT ToRECT(const Rect& rect);
 COLORREF ToColorRef(Colour colour);
 }  // namespace win32
 
-class Win32Backend final : public Backend {
+class Win32Backend final : public WindowSystem, public DesktopServices, public WindowsServices {
  public:
   Win32Backend();
   ~Win32Backend() override;
@@ -37,7 +39,9 @@ class Win32Backend final : public Backend {
   HWnd CreateFormWindow(Form& form) override;
   void DestroyFormWindow(Form& form) override;
   void ShowFormWindow(Form& form, Form* owner) override;
-  void RunModalLoop(Form& form, Form* owner) override;
+  bool FormWindowEnabled(Form& form) override;
+  void EnableFormWindow(Form& form, bool enable) override;
+  void RunModalLoop(Form& form) override;
   void Invalidate(Form& form, const Control* control) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
@@ -49,8 +53,6 @@ class Win32Backend final : public Backend {
   [[noreturn]] void End() override;
   void DoEvents() override;
   void RunBeside(std::function<void()> job) override;
-  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
-  bool PrevInstance(const std::string& title) override;
   HWnd ForegroundWindow() override;
   void SetForegroundWindow(HWnd hwnd) override;
 
@@ -62,10 +64,16 @@ class Win32Backend final : public Backend {
                             std::uint32_t flags) override;
   std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
 
+  // Desktop services (win32_services.cpp).
   std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                    const std::string& value) override;
+  bool PrevInstance(const std::string& title) override;
+  void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
+  bool ShowColorDialog(Form& owner, Colour& colour) override;
+
+  // The services only Windows has (win32_services.cpp).
   std::optional<std::string> SystemDirectory() override;
   bool FileExists(const std::string& path) override;
   bool WriteNewFile(const std::string& path, const std::string& partial,
@@ -74,7 +82,6 @@ class Win32Backend final : public Backend {
   std::optional<std::vector<std::uint8_t>> LoadResData(const std::string& name,
                                                        const std::string& type) override;
   bool Shell(const std::string& program, const std::string& arguments) override;
-  bool ShowColorDialog(Form& owner, Colour& colour) override;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -133,14 +140,6 @@ class Win32Backend final : public Backend {
   std::unordered_map<const Timer*, HWND> armedTimers_;
   // Mouse buttons held over each window, for capture.
   std::unordered_map<HWND, int> buttonsHeld_;
-  // Modal forms still in their loop, innermost last, with the owner each one
-  // disabled: unloading the form re-enables the owner before the window goes,
-  // so the activation falls back to it and not to some other program.
-  struct ModalFrame {
-    const Form* form;
-    HWND owner;
-  };
-  std::vector<ModalFrame> modals_;
   // Maximised windows whose cover of the monitor is being checked after a
   // change of size: the monitor as last seen, checks done, and how many of
   // them in a row found the window off the monitor.

@@ -1,5 +1,5 @@
 // The GTK backend's desktop services that need no display: the settings
-// file, the single-instance lock, files, and what start-up finds on Linux.
+// file, the single-instance lock, and what start-up finds on Linux.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,7 +12,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/app.h"
 #include "platform/gtk/gtk_backend.h"
+#include "platform/runtime.h"
 #include "platform/user32.h"
 
 namespace fs = std::filesystem;
@@ -136,36 +138,20 @@ TEST_F(GtkServicesTest, WithoutARuntimeFolderTheLockIsPerUserInTheTemporaryFolde
   fs::remove(lock);
 }
 
-TEST_F(GtkServicesTest, NewFilesAreWrittenWholeAndNeverOverAnother) {
-  GtkBackend backend;
-  const fs::path target = root / "component.bin";
-  const fs::path partial = root / "component.bin.partial";
-  EXPECT_FALSE(backend.FileExists(target.string()));
-  ASSERT_TRUE(backend.WriteNewFile(target.string(), partial.string(), {1, 2, 3, 0, 4}));
-  EXPECT_TRUE(backend.FileExists(target.string()));
-  EXPECT_FALSE(fs::exists(partial));
-  EXPECT_EQ(Read(target), std::string("\1\2\3\0\4", 5));
-  // There already: left as it is, and nothing is left beside it.
-  EXPECT_FALSE(backend.WriteNewFile(target.string(), partial.string(), {9}));
-  EXPECT_EQ(Read(target), std::string("\1\2\3\0\4", 5));
-  EXPECT_FALSE(fs::exists(partial));
-  EXPECT_FALSE(backend.FileExists(root.string()));  // a folder is not a file
-  EXPECT_FALSE(backend.WriteNewFile((root / "missing" / "x.bin").string(),
-                                    (root / "missing" / "x.part").string(), {1}));
-  EXPECT_FALSE(fs::exists(root / "missing"));
-  EXPECT_FALSE(backend.WriteNewFile("", "", {1}));
-  EXPECT_TRUE(backend.RemoveFile(target.string()));
-  EXPECT_FALSE(backend.RemoveFile(target.string()));
-}
-
-// Start-up's installer finds nothing to do: no system folder, no embedded
-// components, no registration tool to run.
+// Start-up's installer finds nothing to do: the backend offers none of the
+// Windows-only services, so there is no system folder, no embedded
+// component, no registration tool to run and no file written.
 TEST_F(GtkServicesTest, StartUpFindsNoComponentsToInstall) {
   GtkBackend backend;
-  EXPECT_FALSE(backend.SystemDirectory());
-  EXPECT_FALSE(backend.LoadResData("CMDLGCHS", "DLL"));
-  EXPECT_FALSE(backend.LoadResData("COMDLG32", "ocx"));
-  EXPECT_FALSE(backend.Shell("\\system32\\regsvr32.exe", "\"\\system32\\COMDLG32.ocx\" /s"));
+  platform::Runtime::Get().Install(&backend);
+  EXPECT_FALSE(platform::HasWindowsServices());
+  EXPECT_FALSE(platform::SystemDirectory());
+  EXPECT_FALSE(platform::LoadResData("CMDLGCHS", "DLL"));
+  EXPECT_FALSE(platform::Shell("\\system32\\regsvr32.exe", "\"\\system32\\COMDLG32.ocx\" /s"));
+  const fs::path target = root / "COMDLG32.ocx";
+  EXPECT_FALSE(platform::WriteNewFile(target.string(), target.string() + ".partial", {1, 2}));
+  EXPECT_FALSE(fs::exists(target));
+  platform::Runtime::Get().Install(nullptr);
 }
 
 // A job beside starts once the main loop has nothing else to do, on a

@@ -31,8 +31,13 @@ TEST_F(OverlayTest, FirstRunIsDarkGreenAtOpacity150) {
 TEST_F(OverlayTest, IsLayeredAndClickThroughAndKeepsItsOtherStyleBits) {
   StartOverlay();
   const auto& window = OverlayWindow();
-  // No taskbar button: created as a tool window, and that bit survives.
-  EXPECT_NE(window.createdExStyle & WS_EX_TOOLWINDOW, 0);
+  // No taskbar button: owned by the hidden window, which is never shown,
+  // whatever SetTranslucent does to the style word.
+  EXPECT_FALSE(desktop.HasTaskbarButton(frmNight.Handle()));
+  EXPECT_EQ(window.owner, desktop.HiddenOwner());
+  EXPECT_EQ(desktop.WindowOf(desktop.HiddenOwner()), nullptr);
+  // Never activated, and that bit survives.
+  EXPECT_NE(window.createdExStyle & headless::WS_EX_NOACTIVATE, 0);
   EXPECT_EQ(window.exStyle, window.createdExStyle | WS_EX_LAYERED | WS_EX_TRANSPARENT);
 }
 

@@ -64,6 +64,7 @@ class ProbeForm : public Form {
 };
 
 ProbeForm frmProbe;
+ProbeForm frmOwner;
 
 class RuntimeTest : public ProgramTest {
  protected:
@@ -167,6 +168,22 @@ TEST_F(RuntimeTest, ModalShowReturnsOnlyWhenTheFormUnloads) {
   EXPECT_TRUE(returned);
 }
 
+// Only an owner the modal loop disabled is given back, when the modal form
+// goes; one that took no input before still takes none after.
+TEST_F(RuntimeTest, AModalFormGivesBackOnlyTheOwnerItDisabled) {
+  desktop.Start([] { frmOwner.Show(); });
+  auto ownerEnabled = [this] { return desktop.WindowOf(frmOwner)->enabled; };
+  desktop.Post([] { frmProbe.Show(vbModal, &frmOwner); });
+  EXPECT_FALSE(ownerEnabled());
+  desktop.Post([] { Unload(frmProbe); });
+  EXPECT_TRUE(ownerEnabled());
+  desktop.Post([this] { desktop.EnableFormWindow(frmOwner, false); });
+  desktop.Post([] { frmProbe.Show(vbModal, &frmOwner); });
+  desktop.Post([] { Unload(frmProbe); });
+  EXPECT_FALSE(ownerEnabled());
+  EXPECT_TRUE(desktop.HasTaskbarButton(frmOwner.Handle()));  // shown in the taskbar
+}
+
 TEST_F(RuntimeTest, PointerOverALabelGoesToTheTopmostLabelOnly) {
   desktop.Start([] { frmProbe.Show(); });
   desktop.Mouse(frmProbe, MouseAction::Move, 0, 300, 200);   // lbA only
@@ -185,6 +202,31 @@ TEST_F(RuntimeTest, APressKeepsThePointerUntilRelease) {
   desktop.Mouse(frmProbe, MouseAction::Move, 0, 300, 200);
   EXPECT_EQ(events, (std::vector<std::string>{"Form_MouseDown 1 2000,1500", "Form_MouseMove 1",
                                               "lbA_MouseMove"}));
+}
+
+// Someone else took the pointer: the press ends away from every label, so
+// neither it nor a late release clicks, and the label no longer holds the
+// pointer.
+TEST_F(RuntimeTest, APressCutShortByALostCaptureMakesNoClick) {
+  desktop.Start([] { frmProbe.Show(); });
+  events.clear();
+  desktop.Mouse(frmProbe, MouseAction::Down, kLeftButton, 300, 200);
+  desktop.Post([] { Runtime::Get().DeliverCaptureLost(frmProbe, kLeftButton); });
+  desktop.Mouse(frmProbe, MouseAction::Up, kLeftButton, 300, 200);
+  desktop.Mouse(frmProbe, MouseAction::Move, 0, 2000, 1500);
+  EXPECT_EQ(events, (std::vector<std::string>{"lbA_MouseDown 1", "Form_MouseMove 0"}));
+}
+
+TEST(InputMapping, ButtonsAndShiftAreTheBitsTheEventsReceive) {
+  EXPECT_EQ(MouseButtons(false, false, false), 0);
+  EXPECT_EQ(MouseButtons(true, false, false), kLeftButton);
+  EXPECT_EQ(MouseButtons(false, true, false), kRightButton);
+  EXPECT_EQ(MouseButtons(false, false, true), kMiddleButton);
+  EXPECT_EQ(MouseButtons(true, true, true), 7);
+  EXPECT_EQ(ShiftState(true, false, false), kShiftMask);
+  EXPECT_EQ(ShiftState(false, true, false), kCtrlMask);
+  EXPECT_EQ(ShiftState(false, false, true), kAltMask);
+  EXPECT_EQ(ShiftState(false, false, false), 0);
 }
 
 TEST_F(RuntimeTest, AClickNeedsLeftPressAndReleaseOnTheSameLabel) {

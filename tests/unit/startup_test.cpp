@@ -103,6 +103,21 @@ TEST_F(StartupTest, WithoutASystemFolderNothingIsWrittenOrStarted) {
   EXPECT_TRUE(frmNight.IsShown());
 }
 
+// Linux offers none of the Windows-only services: start-up has no step
+// for them, and the tint and the splash come as ever.
+TEST_F(StartupTest, WithoutTheWindowsServicesThereIsNoComponentStep) {
+  platform::Runtime::Get().Install(&desktop, &desktop, nullptr);
+  bool stepRan = false;
+  desktop.onJobBeside = [&] { stepRan = true; };
+  StartProgram();
+  desktop.RunUntil(5000);
+  EXPECT_FALSE(stepRan);
+  EXPECT_TRUE(desktop.installSteps.empty());
+  EXPECT_FALSE(platform::HasWindowsServices());
+  EXPECT_TRUE(frmNight.IsShown());
+  EXPECT_FALSE(frmSplash.IsLoaded());
+}
+
 // A write cut short leaves its partial file and no component; the next
 // start clears it and writes the component whole. A partial file beside a
 // component that is there goes too, and the component is not touched.
@@ -142,7 +157,8 @@ TEST_F(StartupTest, TheSplashBringsUpTheOverlayAndLiesAboveIt) {
   // The splash's window came first: the overlay was loaded inside its load.
   EXPECT_LT(frmSplash.Handle(), frmNight.Handle());
   EXPECT_EQ(desktop.ZOrder(), (std::vector<HWnd>{frmSplash.Handle(), frmNight.Handle()}));
-  EXPECT_NE(splash->exStyle & WS_EX_TOOLWINDOW, 0);  // no taskbar button
+  EXPECT_FALSE(desktop.HasTaskbarButton(frmSplash.Handle()));
+  EXPECT_EQ(splash->owner, desktop.HiddenOwner());
 }
 
 // No font is loaded before the tint is up: the splash's captions are
