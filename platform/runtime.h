@@ -33,6 +33,10 @@ class Runtime {
   // Pointer events over a visible label go to that label, the rest to the
   // form; a press captures the pointer for its target until release.
   void DeliverMouse(Form& form, MouseAction action, int button, int shift, Twips x, Twips y);
+  // A key goes down, or repeats, while the form's window has the keyboard;
+  // `keyCode` is a Windows virtual-key code. Dropped while the form is
+  // still loading or one of its dialogs is up (the dialog has the keys).
+  void DeliverKey(Form& form, int keyCode, int shift);
   // The user closes the window from its frame or keyboard (Alt+F4, the
   // window manager's close button): the form unloads as from its control
   // menu.

@@ -154,6 +154,23 @@ int ShiftOf(WPARAM wParam) {
          ((wParam & MK_CONTROL) != 0 ? kCtrlMask : 0) | (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
 }
 
+// A key goes down on a form's window, or repeats while held. A repeat that
+// a newer one of the same key already waits behind is dropped, so a held
+// key stops where the user saw it when let go, however slow the screen.
+void OnKeyDown(Form& form, HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  constexpr LPARAM kWasDown = LPARAM{1} << 30;
+  MSG next{};
+  if ((lParam & kWasDown) != 0 &&
+      ::PeekMessageW(&next, hwnd, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) != FALSE &&
+      next.wParam == wParam) {
+    return;
+  }
+  const int shift = (::GetKeyState(VK_SHIFT) < 0 ? kShiftMask : 0) |
+                    (::GetKeyState(VK_CONTROL) < 0 ? kCtrlMask : 0) |
+                    (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
+  Runtime::Get().DeliverKey(form, static_cast<int>(wParam), shift);
+}
+
 }  // namespace
 
 Win32Backend::Win32Backend()
@@ -507,6 +524,9 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_MBUTTONUP:
     case WM_MBUTTONDBLCLK:
       OnMouse(form, hwnd, msg, wParam, lParam);
+      return 0;
+    case WM_KEYDOWN:
+      OnKeyDown(form, hwnd, wParam, lParam);
       return 0;
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lParam) != hwnd) OnCaptureLost(form, hwnd);
