@@ -391,6 +391,9 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
         form.TakesKeyboard ? gtk::layer::Keyboard::OnDemand : gtk::layer::Keyboard::None);
   }
   gtk_widget_show(w->window);
+  // A form shown over its owner (the panel) takes the keyboard, as on
+  // Windows: the keys that open it were pressed in another program.
+  if (owner != nullptr && form.TakesKeyboard && !layerShell_) SetForegroundWindow(form.Handle());
 }
 
 void GtkBackend::RunModalLoop(Form& form, Form* owner) {

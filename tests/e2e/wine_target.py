@@ -125,6 +125,15 @@ class WineApp(kit.BaseApp):
                    'the second instance still runs 15 s after its message '
                    'was answered')
 
+    def typed(self):
+        """The text in notepad."""
+        for w in self.windows():
+            if w['class'] == 'Notepad':
+                for c in w['children']:
+                    if c['class'] == 'Edit':
+                        return c['text']
+        return None
+
     def focus_notepad(self):
         self.display.activate(self.notepad_xid)
         time.sleep(0.4)
