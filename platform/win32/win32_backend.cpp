@@ -154,6 +154,20 @@ int ShiftOf(WPARAM wParam) {
          ((wParam & MK_CONTROL) != 0 ? kCtrlMask : 0) | (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
 }
 
+// Gives the keyboard to a window of ours that keys pressed in another
+// program brought up: the system keeps the foreground with the program that
+// had the last input unless, for the moment of the request, this thread
+// shares that thread's input state.
+void TakeKeyboard(HWND hwnd) {
+  HWND current = ::GetForegroundWindow();
+  const DWORD theirs = current != nullptr ? ::GetWindowThreadProcessId(current, nullptr) : 0;
+  const DWORD ours = ::GetCurrentThreadId();
+  const bool shared =
+      theirs != 0 && theirs != ours && ::AttachThreadInput(ours, theirs, TRUE) != FALSE;
+  ::SetForegroundWindow(hwnd);
+  if (shared) ::AttachThreadInput(ours, theirs, FALSE);
+}
+
 // A key goes down on a form's window, or repeats while held. A repeat that
 // a newer one of the same key already waits behind is dropped, so a held
 // key stops where the user saw it when let go, however slow the screen.
@@ -381,6 +395,8 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       ::SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
+    // A form shown over its owner (the panel) takes the keyboard.
+    if (ownerHwnd != nullptr && form.TakesKeyboard) TakeKeyboard(hwnd);
   }
   ::UpdateWindow(hwnd);
   PresentNow();

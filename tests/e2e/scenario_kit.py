@@ -196,6 +196,10 @@ class BaseApp:
         """After a key press: checks it went to the focused window, where
         the target can tell."""
 
+    def focus_panel(self, panel):
+        """Where the panel does not take the keyboard as it opens, gives it
+        the keyboard as the user would."""
+
 
 def expect_panel_layout(s, panel, img, alpha, colour):
     """What the user should see on a freshly opened panel."""

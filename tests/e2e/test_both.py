@@ -200,6 +200,7 @@ def test_colour_chosen_from_swatch(app):
 def test_keys_on_the_panel(app):
     app.start_for_panel()
     panel, _ = app.open_panel()
+    app.focus_panel(panel)
     app.display.key(*['Right'] * 10)
     want = DEFAULT_ALPHA - 10 * 5
     app.check(h.wait_until(lambda: within_alpha(app.shot('right').pixel(
