@@ -36,6 +36,12 @@ CommonDialog::CommonDialog(Form& form, std::string name) : Control(form, std::mo
 
 bool CommonDialog::ShowColor() {
   Colour chosen = Color;
+  open_ = true;
+  // Closed again however the dialog's loop is left.
+  const struct Closer {
+    bool& open;
+    ~Closer() { open = false; }
+  } closer{open_};
   if (!Runtime::Get().desktop().ShowColorDialog(Parent(), chosen)) return false;
   Color = chosen;
   return true;

@@ -149,6 +149,17 @@ enum class StartUpPosition { Manual = 0, CenterOwner = 1, CenterScreen = 2 };
 constexpr int vbModeless = 0;
 constexpr int vbModal = 1;
 
+// Key codes as Form_KeyDown receives them: the Windows virtual-key codes.
+constexpr int vbKeyEscape = 0x1B;
+constexpr int vbKeyPageUp = 0x21;
+constexpr int vbKeyPageDown = 0x22;
+constexpr int vbKeyEnd = 0x23;
+constexpr int vbKeyHome = 0x24;
+constexpr int vbKeyLeft = 0x25;
+constexpr int vbKeyUp = 0x26;
+constexpr int vbKeyRight = 0x27;
+constexpr int vbKeyDown = 0x28;
+
 // Why a form unloads, as Form_QueryUnload receives it.
 constexpr int vbFormControlMenu = 0;  // closed from the window (Alt+F4)
 constexpr int vbFormCode = 1;         // Unload called by the program
@@ -211,6 +222,12 @@ class Form : public PropertyOwner {
     (void)Button, (void)Shift, (void)X, (void)Y;
   }
   virtual void Form_DblClick() {}
+  // A key went down, or repeats while held, with the form's window holding
+  // the keyboard.
+  virtual void Form_KeyDown(int KeyCode, int Shift) {
+    (void)KeyCode;
+    (void)Shift;
+  }
 
  protected:
   // Puts the form and every control back to its design-time values; runs at
@@ -248,6 +265,11 @@ class CommonDialog : public Control {
   // confirmed a colour (now in Color); false when cancelled or when the
   // dialog could not be shown, leaving Color as it was.
   bool ShowColor();
+  // The dialog is up: its form takes no keys meanwhile.
+  bool IsOpen() const { return open_; }
+
+ private:
+  bool open_ = false;
 };
 
 // Unloads a form: Form_QueryUnload, then the window goes.

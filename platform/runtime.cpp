@@ -246,6 +246,17 @@ void Runtime::DeliverCaptureLost(Form& form, int heldButtons) {
   }
 }
 
+void Runtime::DeliverKey(Form& form, int keyCode, int shift) {
+  if (!form.loaded_ || !form.ready_) return;
+  for (const Control* control : form.controls_) {
+    if (const auto* dialog = dynamic_cast<const CommonDialog*>(control);
+        dialog != nullptr && dialog->IsOpen()) {
+      return;
+    }
+  }
+  form.Form_KeyDown(keyCode, shift);
+}
+
 void Runtime::DeliverClose(Form& form) { Unload(form, vbFormControlMenu); }
 
 void Runtime::DeliverEndRequest() {

@@ -57,6 +57,10 @@ class Runtime {
   // form's window: each press ends with a release away from every label,
   // so none of them makes a click.
   void DeliverCaptureLost(Form& form, int heldButtons);
+  // A key goes down, or repeats, while the form's window has the keyboard;
+  // `keyCode` is a Windows virtual-key code. Dropped while the form is
+  // still loading or one of its dialogs is up (the dialog has the keys).
+  void DeliverKey(Form& form, int keyCode, int shift);
   // The user closes the window from its frame or keyboard (Alt+F4, the
   // window manager's close button): the form unloads as from its control
   // menu.

@@ -1,5 +1,7 @@
 #include "settings_panel/frm_set.h"
 
+#include <algorithm>
+
 #include "overlay/frm_night.h"
 #include "overlay/translucency.h"
 #include "platform/app.h"
@@ -18,6 +20,9 @@ namespace {
 
 constexpr Colour kWhite = 0x00FFFFFF;
 constexpr int kGb2312 = 134;
+// Key steps of the slider: the track is 51 of them, a page 5.
+constexpr int kTrackSteps = 51;
+constexpr int kPageSteps = 5;
 
 }  // namespace
 
@@ -88,8 +93,7 @@ void FrmSet::Form_Load() {
   blnActive = true;
   lbColor.BackColor = frmNight.BackColor;
   SetWindowPos(hWnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  // Opacity 255 puts the thumb on the left end of the track, 0 on the right.
-  Ly.X1 = static_cast<float>((static_cast<double>(Lx.X2) - Lx.X1) / 255 * (255 - bytLig) + Lx.X1);
+  Ly.X1 = ThumbAt(bytLig);
   Ly.X2 = Ly.X1;
 }
 
@@ -123,16 +127,67 @@ void FrmSet::Form_MouseMove(int Button, int /*Shift*/, float X, float Y) {
   const float right = Lx.X2;
   const float top = lbLig.Top;
   const float bottom = top + lbLig.Height;
-  if (X > left && X < right && Y > top && Y < bottom && Button == kLeftButton) {
-    Ly.X1 = X;
-    Ly.X2 = X;
-    const double v =
-        255 - (static_cast<double>(X) - left) / (static_cast<double>(right) - left) * 255;
-    if (const auto opacity = ToByte(v)) bytLig = *opacity;
-    mdluser::SetTranslucent(frmNight.hWnd(), 0, bytLig, LWA_ALPHA);
-    blnActive = true;
-  }
+  if (X > left && X < right && Y > top && Y < bottom && Button == kLeftButton) MoveThumb(X);
   lbExit.ForeColor = kExitNormalColour;
+}
+
+// Keys while the panel has the keyboard: the arrows move the thumb one
+// fifty-first of the track (an opacity of 5), Page Up and Page Down five
+// times that, Home and End to the ends; Right, Up and Page Up brighten.
+// Each step starts from the opacity in force and lands where a press at
+// the new opacity's place would, so keys and mouse agree. Esc closes the
+// panel as its idle close does, storing both values.
+void FrmSet::Form_KeyDown(int KeyCode, int /*Shift*/) {
+  int steps = 0;
+  switch (KeyCode) {
+    case vbKeyEscape:
+      Unload(*this);
+      return;
+    case vbKeyRight:
+    case vbKeyUp:
+      steps = 1;
+      break;
+    case vbKeyLeft:
+    case vbKeyDown:
+      steps = -1;
+      break;
+    case vbKeyPageUp:
+      steps = kPageSteps;
+      break;
+    case vbKeyPageDown:
+      steps = -kPageSteps;
+      break;
+    case vbKeyHome:
+      steps = -kTrackSteps;
+      break;
+    case vbKeyEnd:
+      steps = kTrackSteps;
+      break;
+    default:
+      return;
+  }
+  const int opacity = std::clamp(bytLig - steps * (255 / kTrackSteps), 0, 255);
+  MoveThumb(ThumbAt(opacity));
+}
+
+double FrmSet::OpacityAt(float X) const {
+  const double left = Lx.X1;
+  const double right = Lx.X2;
+  return 255 - (static_cast<double>(X) - left) / (right - left) * 255;
+}
+
+float FrmSet::ThumbAt(int opacity) const {
+  const double left = Lx.X1;
+  const double right = Lx.X2;
+  return static_cast<float>((right - left) / 255 * (255 - opacity) + left);
+}
+
+void FrmSet::MoveThumb(float X) {
+  Ly.X1 = X;
+  Ly.X2 = X;
+  if (const auto opacity = ToByte(OpacityAt(X))) bytLig = *opacity;
+  mdluser::SetTranslucent(frmNight.hWnd(), 0, bytLig, LWA_ALPHA);
+  blnActive = true;
 }
 
 // The swatch opens the colour dialog; its timer is stopped meanwhile so the

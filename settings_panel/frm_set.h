@@ -27,6 +27,7 @@ class FrmSet : public platform::Form {
   void Form_QueryUnload(int& Cancel, int UnloadMode) override;
   void Form_MouseDown(int Button, int Shift, float X, float Y) override;
   void Form_MouseMove(int Button, int Shift, float X, float Y) override;
+  void Form_KeyDown(int KeyCode, int Shift) override;
   void Timer1_Timer();
   void lbColor_Click();
   void lbExit_MouseMove(int Button, int Shift, float X, float Y);
@@ -34,6 +35,13 @@ class FrmSet : public platform::Form {
 
  protected:
   void Layout() override;
+
+ private:
+  // The slider's mapping, both ways: left end opaque, right end transparent.
+  double OpacityAt(float X) const;
+  float ThumbAt(int opacity) const;
+  // The thumb to X and the opacity there onto the overlay, as for the mouse.
+  void MoveThumb(float X);
 };
 
 extern FrmSet frmSet;

@@ -52,6 +52,40 @@ int ShiftOf(guint state) {
                     (state & GDK_MOD1_MASK) != 0);
 }
 
+// The virtual-key code of the keys the forms react to; 0 for the rest.
+int KeyCodeOf(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_Escape:
+      return vbKeyEscape;
+    case GDK_KEY_Page_Up:
+    case GDK_KEY_KP_Page_Up:
+      return vbKeyPageUp;
+    case GDK_KEY_Page_Down:
+    case GDK_KEY_KP_Page_Down:
+      return vbKeyPageDown;
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End:
+      return vbKeyEnd;
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home:
+      return vbKeyHome;
+    case GDK_KEY_Left:
+    case GDK_KEY_KP_Left:
+      return vbKeyLeft;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up:
+      return vbKeyUp;
+    case GDK_KEY_Right:
+    case GDK_KEY_KP_Right:
+      return vbKeyRight;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down:
+      return vbKeyDown;
+    default:
+      return 0;
+  }
+}
+
 int ButtonsOf(guint state) {
   return MouseButtons((state & GDK_BUTTON1_MASK) != 0, (state & GDK_BUTTON3_MASK) != 0,
                       (state & GDK_BUTTON2_MASK) != 0);
@@ -251,6 +285,7 @@ HWnd GtkBackend::CreateFormWindow(Form& form) {
   g_signal_connect(window, "delete-event", G_CALLBACK(&GtkBackend::OnDelete), this);
   g_signal_connect_after(window, "realize", G_CALLBACK(&GtkBackend::OnRealize), this);
   g_signal_connect(window, "map-event", G_CALLBACK(&GtkBackend::OnMapped), this);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(&GtkBackend::OnKey), this);
 
   GtkWidget* area = gtk_drawing_area_new();
   w.area = area;
@@ -347,6 +382,9 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
         form.TakesKeyboard ? gtk::layer::Keyboard::OnDemand : gtk::layer::Keyboard::None);
   }
   gtk_widget_show(w->window);
+  // A form shown over its owner (the panel) takes the keyboard, as on
+  // Windows: the keys that open it were pressed in another program.
+  if (owner != nullptr && form.TakesKeyboard && !layerShell_) SetForegroundWindow(form.Handle());
 }
 
 bool GtkBackend::FormWindowEnabled(Form& form) {
@@ -486,6 +524,25 @@ gboolean GtkBackend::OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer
   const Twips y = PixelsToTwips(static_cast<float>(event->y - w->frame), dpi);
   Runtime::Get().DeliverMouse(*w->form, MouseAction::Move, ButtonsOf(event->state),
                               ShiftOf(event->state), x, y);
+  return TRUE;
+}
+
+// A key pressed on a form's window, or repeated while held. A repeat that
+// a newer press of the same key already waits behind (no release between
+// them) is dropped, so a held key stops where the user saw it when let go.
+gboolean GtkBackend::OnKey(GtkWidget* widget, GdkEventKey* event, gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  gtk::Window* w = self->WindowOfWidget(widget);
+  const int keyCode = KeyCodeOf(event->keyval);
+  if (w == nullptr || w->form == nullptr || keyCode == 0) return FALSE;
+  if (!w->enabled) return TRUE;
+  if (GdkEvent* next = gdk_event_peek()) {
+    const bool repeated = next->type == GDK_KEY_PRESS && next->key.window == event->window &&
+                          next->key.keyval == event->keyval;
+    gdk_event_free(next);
+    if (repeated) return TRUE;
+  }
+  Runtime::Get().DeliverKey(*w->form, keyCode, ShiftOf(event->state));
   return TRUE;
 }
 

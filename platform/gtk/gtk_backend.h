@@ -169,6 +169,7 @@ class GtkBackend : public WindowSystem, public DesktopServices {
   static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer data);
   static gboolean OnButton(GtkWidget* widget, GdkEventButton* event, gpointer data);
   static gboolean OnMotion(GtkWidget* widget, GdkEventMotion* event, gpointer data);
+  static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer data);
   static gboolean OnGrabBroken(GtkWidget* widget, GdkEvent* event, gpointer data);
   static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer data);
   static void OnRealize(GtkWidget* widget, gpointer data);

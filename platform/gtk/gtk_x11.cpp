@@ -157,10 +157,23 @@ HWnd GtkBackend::ForegroundWindow() {
   return static_cast<HWnd>(active);
 }
 
+namespace {
+// The time a request for the focus of a window of ours goes with: the
+// event being handled, or else now on the X server (asked through that
+// window). The window manager turns down a request without one, as it
+// would a window that no input led to.
+guint32 FocusTime(GdkWindow* window) {
+  const guint32 now = gtk_get_current_event_time();
+  if (now != GDK_CURRENT_TIME || window == nullptr || !GDK_IS_X11_WINDOW(window)) return now;
+  return gdk_x11_get_server_time(window);
+}
+}  // namespace
+
 void GtkBackend::SetForegroundWindow(HWnd hwnd) {
   if (hwnd == 0) return;
   if (gtk::Window* w = Find(hwnd)) {
-    gtk_window_present(GTK_WINDOW(w->window));
+    gtk_window_present_with_time(GTK_WINDOW(w->window),
+                                 FocusTime(gtk_widget_get_window(w->window)));
     return;
   }
   GdkDisplay* display = gdk_display_get_default();

@@ -155,11 +155,24 @@ void HeadlessBackend::Click(Label& label) {
 void HeadlessBackend::KeyDown(std::int32_t vk) {
   keyDown_[vk] = true;
   keyPressedSinceQuery_[vk] = true;
+  SendKeyToFocus(vk);
 }
 
 void HeadlessBackend::KeyUp(std::int32_t vk) { keyDown_[vk] = false; }
 
-void HeadlessBackend::KeyTap(std::int32_t vk) { keyPressedSinceQuery_[vk] = true; }
+void HeadlessBackend::KeyTap(std::int32_t vk) {
+  keyPressedSinceQuery_[vk] = true;
+  SendKeyToFocus(vk);
+}
+
+void HeadlessBackend::SendKeyToFocus(std::int32_t vk) {
+  const Window* window = WindowOf(foreground);
+  if (window == nullptr) return;
+  Form& form = *window->form;
+  const int shift = (keyDown_[0x10] ? kShiftMask : 0) | (keyDown_[0x11] ? kCtrlMask : 0) |
+                    (keyDown_[0x12] ? kAltMask : 0);
+  Post([&form, vk, shift] { Runtime::Get().DeliverKey(form, vk, shift); });
+}
 
 // --- inspection -------------------------------------------------------------
 

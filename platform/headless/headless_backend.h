@@ -94,6 +94,8 @@ class HeadlessBackend : public WindowSystem, public DesktopServices, public Wind
   void Post(std::function<void()> action);
   void Mouse(Form& form, MouseAction action, int button, float x, float y, int shift = 0);
   void Click(Label& label);  // left press and release at the label's centre
+  // A key goes down (again while held: a repeat) or up. A press also goes
+  // to the form whose window has the keyboard, if one of the program's does.
   void KeyDown(std::int32_t vk);
   void KeyUp(std::int32_t vk);
   void KeyTap(std::int32_t vk);  // down and up between two polls
@@ -233,6 +235,7 @@ class HeadlessBackend : public WindowSystem, public DesktopServices, public Wind
   // own message loop would.
   void RunModalFor(std::int64_t ms);
   void RunJobBeside();
+  void SendKeyToFocus(std::int32_t vk);
 
   std::mutex mutex_;
   std::condition_variable turnChanged_;

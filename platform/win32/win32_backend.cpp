@@ -153,6 +153,37 @@ int ShiftOf(WPARAM wParam) {
                     ::GetKeyState(VK_MENU) < 0);
 }
 
+// Gives the keyboard to a window of ours that keys pressed in another
+// program brought up: the system keeps the foreground with the program that
+// had the last input unless, for the moment of the request, this thread
+// shares that thread's input state.
+void TakeKeyboard(HWND hwnd) {
+  HWND current = ::GetForegroundWindow();
+  const DWORD theirs = current != nullptr ? ::GetWindowThreadProcessId(current, nullptr) : 0;
+  const DWORD ours = ::GetCurrentThreadId();
+  const bool shared =
+      theirs != 0 && theirs != ours && ::AttachThreadInput(ours, theirs, TRUE) != FALSE;
+  ::SetForegroundWindow(hwnd);
+  if (shared) ::AttachThreadInput(ours, theirs, FALSE);
+}
+
+// A key goes down on a form's window, or repeats while held. A repeat that
+// a newer one of the same key already waits behind is dropped, so a held
+// key stops where the user saw it when let go, however slow the screen.
+void OnKeyDown(Form& form, HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  constexpr LPARAM kWasDown = LPARAM{1} << 30;
+  MSG next{};
+  if ((lParam & kWasDown) != 0 &&
+      ::PeekMessageW(&next, hwnd, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE) != FALSE &&
+      next.wParam == wParam) {
+    return;
+  }
+  const int shift = (::GetKeyState(VK_SHIFT) < 0 ? kShiftMask : 0) |
+                    (::GetKeyState(VK_CONTROL) < 0 ? kCtrlMask : 0) |
+                    (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
+  Runtime::Get().DeliverKey(form, static_cast<int>(wParam), shift);
+}
+
 }  // namespace
 
 Win32Backend::Win32Backend()
@@ -346,6 +377,8 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
       ::SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
+    // A form shown over its owner (the panel) takes the keyboard.
+    if (ownerHwnd != nullptr && form.TakesKeyboard) TakeKeyboard(hwnd);
   }
   ::UpdateWindow(hwnd);
   PresentNow();
@@ -483,6 +516,9 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
     case WM_MBUTTONUP:
     case WM_MBUTTONDBLCLK:
       OnMouse(form, hwnd, msg, wParam, lParam);
+      return 0;
+    case WM_KEYDOWN:
+      OnKeyDown(form, hwnd, wParam, lParam);
       return 0;
     case WM_CAPTURECHANGED:
       if (reinterpret_cast<HWND>(lParam) != hwnd) OnCaptureLost(form, hwnd);

@@ -172,6 +172,10 @@ class NativeApp(kit.BaseApp):
         return [line.split(' ', 1)[1] for line in self.probe_lines()
                 if line.startswith('key ')]
 
+    def typed(self):
+        """The characters typed into the probe."""
+        return ''.join(k for k in self.keys_seen() if len(k) == 1)
+
     def focus_probe(self):
         self.display.activate(self.probe_xid)
         time.sleep(0.3)

@@ -9,7 +9,8 @@ in test_both.py are written once and run on either target.
 A target's BaseApp subclass supplies the target-specific parts:
 start_app, windows, panel (any shape; client() turns it into x, y, w, h),
 settings, store, focus_window (gives the focus to a window of the test's
-own before a key press), start_for_panel, forget_app, describe_windows,
+own before a key press), start_for_panel, forget_app, describe_windows, typed (what reached
+that window as text),
 start_click_probe and clicks_seen, and for the colour dialog
 colour_dialog, pick_colour, cancel_colour and dialog_missing_detail, plus
 the class attributes below that differ between the targets.
@@ -194,6 +195,10 @@ class BaseApp:
     def expect_key_seen(self):
         """After a key press: checks it went to the focused window, where
         the target can tell."""
+
+    def focus_panel(self, panel):
+        """Where the panel does not take the keyboard as it opens, gives it
+        the keyboard as the user would."""
 
 
 def expect_panel_layout(s, panel, img, alpha, colour):

@@ -13,9 +13,10 @@ import time
 
 import harness as h
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT,
-                          EXIT_TOP, FREE, SPLASH_H, SPLASH_W, SWATCH,
-                          TRACK_X1, TRACK_X2, TWIPS, client,
-                          expect_panel_layout, slider_alpha, track_point)
+                          EXIT_TOP, FREE, PANEL_GREY, SPLASH_H, SPLASH_W,
+                          SWATCH, TRACK_X1, TRACK_X2, TWIPS, client,
+                          expect_panel_layout, slider_alpha, track_point,
+                          within_alpha)
 
 
 def test_stored_red_opaque(app):
@@ -195,3 +196,28 @@ def test_colour_chosen_from_swatch(app):
               '%s after close: %s, expected intLig %d, lngColor %d'
               % (app.STORE, got, DEFAULT_ALPHA, blue))
 
+
+def test_keys_on_the_panel(app):
+    app.start_for_panel()
+    panel, _ = app.open_panel()
+    app.focus_panel(panel)
+    app.display.key(*['Right'] * 10)
+    want = DEFAULT_ALPHA - 10 * 5
+    app.check(h.wait_until(lambda: within_alpha(app.shot('right').pixel(
+        *FREE), want, DEFAULT_COLOUR), 3), 'Right ten times: the tint is not '
+        'that of opacity %d' % want)
+    # A step there and back just before Esc: the idle close cannot come
+    # within 2.5 s of it, so a panel gone sooner went with Esc.
+    cx, cy, _, ch = client(panel)
+    app.display.key('Left', 'Right', 'Escape')
+    app.check(h.wait_until(lambda: not h.close(app.display.shot().pixel(
+        cx + 4, cy + ch - 6), PANEL_GREY, 4), 2, 0.05), 'panel up 2 s after Esc')
+    app.shot('esc')
+    got = app.settings()
+    app.check(got == {'intLig': str(want), 'lngColor': str(DEFAULT_COLOUR)},
+              '%s after Esc: %s' % (app.STORE, got))
+    time.sleep(0.4)
+    app.display.xdotool('type', '--delay', '80', 'xyz')
+    app.check(h.wait_until(lambda: app.typed() == 'xyz', 5, 0.3),
+              'typed after Esc, the window that had the keys shows %r'
+              % app.typed())

@@ -255,3 +255,25 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
                 'panel-stays')
     assert sway.settings().get('lngColor') == str(orange), sway.settings()
+
+
+def test_keys_on_the_panel(sway):
+    probe = sway.start_probe()
+    start_and_settle(sway)
+    sway.key('F7')
+    wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    want = DEFAULT_ALPHA - 10 * 5
+    for key in ['Right'] * 10:
+        sway.key(key)
+    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want,
+                DEFAULT_COLOUR, 0, 1), 3, 'not opacity %d' % want, 'right')
+    sway.shot('right')
+    # Just before Esc a step there and back: no idle close for 2.5 s.
+    for key in ('Left', 'Right', 'Escape'):
+        sway.key(key)
+    wait_screen(sway, lambda i: not panel_up(i), 2, 'panel up after Esc', 'esc')
+    assert sway.settings() == {'intLig': str(want),
+                               'lngColor': str(DEFAULT_COLOUR)}, sway.settings()
+    sway.key('b')
+    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
+        'keys after Esc went to %s' % probe_lines(probe)

@@ -19,15 +19,6 @@ from test_wine_faults import registration_record, start_with_environment
 pytestmark = pytest.mark.wine
 
 
-def notepad_text(app):
-    for w in app.windows():
-        if w['class'] == 'Notepad':
-            for c in w['children']:
-                if c['class'] == 'Edit':
-                    return c['text']
-    return None
-
-
 def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
     """The box invites F7. Only the running instance may answer it; the
     second one shows nothing but its box and stores nothing."""
@@ -76,8 +67,8 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.wait_panel_closed()
     time.sleep(0.5)
     app.display.xdotool('type', '--delay', '80', 'xyz')
-    app.check(h.wait_until(lambda: notepad_text(app) == 'abcxyz', 5, 0.3),
-              'notepad holds %r, expected "abcxyz"' % notepad_text(app))
+    app.check(h.wait_until(lambda: app.typed() == 'abcxyz', 5, 0.3),
+              'notepad holds %r, expected "abcxyz"' % app.typed())
     app.shot('typed')
 
 

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -252,6 +253,56 @@ TEST_F(SettingsPanelTest, MovingTheThumbRepaintsItNotThePanel) {
   EXPECT_EQ(desktop.Invalidations(nullptr), panelBefore);
   EXPECT_EQ(desktop.Invalidations(&frmSet.Lx), trackBefore);
   EXPECT_EQ(desktop.Invalidations(&frmSet.lbColor), swatchBefore);
+}
+
+// --- keys on the panel -------------------------------------------------------
+
+using KeyCase = std::tuple<const char*, int, int>;  // stored opacity, key, opacity after
+class PanelKey : public SettingsPanelTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(PanelKey, StepsTheSliderAsAPressAtTheNewPlaceWould) {
+  const auto [stored, key, after] = GetParam();
+  Store(settings::kOpacityKey, stored);
+  OpenPanel();
+  desktop.KeyTap(key);
+  EXPECT_EQ(OverlayWindow().alpha, after);
+  EXPECT_EQ(OverlayWindow().layeredCalls, 2);  // the start's and the key's
+  EXPECT_FLOAT_EQ(frmSet.Ly.X1, static_cast<float>(3465.0 / 255 * (255 - after) + 1800));
+  if (after > 0 && after < 255) Slide(MouseAction::Down, frmSet.Ly.X1);
+  EXPECT_EQ(mdluser::bytLig, after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, PanelKey,
+    ::testing::Values(KeyCase{"150", vbKeyRight, 145}, KeyCase{"150", vbKeyUp, 145},
+                      KeyCase{"150", vbKeyLeft, 155}, KeyCase{"150", vbKeyDown, 155},
+                      KeyCase{"150", vbKeyPageUp, 125}, KeyCase{"150", vbKeyPageDown, 175},
+                      KeyCase{"150", vbKeyHome, 255}, KeyCase{"150", vbKeyEnd, 0},
+                      KeyCase{"3", vbKeyRight, 0}, KeyCase{"252", vbKeyLeft, 255},
+                      KeyCase{"0", vbKeyPageUp, 0}, KeyCase{"255", vbKeyDown, 255},
+                      KeyCase{"128", vbKeyRight, 123}));
+
+TEST_F(SettingsPanelTest, KeysKeepItOpenEscClosesItAtOnceAndTheDialogTakesThemAll) {
+  desktop.foreignWindows = {0x7000};
+  desktop.foreground = 0x7000;
+  OpenPanel();
+  desktop.QueueColourAnswer(ColourAnswer::Cancel(1000));
+  desktop.Click(frmSet.lbColor);
+  desktop.KeyTap(vbKeyEscape);  // both to the dialog
+  desktop.KeyTap(vbKeyEnd);
+  for (int at = 3000; at <= 9000; at += 2000) {  // untouched it would close at 6100
+    desktop.RunUntil(at);
+    desktop.KeyTap(vbKeyLeft);
+  }
+  desktop.KeyTap(VK_F7);
+  desktop.RunFor(200);
+  EXPECT_TRUE(frmSet.IsShown());
+  EXPECT_EQ(desktop.WindowsCreated(frmSet), 1);
+  desktop.KeyTap(vbKeyEscape);
+  EXPECT_FALSE(frmSet.IsLoaded());
+  EXPECT_EQ(Stored(settings::kOpacityKey), "170");
+  EXPECT_EQ(Stored(settings::kColourKey), "16384");
+  EXPECT_EQ(desktop.foreground, 0x7000);
 }
 
 // --- the colour swatch ----------------------------------------------------
