@@ -178,9 +178,8 @@ void OnKeyDown(Form& form, HWND hwnd, WPARAM wParam, LPARAM lParam) {
       next.wParam == wParam) {
     return;
   }
-  const int shift = (::GetKeyState(VK_SHIFT) < 0 ? kShiftMask : 0) |
-                    (::GetKeyState(VK_CONTROL) < 0 ? kCtrlMask : 0) |
-                    (::GetKeyState(VK_MENU) < 0 ? kAltMask : 0);
+  const int shift = ShiftState(::GetKeyState(VK_SHIFT) < 0, ::GetKeyState(VK_CONTROL) < 0,
+                               ::GetKeyState(VK_MENU) < 0);
   Runtime::Get().DeliverKey(form, static_cast<int>(wParam), shift);
 }
 
