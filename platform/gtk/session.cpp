@@ -98,4 +98,12 @@ Start DecideStart(Action action, bool remote, bool lockHeld) {
   return lockHeld ? Start::RunningButUnreachable : Start::RunAndOpenSettings;
 }
 
+TintWay ChooseTintWay(bool layerShell, bool x11, bool composited,
+                      const std::function<bool()>& rampsUsable) {
+  if (layerShell) return TintWay::Layers;
+  // Off X11 there are no ramps to fall back on: the window is all there is.
+  if (!x11 || composited) return TintWay::Window;
+  return rampsUsable() ? TintWay::Ramps : TintWay::None;
+}
+
 }  // namespace platform::session

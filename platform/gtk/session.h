@@ -6,6 +6,7 @@
 // be tried without a display or a bus.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,5 +74,20 @@ enum class Start {
 };
 
 Start DecideStart(Action action, bool remote, bool lockHeld);
+
+// How the overlay's tint reaches the screen.
+enum class TintWay {
+  Window,  // its translucent window, blended by a compositing manager
+  Ramps,   // no compositing manager: the gamma ramps of every CRTC, no window
+  Layers,  // Wayland: a layer-shell surface on every output
+  None,    // no compositing manager and no ramps: the screen cannot be tinted
+};
+
+// The one choice of tint way, made when the overlay first shows and again
+// when the compositing manager or the monitors change. `rampsUsable` is
+// asked only when the answer depends on it (an X server without a
+// compositing manager); asking may take the ramps.
+TintWay ChooseTintWay(bool layerShell, bool x11, bool composited,
+                      const std::function<bool()>& rampsUsable);
 
 }  // namespace platform::session

@@ -1,9 +1,7 @@
 // The tint through the gamma ramps: that it matches what the compositor
-// draws for the overlay, that it switches between the two paths and gives
-// every ramp back as found, and that the record a killed run leaves is
-// read back whole or not at all.
-#include "platform/gtk/gamma.h"
-
+// draws for the overlay, that the way switches between the overlay's window
+// and the ramps and every ramp comes back as found, and that the record a
+// killed run leaves is read back whole or not at all.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +13,13 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/gtk/files.h"
+#include "platform/gtk/session.h"
+#include "platform/gtk/tint_ramps.h"
+
 using namespace platform::gamma;
+using platform::session::ChooseTintWay;
+using platform::session::TintWay;
 
 namespace {
 
@@ -174,9 +178,12 @@ class TempFolder : public ::testing::Test {
 using GammaRecordFile = TempFolder;
 
 TEST_F(GammaRecordFile, IsKeptInTheRuntimeFolderUnderASafeName) {
-  EXPECT_EQ(RecordPath(dir.c_str(), ":200"), dir + "/morvane-night-ramps-_200");
-  EXPECT_EQ(RecordPath(dir.c_str(), "../h/x:0.0"), dir + "/morvane-night-ramps-.._h_x_0.0");
-  const std::string shared = RecordPath(nullptr, ":0");
+  using platform::gtk::files::PrivatePath;
+  ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  EXPECT_EQ(PrivatePath(RecordName(":200"), ""), dir + "/morvane-night-ramps-_200");
+  EXPECT_EQ(PrivatePath(RecordName("../h/x:0.0"), ""), dir + "/morvane-night-ramps-.._h_x_0.0");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string shared = PrivatePath(RecordName(":0"), "");
   EXPECT_NE(shared.find("morvane-night-ramps-_0-" + std::to_string(::getuid())), std::string::npos)
       << shared;
 }
@@ -207,7 +214,6 @@ TEST_F(GammaRecordFile, ALinkIsNeitherReadNorWrittenThrough) {
 
 class FakeScreen : public GammaScreen {
  public:
-  bool Composited() override { return composited; }
   std::vector<CrtcRamp> ReadRamps() override {
     std::vector<CrtcRamp> all;
     for (const auto& [crtc, ramp] : crtcs) all.push_back(CrtcRamp{crtc, ramp});
@@ -222,7 +228,6 @@ class FakeScreen : public GammaScreen {
     return true;
   }
 
-  bool composited = false;
   std::map<CrtcId, Ramp> crtcs;
   int writes = 0;
   std::function<void(CrtcId)> beforeWrite;
@@ -230,12 +235,16 @@ class FakeScreen : public GammaScreen {
 
 constexpr platform::Colour kAmber = 0x000080FF;
 
+platform::gtk::Overlay Translucent(platform::Colour colour, std::uint8_t opacity) {
+  return {colour, opacity, true, true};
+}
+
 class TintSwitch : public TempFolder {
  protected:
   void SetUp() override {
     TempFolder::SetUp();
     record = dir + "/record";
-    router = std::make_unique<TintRouter>(screen, record, ":9");
+    ramps = std::make_unique<TintRamps>(screen, record, ":9");
     screen.crtcs = {{63, Identity(256, 256)}, {64, Calibrated(256)}, {65, Ramp{}}};
     found = screen.crtcs;
   }
@@ -245,11 +254,16 @@ class TintSwitch : public TempFolder {
            screen.crtcs.at(64) == Tinted(found.at(64), colour, alpha) &&
            screen.crtcs.at(65) == Ramp{};
   }
+  // The way for an X server, as the backend asks for it.
+  TintWay Way(bool composited) {
+    return ChooseTintWay(false, true, composited,
+                         [this] { return ramps->Holds() || ramps->Take(); });
+  }
 
   FakeScreen screen;
   std::map<CrtcId, Ramp> found;
   std::string record;
-  std::unique_ptr<TintRouter> router;
+  std::unique_ptr<TintRamps> ramps;
 };
 
 TEST_F(TintSwitch, WithoutACompositorEveryCrtcIsTintedOnceItsRampIsRecorded) {
@@ -258,83 +272,87 @@ TEST_F(TintSwitch, WithoutACompositorEveryCrtcIsTintedOnceItsRampIsRecorded) {
     ASSERT_EQ(read.state, RecordState::Read);
     ASSERT_EQ(read.ramps, (std::vector<CrtcRamp>{{63, found.at(63)}, {64, found.at(64)}}));
   };
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Ramps);
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  // No window: the tint is in the ramps alone.
+  EXPECT_FALSE(ramps->Show(Translucent(kAmber, 150)));
   EXPECT_TRUE(TintedWith(kAmber, 150));
 }
 
 TEST_F(TintSwitch, TheSliderAndTheColourChangeTheRampsLiveUpToTheCap) {
-  router->Route({true, kAmber, 150});
-  EXPECT_EQ(router->Route({true, kAmber, 90}), TintPath::Ramps);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->Show(Translucent(kAmber, 90));
   EXPECT_TRUE(TintedWith(kAmber, 90));
-  router->Route({true, 0x00FF0000, 90});
+  ramps->Show(Translucent(0x00FF0000, 90));
   EXPECT_TRUE(TintedWith(0x00FF0000, 90));
-  router->Route({true, 0, 255});
+  ramps->Show(Translucent(0, 255));
   EXPECT_TRUE(TintedWith(0, kMostRampOpacity));
   // Above the cap the ramps hold what they hold: nothing is written again.
   const int writes = screen.writes;
-  router->Route({true, 0, 230});
-  router->Route({true, 0, 255});
+  ramps->Show(Translucent(0, 230));
+  ramps->Show(Translucent(0, 255));
   EXPECT_EQ(screen.writes, writes);
 }
 
 TEST_F(TintSwitch, ACompositorTakesTheTintAndGivesTheRampsBackUntilItGoes) {
-  router->Route({true, kAmber, 150});
-  screen.composited = true;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+  Way(false);
+  ramps->Show(Translucent(kAmber, 150));
+  // The way is asked again; with a compositor the ramps are not looked at.
+  EXPECT_EQ(ChooseTintWay(false, true, true, [] { return ADD_FAILURE(), true; }), TintWay::Window);
+  ramps->Hide();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
-  // The slider meanwhile moves the overlay only.
-  router->Route({true, kAmber, 60});
-  EXPECT_TRUE(AsFound());
-  screen.composited = false;
-  EXPECT_EQ(router->Route({true, kAmber, 60}), TintPath::Ramps);
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  ramps->Show(Translucent(kAmber, 60));
   EXPECT_TRUE(TintedWith(kAmber, 60));
   EXPECT_TRUE(Exists(record));
 }
 
 TEST_F(TintSwitch, ACalibrationMadeWhileTheOverlayTintedIsWhatComesBack) {
-  screen.composited = true;
-  router->Route({true, kAmber, 150});
+  EXPECT_EQ(Way(true), TintWay::Window);
   screen.crtcs[63] = Calibrated(256);
   found = screen.crtcs;
-  screen.composited = false;
-  router->Route({true, kAmber, 150});
-  router->GiveBack();
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
 }
 
 TEST_F(TintSwitch, TheOverlayGoneOrTheEndGivesEveryRampBackAsFound) {
-  router->Route({true, kAmber, 150});
-  EXPECT_EQ(router->Route({false, kAmber, 150}), TintPath::Off);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->Hide();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
-  router->Route({true, kAmber, 200});
-  router->GiveBack();
-  router->GiveBack();
+  ramps->Show(Translucent(kAmber, 200));
+  ramps->GiveBack();
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
+  // An opaque overlay is a plain window: on screen, the ramps as found.
+  ramps->Show(Translucent(kAmber, 200));
+  EXPECT_TRUE(ramps->Show({kAmber, 200, false, true}));
+  EXPECT_TRUE(AsFound());
 }
 
 TEST_F(TintSwitch, NeitherACompositorNorRampsIsToldAndTouchesNothing) {
   screen.crtcs = {{70, Ramp{}}, {71, Identity(256, 0)}};
   found = screen.crtcs;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Neither);
+  EXPECT_EQ(Way(false), TintWay::None);
   EXPECT_EQ(screen.writes, 0);
   EXPECT_FALSE(Exists(record));
-  screen.composited = true;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+  EXPECT_EQ(Way(true), TintWay::Window);
 }
 
 TEST_F(TintSwitch, AMonitorAddedIsRecordedAndTintedAndAResetRampTintedAgain) {
-  router->Route({true, kAmber, 150});
+  ramps->Show(Translucent(kAmber, 150));
   screen.crtcs[66] = Calibrated(1024);
   found[66] = screen.crtcs[66];
   screen.crtcs[63] = found.at(63);  // a mode set reset it
-  EXPECT_EQ(router->ScreenChanged({true, kAmber, 150}), TintPath::Ramps);
+  ramps->MonitorsChanged();
+  EXPECT_EQ(Way(false), TintWay::Ramps);
   EXPECT_TRUE(TintedWith(kAmber, 150));
   EXPECT_EQ(screen.crtcs.at(66), Tinted(found.at(66), kAmber, 150));
   EXPECT_EQ(ReadRecord(record, ":9").ramps.size(), 3U);
-  router->GiveBack();
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
 }
 
@@ -342,15 +360,15 @@ TEST_F(TintSwitch, AMonitorAddedIsRecordedAndTintedAndAResetRampTintedAgain) {
 // at its end must not take the running instance's record.
 TEST_F(TintSwitch, ARouterThatTookNoRampsLeavesTheRecordAlone) {
   ASSERT_TRUE(WriteRecord(record, ":9", {{63, found.at(63)}}));
-  router->GiveBack();
+  ramps->GiveBack();
   EXPECT_TRUE(Exists(record));
   EXPECT_EQ(screen.writes, 0);
 }
 
 TEST_F(TintSwitch, AStartGivesBackWhatAKilledRunLeftTinted) {
   {
-    TintRouter killed(screen, record, ":9");
-    killed.Route({true, kAmber, 150});
+    TintRamps killed(screen, record, ":9");
+    killed.Show(Translucent(kAmber, 150));
     // ... and never gives back.
   }
   ASSERT_TRUE(TintedWith(kAmber, 150));

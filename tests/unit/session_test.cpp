@@ -120,3 +120,12 @@ TEST(StartTest, SettingsGoToTheRunningInstanceOrStartOne) {
 }
 
 }  // namespace
+
+TEST(TintWayTest, LayerShellAndAWindowWithoutX11NeverLookAtTheRamps) {
+  auto never = [] { return ADD_FAILURE(), true; };
+  EXPECT_EQ(ChooseTintWay(true, false, false, never), TintWay::Layers);
+  EXPECT_EQ(ChooseTintWay(false, false, false, never), TintWay::Window);
+  EXPECT_EQ(ChooseTintWay(false, true, true, never), TintWay::Window);
+  EXPECT_EQ(ChooseTintWay(false, true, false, [] { return true; }), TintWay::Ramps);
+  EXPECT_EQ(ChooseTintWay(false, true, false, [] { return false; }), TintWay::None);
+}

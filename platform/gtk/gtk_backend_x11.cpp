@@ -1,19 +1,21 @@
 // What the backend asks of the X server beyond GTK: the active window, the
 // focus given to another program's window, the end of the connection, and
-// the CRTC gamma ramps (XRandR) that carry the tint without a compositor.
-// Apart from gtk_backend.cpp, whose names X11's macros would clash with;
-// the backend's header comes first for the same reason.
+// the connection to the gamma ramps. Apart from gtk_backend.cpp, whose
+// names X11's macros would clash with; the backend's header comes first for
+// the same reason.
 #include "platform/gtk/gtk_backend.h"
 // After the form model: X.h defines None, which names a border style.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
 #include <gdk/gdkx.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/app.h"
+#include "platform/gtk/files.h"
+#include "platform/gtk/tint_ramps.h"
+#include "platform/gtk/x_gamma_screen.h"
 
 namespace platform {
 
@@ -23,89 +25,22 @@ int DisplayLost(Display* /*display*/) {
   return 0;
 }
 
-// The ramps of every CRTC of the default screen through XRandR 1.2, on
-// GDK's own connection. A CRTC may go between two requests: its errors
-// are trapped, never fatal.
-class XGammaScreen : public gamma::GammaScreen {
- public:
-  explicit XGammaScreen(GdkDisplay* display)
-      : display_(display), x_(GDK_DISPLAY_XDISPLAY(display)) {
-    int event = 0;
-    int error = 0;
-    int major = 0;
-    int minor = 0;
-    randr_ = XRRQueryExtension(x_, &event, &error) != False &&
-             XRRQueryVersion(x_, &major, &minor) != 0 && (major > 1 || (major == 1 && minor >= 2));
-  }
-
-  bool Composited() override {
-    GdkScreen* screen = gdk_display_get_default_screen(display_);
-    return screen != nullptr && gdk_screen_is_composited(screen) != FALSE;
-  }
-
-  std::vector<gamma::CrtcRamp> ReadRamps() override {
-    std::vector<gamma::CrtcRamp> all;
-    if (!randr_) return all;
-    gdk_x11_display_error_trap_push(display_);
-    if (XRRScreenResources* resources =
-            XRRGetScreenResourcesCurrent(x_, gdk_x11_get_default_root_xwindow())) {
-      for (int i = 0; i < resources->ncrtc; ++i) {
-        const RRCrtc id = resources->crtcs[i];
-        gamma::CrtcRamp crtc{id, {}};
-        const int size = XRRGetCrtcGammaSize(x_, id);
-        XRRCrtcGamma* ramps = size > 0 ? XRRGetCrtcGamma(x_, id) : nullptr;
-        if (ramps != nullptr && ramps->size == size) {
-          crtc.ramp.red.assign(ramps->red, ramps->red + size);
-          crtc.ramp.green.assign(ramps->green, ramps->green + size);
-          crtc.ramp.blue.assign(ramps->blue, ramps->blue + size);
-        }
-        if (ramps != nullptr) XRRFreeGamma(ramps);
-        all.push_back(std::move(crtc));
-      }
-      XRRFreeScreenResources(resources);
-    }
-    gdk_x11_display_error_trap_pop_ignored(display_);
-    return all;
-  }
-
-  bool WriteRamp(gamma::CrtcId crtc, const gamma::Ramp& ramp) override {
-    const int size = static_cast<int>(ramp.size());
-    if (!randr_ || size == 0) return false;
-    XRRCrtcGamma* ramps = XRRAllocGamma(size);
-    if (ramps == nullptr) return false;
-    std::copy(ramp.red.begin(), ramp.red.end(), ramps->red);
-    std::copy(ramp.green.begin(), ramp.green.end(), ramps->green);
-    std::copy(ramp.blue.begin(), ramp.blue.end(), ramps->blue);
-    gdk_x11_display_error_trap_push(display_);
-    XRRSetCrtcGamma(x_, static_cast<RRCrtc>(crtc), ramps);
-    // Waits for the server: the ramp is on screen when this returns.
-    const int error = gdk_x11_display_error_trap_pop(display_);
-    XRRFreeGamma(ramps);
-    return error == 0;
-  }
-
- private:
-  GdkDisplay* display_;
-  Display* x_;
-  bool randr_ = false;
-};
-
 }  // namespace
 
-bool GtkBackend::OpenTint() {
-  if (tint_ != nullptr) return true;
+bool GtkBackend::OpenRamps() {
+  if (tintRamps_ != nullptr) return true;
   GdkDisplay* display = gdk_display_get_default();
   if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return false;
-  gammaScreen_ = std::make_unique<XGammaScreen>(display);
+  gammaScreen_ = std::make_unique<gtk::XGammaScreen>(GDK_DISPLAY_XDISPLAY(display));
   displayName_ = DisplayString(GDK_DISPLAY_XDISPLAY(display));
-  rampRecord_ = gamma::RecordPath(std::getenv("XDG_RUNTIME_DIR"), displayName_);
-  tint_ = std::make_unique<gamma::TintRouter>(*gammaScreen_, rampRecord_, displayName_);
+  rampRecord_ = gtk::files::PrivatePath(gamma::RecordName(displayName_), "");
+  tintRamps_ = std::make_unique<gamma::TintRamps>(*gammaScreen_, rampRecord_, displayName_);
   return true;
 }
 
 void GtkBackend::GiveBackRampsLeftBehind() {
   // A running instance's record is the tint it holds now.
-  if (PrevInstance(App.Title) || !OpenTint()) return;
+  if (PrevInstance(App.Title) || !OpenRamps()) return;
   switch (gamma::GiveBackRecorded(*gammaScreen_, rampRecord_, displayName_)) {
     case gamma::RecordState::Read:
       std::fprintf(stderr,
@@ -170,10 +105,6 @@ void GtkBackend::SetForegroundWindow(HWnd hwnd) {
   if (other == nullptr) return;
   gdk_window_focus(other, gtk_get_current_event_time());
   g_object_unref(other);
-}
-
-void GtkBackend::DoEvents() {
-  while (g_main_context_pending(nullptr) != FALSE) g_main_context_iteration(nullptr, FALSE);
 }
 
 }  // namespace platform

@@ -13,22 +13,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/gtk/files.h"
 #include "platform/gtk/gtk_backend.h"
 #include "platform/user32.h"
 
 namespace platform {
 
 namespace {
-
-// A name that is safe as one path component.
-std::string FileNameOf(const std::string& title) {
-  std::string name = title.empty() ? std::string("app") : title;
-  for (char& c : name) {
-    if (c == '/' || c == '\0') c = '_';
-  }
-  if (name == "." || name == "..") name = "_";
-  return name;
-}
 
 bool Absolute(const char* path) { return path != nullptr && path[0] == '/'; }
 
@@ -40,7 +31,7 @@ std::string ConfigFolder() {
 }
 
 std::string SettingsFile(const std::string& app) {
-  return ConfigFolder() + "/" + FileNameOf(app) + "/settings.ini";
+  return ConfigFolder() + "/" + gtk::files::SafeName(app) + "/settings.ini";
 }
 
 struct KeyFileDeleter {
@@ -111,10 +102,10 @@ bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
   gsize length = 0;
   gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
   if (data == nullptr) return false;
-  const gboolean written =
-      g_file_set_contents(path.c_str(), data, static_cast<gssize>(length), nullptr);
+  const bool written = gtk::files::WriteWhole(path, path + ".new", std::string_view(data, length),
+                                              0644, gtk::files::Replace::Yes);
   g_free(data);
-  return written != FALSE;
+  return written;
 }
 
 // --- files, components ---------------------------------------------------------
@@ -128,25 +119,10 @@ bool GtkBackend::FileExists(const std::string& path) {
   return !path.empty() && ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-// Written to `partial`, then linked to `path`: a link never replaces what
-// is there.
 bool GtkBackend::WriteNewFile(const std::string& path, const std::string& partial,
                               const std::vector<std::uint8_t>& bytes) {
-  if (path.empty() || partial.empty()) return false;
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  std::size_t offset = 0;
-  while (ok && offset < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + offset, bytes.size() - offset);
-    ok = written > 0;
-    if (ok) offset += static_cast<std::size_t>(written);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::link(partial.c_str(), path.c_str()) == 0;
-  ::unlink(partial.c_str());
-  return ok;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return gtk::files::WriteWhole(path, partial, text, 0644, gtk::files::Replace::No);
 }
 
 bool GtkBackend::RemoveFile(const std::string& path) {
@@ -173,15 +149,7 @@ bool GtkBackend::Shell(const std::string& /*program*/, const std::string& /*argu
 // process ends, so a crashed instance never blocks the next start.
 bool GtkBackend::PrevInstance(const std::string& title) {
   if (prevInstance_) return *prevInstance_;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string path;
-  if (Absolute(runtime) && g_file_test(runtime, G_FILE_TEST_IS_DIR) != FALSE) {
-    path = std::string(runtime) + "/" + FileNameOf(title) + ".lock";
-  } else {
-    // A folder every user shares: the user's id keeps the locks apart.
-    path = std::string(g_get_tmp_dir()) + "/" + FileNameOf(title) + "-" +
-           std::to_string(::getuid()) + ".lock";
-  }
+  const std::string path = gtk::files::PrivatePath(gtk::files::SafeName(title), ".lock");
   // Never through a symbolic link, and only a file of our own: nobody else
   // may block our start or have us lock a file of theirs.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
