@@ -1,11 +1,13 @@
 #include "platform/gtk/files.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <vector>
 
 namespace platform::gtk::files {
 
@@ -28,6 +30,11 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
+bool UniqueFd::Reset() {
+  if (fd_ < 0) return true;
+  return ::close(std::exchange(fd_, -1)) == 0;
+}
+
 std::string SafeName(std::string_view text) {
   std::string name;
   for (const char c : text) {
@@ -40,13 +47,43 @@ std::string SafeName(std::string_view text) {
   return name;
 }
 
-std::string PrivatePath(std::string_view stem, std::string_view suffix) {
+bool OwnFolder(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  ::mkdir(path.c_str(), 0700);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
+    return false;
+  }
+  if ((info.st_mode & 022) != 0 && ::chmod(path.c_str(), 0700) != 0) return false;
+  return true;
+}
+
+std::string PrivateFolder() {
+  std::vector<std::string> candidates;
+  const uid_t uid = ::getuid();
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 16384));
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/' && IsFolder(found->pw_dir)) {
+    const std::string cache = std::string(found->pw_dir) + "/.cache";
+    ::mkdir(cache.c_str(), 0700);
+    candidates.push_back(cache + "/morvane-night");
+  }
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (IsFolder(runtime))
-    return std::string(runtime) + "/" + std::string(stem) + std::string(suffix);
-  const char* tmp = std::getenv("TMPDIR");
-  const std::string folder = IsFolder(tmp) ? tmp : "/tmp";
-  return folder + "/" + std::string(stem) + "-" + std::to_string(::getuid()) + std::string(suffix);
+  if (IsFolder(runtime)) candidates.push_back(runtime);
+  candidates.push_back("/tmp/morvane-night-" + std::to_string(uid));
+  for (const std::string& folder : candidates) {
+    if (OwnFolder(folder)) return folder;
+  }
+  return {};
+}
+
+std::string PrivatePath(std::string_view name) {
+  const std::string folder = PrivateFolder();
+  if (folder.empty()) return {};
+  return folder + "/" + std::string(name);
 }
 
 bool WriteWhole(const std::string& path, const std::string& partial, std::string_view bytes,
@@ -54,12 +91,11 @@ bool WriteWhole(const std::string& path, const std::string& partial, std::string
   if (path.empty() || partial.empty()) return false;
   // What an interrupted write of ours left, where it may be replaced.
   if (replace == Replace::Yes) ::unlink(partial.c_str());
-  const int fd =
-      ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes);
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
+  UniqueFd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (!fd) return false;
+  bool ok = WriteAll(fd.get(), bytes);
+  ok = ::fsync(fd.get()) == 0 && ok;
+  ok = fd.Reset() && ok;
   if (replace == Replace::Yes) {
     // A rename replaces a link at `path` itself, never what it points to.
     ok = ok && ::rename(partial.c_str(), path.c_str()) == 0;

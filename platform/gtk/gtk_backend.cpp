@@ -83,6 +83,7 @@ struct GtkBackend::ArmedTimer {
 };
 
 bool GtkBackend::displayLost_ = false;
+GtkBackend* GtkBackend::current_ = nullptr;
 
 GtkBackend::GtkBackend()
     : jobsBeside_(
@@ -97,6 +98,7 @@ GtkBackend::GtkBackend()
           },
           [](void* thread) { g_thread_join(static_cast<GThread*>(thread)); }),
       layerShell_(gtk::layer::Active()) {
+  current_ = this;
   // The windows shown over the tint are placed by it from the first.
   if (layerShell_) tintLayers_ = std::make_unique<gtk::TintLayers>(App.Title);
   if (GdkScreen* screen = gdk_screen_get_default()) {
@@ -123,6 +125,8 @@ GtkBackend::GtkBackend()
 // windows go with the connection to the X server; the ramps are ours to
 // give back.
 GtkBackend::~GtkBackend() {
+  if (current_ == this) current_ = nullptr;
+  if (holdSource_ != 0) g_source_remove(holdSource_);
   GiveBackRamps();
   StopTimers();
   if (GdkScreen* screen = gdk_screen_get_default()) {
@@ -132,7 +136,6 @@ GtkBackend::~GtkBackend() {
   }
   for (guint source : signalSources_) g_source_remove(source);
   FinishJobsBeside();
-  if (instanceLock_ >= 0) ::close(instanceLock_);
 }
 
 gboolean GtkBackend::OnStopSignal(gpointer /*data*/) {
@@ -140,9 +143,13 @@ gboolean GtkBackend::OnStopSignal(gpointer /*data*/) {
   return G_SOURCE_CONTINUE;
 }
 
-// Xlib ends the process when this returns; nothing here may talk to X.
+// Xlib ends the process when this returns; nothing here may use the
+// connection that was lost.
 void GtkBackend::OnDisplayLost() {
+  // The connection the ramps go back through failed as well.
+  if (displayLost_) ::_exit(0);
   displayLost_ = true;
+  if (current_ != nullptr) current_->GiveBackAfterLoss();
   Runtime::Get().DeliverEndRequest();
   std::fflush(nullptr);
   ::_exit(0);

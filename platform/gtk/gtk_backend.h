@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/gtk/files.h"
 #include "platform/gtk/global_keys.h"
 #include "platform/gtk/session.h"
 #include "platform/gtk/tint.h"
@@ -130,6 +131,10 @@ class GtkBackend : public Backend {
   // At start, before any window: the gamma ramps a run that was killed
   // left tinted are given back, unless another instance runs (its tint).
   void GiveBackRampsLeftBehind();
+  // The display server this program shows on, the same whatever the
+  // spelling of $DISPLAY: the instance lock and the ramp record are kept
+  // per server.
+  std::string ServerIdentity();
 
  private:
   struct ArmedTimer;
@@ -179,6 +184,12 @@ class GtkBackend : public Backend {
   bool OpenRamps();
   // Every ramp as found; never once the display is lost.
   void GiveBackRamps();
+  // The connection is lost, the X server may live on: the ramps go back
+  // over a connection of their own (gtk_backend_x11.cpp).
+  void GiveBackAfterLoss();
+  // The ramps are looked at while they carry the tint, and only then.
+  void KeepHolding();
+  static gboolean OnHold(gpointer data);
 
   // Painting (gtk_backend_paint.cpp).
   void Paint(gtk::Window& window, cairo_t* cr);
@@ -199,7 +210,7 @@ class GtkBackend : public Backend {
   };
   std::vector<ModalFrame> modals_;
   bool quit_ = false;
-  int instanceLock_ = -1;
+  gtk::files::UniqueFd instanceLock_;
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
   gulong screenHandler_ = 0;
@@ -220,6 +231,8 @@ class GtkBackend : public Backend {
   JobsBeside jobsBeside_;
   guint jobsIdle_ = 0;  // the idle source that starts the jobs waiting
   static bool displayLost_;
+  static GtkBackend* current_;  // for the handler of a lost display
+  guint holdSource_ = 0;
   bool layerShell_ = false;
 };
 

@@ -48,6 +48,8 @@ void GtkBackend::ChooseTint() {
     TellTint();
     return;
   }
+  if (holdSource_ != 0) g_source_remove(holdSource_);
+  holdSource_ = 0;
   const bool fromRamps = tint_ != nullptr && way_ == session::TintWay::Ramps;
   if (tint_ != nullptr) tint_->Hide();
   tint_ = TintFor(way);
@@ -82,11 +84,41 @@ void GtkBackend::TellTint() {
   const bool mapped = gtk_widget_get_visible(w->window) != FALSE;
   if (map && !mapped) gtk_widget_show(w->window);
   if (!map && mapped) gtk_widget_hide(w->window);
+  KeepHolding();
 }
 
 void GtkBackend::HideTint() {
   if (tint_ != nullptr && !displayLost_) tint_->Hide();
   tint_ = nullptr;
+  KeepHolding();
+}
+
+namespace {
+
+// How often the ramps are looked at: what resets them from outside (a VT
+// switch, a resume, another program) is undone within this.
+constexpr guint kHoldMs = 2000;
+
+}  // namespace
+
+void GtkBackend::KeepHolding() {
+  const bool hold = tint_ != nullptr && way_ == session::TintWay::Ramps && tintRamps_ != nullptr &&
+                    tintRamps_->Holds() && !displayLost_;
+  if (hold && holdSource_ == 0) holdSource_ = g_timeout_add(kHoldMs, &GtkBackend::OnHold, this);
+  if (!hold && holdSource_ != 0) {
+    g_source_remove(holdSource_);
+    holdSource_ = 0;
+  }
+}
+
+gboolean GtkBackend::OnHold(gpointer data) {
+  auto* self = static_cast<GtkBackend*>(data);
+  self->tintRamps_->Hold();
+  if (self->tintRamps_->Holds()) return G_SOURCE_CONTINUE;
+  // Every CRTC went: the way is chosen afresh.
+  self->holdSource_ = 0;
+  self->ChooseTint();
+  return G_SOURCE_REMOVE;
 }
 
 // An opaque window over everything would hide the screen, and there is no

@@ -33,29 +33,60 @@ bool GtkBackend::OpenRamps() {
   if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return false;
   gammaScreen_ = std::make_unique<gtk::XGammaScreen>(GDK_DISPLAY_XDISPLAY(display));
   displayName_ = DisplayString(GDK_DISPLAY_XDISPLAY(display));
-  rampRecord_ = gtk::files::PrivatePath(gamma::RecordName(displayName_), "");
-  tintRamps_ = std::make_unique<gamma::TintRamps>(*gammaScreen_, rampRecord_, displayName_);
+  const std::string server = ServerIdentity();
+  rampRecord_ = gtk::files::PrivatePath(gamma::RecordName(server));
+  tintRamps_ = std::make_unique<gamma::TintRamps>(*gammaScreen_, rampRecord_, server);
   return true;
+}
+
+// The name, not the number of the connection: ":0.0" and "unix:0" reach the
+// server ":0" reaches.
+std::string GtkBackend::ServerIdentity() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr) return "none";
+  if (GDK_IS_X11_DISPLAY(display)) {
+    return session::ServerName(DisplayString(GDK_DISPLAY_XDISPLAY(display)));
+  }
+  return gdk_display_get_name(display);
+}
+
+void GtkBackend::GiveBackAfterLoss() {
+  if (tintRamps_ == nullptr || !tintRamps_->Holds() || displayName_.empty()) return;
+  Display* fresh = XOpenDisplay(displayName_.c_str());
+  if (fresh == nullptr) return;  // the server is gone, and its ramps with it
+  gtk::XGammaScreen screen(fresh);
+  tintRamps_->GiveBackThrough(screen);
+  XCloseDisplay(fresh);
 }
 
 void GtkBackend::GiveBackRampsLeftBehind() {
   // A running instance's record is the tint it holds now.
   if (PrevInstance(App.Title) || !OpenRamps()) return;
-  switch (gamma::GiveBackRecorded(*gammaScreen_, rampRecord_, displayName_)) {
-    case gamma::RecordState::Read:
-      std::fprintf(stderr,
-                   "morvane-night: gave back the gamma ramps an earlier run left tinted "
-                   "(recorded in %s)\n",
-                   rampRecord_.c_str());
-      break;
-    case gamma::RecordState::Refused:
-      std::fprintf(stderr,
-                   "morvane-night: %s does not hold an intact record of gamma ramps; it was "
-                   "not used and is removed\n",
-                   rampRecord_.c_str());
-      break;
-    case gamma::RecordState::Absent:
-      break;
+  if (rampRecord_.empty()) return;
+  const gamma::LeftBehind left =
+      gamma::GiveBackRecorded(*gammaScreen_, rampRecord_, ServerIdentity());
+  const char* removed = left.removed ? "it is removed" : "it could not be removed";
+  if (left.state == gamma::RecordState::Refused) {
+    std::fprintf(stderr,
+                 "morvane-night: %s does not hold an intact record of gamma ramps; it was not "
+                 "used, and %s\n",
+                 rampRecord_.c_str(), removed);
+    return;
+  }
+  if (left.givenBack > 0) {
+    std::fprintf(stderr,
+                 "morvane-night: gave back the gamma ramps an earlier run left tinted on %d "
+                 "CRTC(s) (recorded in %s)\n",
+                 left.givenBack, rampRecord_.c_str());
+  }
+  if (left.stale > 0) {
+    std::fprintf(stderr,
+                 "morvane-night: %d CRTC(s) no longer show the tint recorded in %s: their "
+                 "ramps were set since and stay as they are\n",
+                 left.stale, rampRecord_.c_str());
+  }
+  if (left.state == gamma::RecordState::Read && !left.removed) {
+    std::fprintf(stderr, "morvane-night: %s could not be removed\n", rampRecord_.c_str());
   }
 }
 

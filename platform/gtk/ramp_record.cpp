@@ -14,7 +14,7 @@ namespace platform::gamma {
 
 namespace {
 
-constexpr std::string_view kHeader = "morvane-night gamma ramps 1";
+constexpr std::string_view kHeader = "morvane-night gamma ramps 2";
 constexpr std::size_t kMostCrtcs = 64;
 constexpr std::size_t kLargestRamp = 65536;
 // Far above what the largest record takes (64 CRTCs of 65536 entries
@@ -99,17 +99,21 @@ std::optional<std::vector<std::uint16_t>> Levels(std::string_view line, std::siz
 
 // --- the record ---------------------------------------------------------------------
 
-std::string FormatRecord(std::string_view display, const std::vector<CrtcRamp>& ramps) {
+std::string FormatRecord(std::string_view server, const Record& record) {
   std::string text;
   text += kHeader;
-  text += "\ndisplay ";
-  text += display;
-  text += "\ncrtcs " + std::to_string(ramps.size()) + "\n";
-  for (const CrtcRamp& crtc : ramps) {
+  text += "\nserver ";
+  text += server;
+  text += "\ncolour " + std::to_string(static_cast<std::uint32_t>(record.colour) & 0x00FFFFFFU);
+  text += "\ncrtcs " + std::to_string(record.crtcs.size()) + "\n";
+  for (const CrtcRamp& crtc : record.crtcs) {
     text += "crtc " + std::to_string(crtc.crtc) + " " + std::to_string(crtc.ramp.size()) + "\n";
-    AppendLevels(text, crtc.ramp.red);
-    AppendLevels(text, crtc.ramp.green);
-    AppendLevels(text, crtc.ramp.blue);
+    const Ramp& applied = crtc.applied.size() == 0 ? crtc.ramp : crtc.applied;
+    for (const Ramp* ramp : {&crtc.ramp, &applied}) {
+      AppendLevels(text, ramp->red);
+      AppendLevels(text, ramp->green);
+      AppendLevels(text, ramp->blue);
+    }
   }
   const std::uint64_t sum = CheckSum(text);
   text += "check ";
@@ -118,17 +122,21 @@ std::string FormatRecord(std::string_view display, const std::vector<CrtcRamp>& 
   return text;
 }
 
-std::optional<std::vector<CrtcRamp>> ParseRecord(std::string_view text, std::string_view display) {
+std::optional<Record> ParseRecord(std::string_view text, std::string_view server) {
   Lines lines(text);
   if (lines.Next() != kHeader) return std::nullopt;
   const auto shown = lines.Next();
-  if (!shown || After(*shown, "display") != display) return std::nullopt;
+  if (!shown || After(*shown, "server") != server) return std::nullopt;
+  const auto coloured = lines.Next();
+  const auto colourText = coloured ? After(*coloured, "colour") : std::nullopt;
+  const auto colour = colourText ? Number<std::uint32_t>(*colourText) : std::nullopt;
+  if (!colour || *colour > 0x00FFFFFFU) return std::nullopt;
   const auto counted = lines.Next();
   const auto count = counted ? After(*counted, "crtcs") : std::nullopt;
   const auto crtcs = count ? Number<std::size_t>(*count) : std::nullopt;
   if (!crtcs || *crtcs > kMostCrtcs) return std::nullopt;
 
-  std::vector<CrtcRamp> ramps;
+  Record record{static_cast<Colour>(*colour), {}};
   for (std::size_t i = 0; i < *crtcs; ++i) {
     const auto head = lines.Next();
     const auto fields = head ? After(*head, "crtc") : std::nullopt;
@@ -137,17 +145,19 @@ std::optional<std::vector<CrtcRamp>> ParseRecord(std::string_view text, std::str
     const auto id = Number<CrtcId>(fields->substr(0, space));
     const auto size = Number<std::size_t>(fields->substr(space + 1));
     if (!id || !size || *size == 0 || *size > kLargestRamp) return std::nullopt;
-    if (std::any_of(ramps.begin(), ramps.end(), [&](const CrtcRamp& r) { return r.crtc == *id; })) {
+    if (std::any_of(record.crtcs.begin(), record.crtcs.end(),
+                    [&](const CrtcRamp& r) { return r.crtc == *id; })) {
       return std::nullopt;
     }
-    CrtcRamp crtc{*id, {}};
-    for (auto* channel : {&crtc.ramp.red, &crtc.ramp.green, &crtc.ramp.blue}) {
+    CrtcRamp crtc{*id, {}, {}};
+    for (auto* channel : {&crtc.ramp.red, &crtc.ramp.green, &crtc.ramp.blue, &crtc.applied.red,
+                          &crtc.applied.green, &crtc.applied.blue}) {
       const auto line = lines.Next();
       auto levels = line ? Levels(*line, *size) : std::nullopt;
       if (!levels) return std::nullopt;
       *channel = std::move(*levels);
     }
-    ramps.push_back(std::move(crtc));
+    record.crtcs.push_back(std::move(crtc));
   }
   const std::size_t summed = lines.at();
   const auto check = lines.Next();
@@ -155,40 +165,36 @@ std::optional<std::vector<CrtcRamp>> ParseRecord(std::string_view text, std::str
   if (!written || written->size() != 16 || !lines.AtEnd()) return std::nullopt;
   const auto sum = Number<std::uint64_t>(*written, 16);
   if (!sum || *sum != CheckSum(text.substr(0, summed))) return std::nullopt;
-  return ramps;
+  return record;
 }
 
-std::string RecordName(std::string_view display) {
-  return "morvane-night-ramps-" + gtk::files::SafeName(display);
-}
+std::string RecordName(std::string_view server) { return "ramps-" + gtk::files::SafeName(server); }
 
-bool WriteRecord(const std::string& path, std::string_view display,
-                 const std::vector<CrtcRamp>& ramps) {
-  return gtk::files::WriteWhole(path, path + ".new", FormatRecord(display, ramps), 0600,
+bool WriteRecord(const std::string& path, std::string_view server, const Record& record) {
+  return gtk::files::WriteWhole(path, path + ".new", FormatRecord(server, record), 0600,
                                 gtk::files::Replace::Yes);
 }
 
-RecordRead ReadRecord(const std::string& path, std::string_view display) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return {errno == ENOENT ? RecordState::Absent : RecordState::Refused, {}};
+RecordRead ReadRecord(const std::string& path, std::string_view server) {
+  const gtk::files::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return {errno == ENOENT ? RecordState::Absent : RecordState::Refused, {}};
   struct stat info {};
   std::string text;
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid() &&
+  bool ok = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::getuid() &&
             info.st_size <= kLargestRecord;
   if (ok) {
     text.resize(static_cast<std::size_t>(info.st_size));
     std::size_t got = 0;
     while (ok && got < text.size()) {
-      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
       if (n < 0 && errno == EINTR) continue;
       ok = n > 0;
       if (ok) got += static_cast<std::size_t>(n);
     }
   }
-  ::close(fd);
-  auto ramps = ok ? ParseRecord(text, display) : std::nullopt;
-  if (!ramps) return {RecordState::Refused, {}};
-  return {RecordState::Read, std::move(*ramps)};
+  auto record = ok ? ParseRecord(text, server) : std::nullopt;
+  if (!record) return {RecordState::Refused, {}};
+  return {RecordState::Read, std::move(*record)};
 }
 
 }  // namespace platform::gamma

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::session {
@@ -74,6 +75,12 @@ enum class Start {
 };
 
 Start DecideStart(Action action, bool remote, bool lockHeld);
+
+// The X server a display name reaches, spelt one way, so that a start as
+// ":0.0" finds what a start as ":0" left: the screen number dropped, and
+// "unix:0" (the local socket, as ":0") written ":0". Another host, or
+// "localhost:10" (a TCP port, as ssh -X gives), stays a server of its own.
+std::string ServerName(std::string_view display);
 
 // How the overlay's tint reaches the screen.
 enum class TintWay {

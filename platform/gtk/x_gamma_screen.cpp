@@ -29,10 +29,13 @@ class ErrorTrap {
   ~ErrorTrap() { XSetErrorHandler(before_); }
   ErrorTrap(const ErrorTrap&) = delete;
   ErrorTrap& operator=(const ErrorTrap&) = delete;
-  // Waits for the server's answer to every request made so far.
+  // Waits for the server's answer to every request made so far: true
+  // when none failed since the last look.
   bool Clean() {
     XSync(display_, False);
-    return errorsSeen == 0;
+    const bool clean = errorsSeen == 0;
+    errorsSeen = 0;
+    return clean;
   }
 
  private:
@@ -52,29 +55,53 @@ XGammaScreen::XGammaScreen(void* display) : display_(display) {
            XRRQueryVersion(x, &major, &minor) != 0 && (major > 1 || (major == 1 && minor >= 2));
 }
 
-std::vector<gamma::CrtcRamp> XGammaScreen::ReadRamps() {
-  std::vector<gamma::CrtcRamp> all;
-  if (!randr_) return all;
+namespace {
+
+// One CRTC's ramps in one request; nothing when it fails.
+std::optional<gamma::Ramp> GammaOf(Display* x, RRCrtc crtc) {
+  XRRCrtcGamma* ramps = XRRGetCrtcGamma(x, crtc);
+  if (ramps == nullptr) return std::nullopt;
+  const int size = std::max(ramps->size, 0);
+  gamma::Ramp ramp;
+  ramp.red.assign(ramps->red, ramps->red + size);
+  ramp.green.assign(ramps->green, ramps->green + size);
+  ramp.blue.assign(ramps->blue, ramps->blue + size);
+  XRRFreeGamma(ramps);
+  return ramp;
+}
+
+}  // namespace
+
+std::optional<std::vector<gamma::CrtcRead>> XGammaScreen::ReadRamps() {
+  if (!randr_) return std::vector<gamma::CrtcRead>{};
   Display* x = AsDisplay(display_);
   ErrorTrap trap(x);
-  if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(x, DefaultRootWindow(x))) {
-    for (int i = 0; i < resources->ncrtc; ++i) {
-      const RRCrtc id = resources->crtcs[i];
-      gamma::CrtcRamp crtc{id, {}};
-      const int size = XRRGetCrtcGammaSize(x, id);
-      XRRCrtcGamma* ramps = size > 0 ? XRRGetCrtcGamma(x, id) : nullptr;
-      if (ramps != nullptr && ramps->size == size) {
-        crtc.ramp.red.assign(ramps->red, ramps->red + size);
-        crtc.ramp.green.assign(ramps->green, ramps->green + size);
-        crtc.ramp.blue.assign(ramps->blue, ramps->blue + size);
-      }
-      if (ramps != nullptr) XRRFreeGamma(ramps);
-      all.push_back(std::move(crtc));
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(x, DefaultRootWindow(x));
+  if (resources == nullptr) return std::nullopt;
+  std::vector<gamma::CrtcRead> all;
+  for (int i = 0; i < resources->ncrtc; ++i) {
+    const RRCrtc id = resources->crtcs[i];
+    bool active = true;  // when it cannot be told, it is looked at
+    if (XRRCrtcInfo* info = XRRGetCrtcInfo(x, resources, id)) {
+      active = info->mode != 0;
+      XRRFreeCrtcInfo(info);
     }
-    XRRFreeScreenResources(resources);
+    // A CRTC without ramps has size 0; one that cannot be read, nothing.
+    if (XRRGetCrtcGammaSize(x, id) == 0 && trap.Clean()) {
+      all.push_back(gamma::CrtcRead{id, gamma::Ramp{}, active});
+    } else {
+      all.push_back(gamma::CrtcRead{id, GammaOf(x, id), active});
+    }
   }
-  trap.Clean();
+  XRRFreeScreenResources(resources);
   return all;
+}
+
+std::optional<gamma::Ramp> XGammaScreen::ReadRamp(gamma::CrtcId crtc) {
+  if (!randr_) return std::nullopt;
+  Display* x = AsDisplay(display_);
+  ErrorTrap trap(x);
+  return GammaOf(x, static_cast<RRCrtc>(crtc));
 }
 
 bool XGammaScreen::WriteRamp(gamma::CrtcId crtc, const gamma::Ramp& ramp) {

@@ -12,7 +12,8 @@ class XGammaScreen : public gamma::GammaScreen {
   // `display` is an open Xlib Display*; it stays the caller's.
   explicit XGammaScreen(void* display);
 
-  std::vector<gamma::CrtcRamp> ReadRamps() override;
+  std::optional<std::vector<gamma::CrtcRead>> ReadRamps() override;
+  std::optional<gamma::Ramp> ReadRamp(gamma::CrtcId crtc) override;
   bool WriteRamp(gamma::CrtcId crtc, const gamma::Ramp& ramp) override;
 
  private:

@@ -129,3 +129,13 @@ TEST(TintWayTest, LayerShellAndAWindowWithoutX11NeverLookAtTheRamps) {
   EXPECT_EQ(ChooseTintWay(false, true, false, [] { return true; }), TintWay::Ramps);
   EXPECT_EQ(ChooseTintWay(false, true, false, [] { return false; }), TintWay::None);
 }
+
+TEST(ServerNameTest, OneServerWhateverTheSpellingOfItsDisplay) {
+  EXPECT_EQ(ServerName(":0"), ":0");
+  EXPECT_EQ(ServerName(":0.0"), ":0");
+  EXPECT_EQ(ServerName("unix:0.1"), ":0");
+  EXPECT_EQ(ServerName(":201.0"), ":201");
+  EXPECT_EQ(ServerName("localhost:10.0"), "localhost:10");
+  EXPECT_EQ(ServerName("host.example:3"), "host.example:3");
+  EXPECT_NE(ServerName(":1"), ServerName(":10"));
+}
