@@ -1,5 +1,7 @@
 #include "overlay/frm_night.h"
 
+#include <utility>
+
 #include "overlay/translucency.h"
 #include "platform/app.h"
 #include "platform/user32.h"
@@ -71,7 +73,8 @@ void FrmNight::Form_DblClick() { Unload(*this); }
 // its global state, so no hook and no hot-key registration is needed; a
 // press shorter than the interval still shows in the low bit.
 void FrmNight::Timer1_Timer() {
-  if (GetAsyncKeyState(VK_F7) == 0) return;
+  const bool asked = std::exchange(settingsAsked_, false);
+  if (GetAsyncKeyState(VK_F7) == 0 && !asked) return;
   if (frmSet.Visible()) return;
   frmSet.Show(vbModal, this);
 }

@@ -28,8 +28,15 @@ class FrmNight : public platform::Form {
   void Form_DblClick() override;
   void Timer1_Timer();
 
+  // Asked from outside to open the settings panel (a desktop shortcut where
+  // no program reads F7 itself): the next poll opens it as for F7.
+  void AskForSettings() { settingsAsked_ = true; }
+
  protected:
   void Layout() override;
+
+ private:
+  bool settingsAsked_ = false;
 };
 
 extern FrmNight frmNight;

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "overlay/frm_night.h"
 #include "platform/app.h"
 #include "platform/gtk/gtk_backend.h"
-#include "platform/gtk/instance.h"
 #include "platform/gtk/layer.h"
 #include "platform/gtk/session.h"
+#include "platform/gtk/session_instance.h"
 #include "platform/gtk/shortcuts.h"
 #include "platform/runtime.h"
 #include "startup/autostart.h"
@@ -121,19 +122,19 @@ int main(int argc, char** argv) {
                    kName);
       return 1;
     case Start::RunAndOpenSettings:
-      backend.AskForSettings();
+      frmNight.AskForSettings();
       break;
     case Start::Run:
     case Start::ForwardToRunning:
       break;
   }
-  instance.OnOpenSettings([] { backend.AskForSettings(); });
+  instance.OnOpenSettings([] { frmNight.AskForSettings(); });
   if (!running && session::IsWaylandDesktop(env, path)) {
     // F7 as the desktop's own shortcut, where it offers the portal.
     const bool reachable = instance.bus() != nullptr;
     static gtk::PortalShortcut portal(
         instance.bus(), {"open-settings", "打开夜间模式设置", "F7"},
-        [] { backend.AskForSettings(); },
+        [] { frmNight.AskForSettings(); },
         [reachable](const std::string& why) { SayHowToBindF7(why, reachable); });
     portal.Start();
   }

@@ -1,5 +1,5 @@
-// Windows of forms, input, timers and loops on GTK 3. Painting lives in
-// gtk_paint.cpp, the desktop services in gtk_services.cpp.
+// Windows of forms, input, timers and loops on GTK 3, and the wiring of the
+// tint to the way chosen for it.
 #include "platform/gtk/gtk_backend.h"
 
 #include <glib-unix.h>
@@ -13,6 +13,10 @@
 
 #include "platform/app.h"
 #include "platform/gtk/layer.h"
+#include "platform/gtk/tint_layers.h"
+#include "platform/gtk/tint_ramps.h"
+#include "platform/gtk/tint_window.h"
+#include "platform/gtk/x_gamma_screen.h"
 #include "platform/runtime.h"
 #include "platform/user32.h"
 
@@ -21,9 +25,6 @@ namespace platform {
 namespace {
 
 constexpr std::int32_t kDialogModalFrame = 0x00000001;  // WS_EX_DLGMODALFRAME
-constexpr HWnd kHwndTop = 0;
-constexpr HWnd kHwndBottom = 1;
-constexpr std::uint32_t kSwpNoZOrder = 0x0004;
 constexpr char kHandleKey[] = "nm-hwnd";
 
 int Scaled(int pixelsAt96, int dpi) {
@@ -114,6 +115,7 @@ struct GtkBackend::ArmedTimer {
 };
 
 bool GtkBackend::displayLost_ = false;
+GtkBackend* GtkBackend::current_ = nullptr;
 
 GtkBackend::GtkBackend()
     : jobsBeside_(
@@ -128,22 +130,18 @@ GtkBackend::GtkBackend()
           },
           [](void* thread) { g_thread_join(static_cast<GThread*>(thread)); }),
       layerShell_(gtk::layer::Active()) {
-  if (GdkDisplay* display = gdk_display_get_default(); display != nullptr && layerShell_) {
-    // Outputs come and go on Wayland without the screen always saying so.
-    monitorAdded_ = g_signal_connect(display, "monitor-added",
-                                     G_CALLBACK(&GtkBackend::OnMonitorsChanged), this);
-    monitorRemoved_ = g_signal_connect(display, "monitor-removed",
-                                       G_CALLBACK(&GtkBackend::OnMonitorsChanged), this);
-  }
+  current_ = this;
+  // The windows shown over the tint are placed by it from the first.
+  if (layerShell_) tintLayers_ = std::make_unique<gtk::TintLayers>(App.Title);
   if (GdkScreen* screen = gdk_screen_get_default()) {
     screenHandler_ =
         g_signal_connect(screen, "size-changed", G_CALLBACK(&GtkBackend::OnScreenChanged), this);
-    // A monitor added, removed or moved changes the desk without the
-    // screen always changing size.
+    // A monitor added, removed or moved does not always change the
+    // screen's size.
     monitorsHandler_ = g_signal_connect(screen, "monitors-changed",
                                         G_CALLBACK(&GtkBackend::OnScreenChanged), this);
     // A compositing manager starting or stopping moves the tint between
-    // the overlay and the gamma ramps.
+    // the overlay's window and the gamma ramps.
     compositedHandler_ = g_signal_connect(screen, "composited-changed",
                                           G_CALLBACK(&GtkBackend::OnCompositedChanged), this);
   }
@@ -159,6 +157,8 @@ GtkBackend::GtkBackend()
 // windows go with the connection to the X server; the ramps are ours to
 // give back.
 GtkBackend::~GtkBackend() {
+  if (current_ == this) current_ = nullptr;
+  if (holdSource_ != 0) g_source_remove(holdSource_);
   GiveBackRamps();
   StopTimers();
   if (GdkScreen* screen = gdk_screen_get_default()) {
@@ -166,14 +166,8 @@ GtkBackend::~GtkBackend() {
       if (handler != 0) g_signal_handler_disconnect(screen, handler);
     }
   }
-  if (GdkDisplay* display = gdk_display_get_default()) {
-    for (gulong handler : {monitorAdded_, monitorRemoved_}) {
-      if (handler != 0) g_signal_handler_disconnect(display, handler);
-    }
-  }
   for (guint source : signalSources_) g_source_remove(source);
   FinishJobsBeside();
-  if (instanceLock_ >= 0) ::close(instanceLock_);
 }
 
 gboolean GtkBackend::OnStopSignal(gpointer /*data*/) {
@@ -181,9 +175,13 @@ gboolean GtkBackend::OnStopSignal(gpointer /*data*/) {
   return G_SOURCE_CONTINUE;
 }
 
-// Xlib ends the process when this returns; nothing here may talk to X.
+// Xlib ends the process when this returns; nothing here may use the
+// connection that was lost.
 void GtkBackend::OnDisplayLost() {
+  // The connection the ramps go back through failed as well.
+  if (displayLost_) ::_exit(0);
   displayLost_ = true;
+  if (current_ != nullptr) current_->GiveBackAfterLoss();
   Runtime::Get().DeliverEndRequest();
   std::fflush(nullptr);
   ::_exit(0);
@@ -307,16 +305,16 @@ void GtkBackend::DestroyFormWindow(Form& form) {
   const HWnd hwnd = form.Handle();
   gtk::Window* w = Find(hwnd);
   if (w == nullptr) return;
+  // The overlay takes its tint with it, from the ramps too.
+  if (form.SpansAllMonitors) HideTint();
   GtkWidget* window = w->window;
   windows_.erase(hwnd);
   gtk_widget_destroy(window);
-  // The overlay gone takes its tint with it, from the ramps too.
-  if (form.SpansAllMonitors) RouteTint();
 }
 
 void GtkBackend::PlaceMaximised(gtk::Window& w) {
   // The whole monitor, panels included, as a maximised window without a
-  // border covers it on Windows; or the whole desk.
+  // border covers it on Windows; or every monitor.
   const std::vector<Monitor> monitors = Monitors();
   const Monitor* primary = PrimaryMonitor(monitors);
   const GdkRectangle area = ToGdk(
@@ -341,7 +339,7 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
   }
   gtk::Window* ownerWindow = owner != nullptr ? WindowOf(*owner) : nullptr;
   // An owned window stays above its owner. A layer surface has no owner;
-  // it is put over the tint instead (LiftAbove).
+  // it is put over the tint instead (TintLayers::PlaceAboveTint).
   if (ownerWindow != nullptr && !layerShell_) {
     gtk_window_set_transient_for(gw, GTK_WINDOW(ownerWindow->window));
   }
@@ -372,11 +370,11 @@ void GtkBackend::ShowFormWindow(Form& form, Form* owner) {
   if (form.windowState == WindowState::Minimized) gtk_window_iconify(gw);
   w->shown = true;
   if (form.SpansAllMonitors) {
-    RouteTint();  // maps the window unless the tint goes through the ramps
+    ChooseTint();  // maps the window where the tint is the window
     return;
   }
-  if (layerShell_) {
-    LiftAbove(
+  if (tintLayers_ != nullptr) {
+    tintLayers_->PlaceAboveTint(
         w->window,
         GdkRectangle{w->x, w->y, w->clientWidth + 2 * w->frame, w->clientHeight + 2 * w->frame},
         form.TakesKeyboard ? gtk::layer::Keyboard::OnDemand : gtk::layer::Keyboard::None);
@@ -404,8 +402,9 @@ void GtkBackend::RunModalLoop(Form& form) {
 void GtkBackend::Invalidate(Form& form, const Control* control) {
   gtk::Window* w = WindowOf(form);
   if (w == nullptr || w->area == nullptr) return;
-  // The overlay's colour may have changed: the ramps follow it.
-  if (form.SpansAllMonitors && control == nullptr) RouteTint();
+  // The whole form repaints when its back colour changed: the overlay's is
+  // the tint's colour.
+  if (form.SpansAllMonitors && control == nullptr) TellTint();
   if (control == nullptr) {
     gtk_widget_queue_draw(w->area);
     return;
@@ -604,7 +603,7 @@ gboolean GtkBackend::OnDelete(GtkWidget* widget, GdkEvent* /*event*/, gpointer d
 }
 
 // A maximised window follows the screen and its monitors when they change;
-// a monitor added gets the tint in its ramps.
+// a monitor added gets the tint.
 void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
   auto* self = static_cast<GtkBackend*>(data);
   for (auto& [hwnd, w] : self->windows_) {
@@ -612,59 +611,14 @@ void GtkBackend::OnScreenChanged(GdkScreen* /*screen*/, gpointer data) {
       self->PlaceMaximised(w);
     }
   }
-  self->RouteTint(true);
+  if (self->tint_ == nullptr) return;
+  self->tint_->MonitorsChanged();
+  self->ChooseTint();
 }
 
 void GtkBackend::OnCompositedChanged(GdkScreen* /*screen*/, gpointer data) {
-  static_cast<GtkBackend*>(data)->RouteTint();
-}
-
-// --- the tint -----------------------------------------------------------------
-
-gtk::Window* GtkBackend::TintWindow() {
-  for (auto& [hwnd, w] : windows_) {
-    if (w.form != nullptr && w.form->SpansAllMonitors) return &w;
-  }
-  return nullptr;
-}
-
-void GtkBackend::RouteTint(bool screenChanged) {
-  if (displayLost_ || endingUntinted_) return;
-  // The compositor blends the layer surfaces; there are no ramps.
-  if (layerShell_) {
-    SyncTintSurfaces();
-    return;
-  }
-  gtk::Window* w = TintWindow();
-  // Only a translucent overlay is a tint; an opaque one is a plain window.
-  const bool translucent = w != nullptr && (w->exStyle & WS_EX_LAYERED) != 0 && w->layered;
-  gamma::Tint tint;
-  if (translucent && w->shown) tint = gamma::Tint{true, w->form->BackColor, w->alpha};
-  // Off X11 the window is all there is. Nothing to route and nothing
-  // routed before: no X work.
-  gamma::TintPath path = gamma::TintPath::Overlay;
-  if ((tint.shown || tint_ != nullptr) && OpenTint()) {
-    const gamma::TintPath before = tint_->path();
-    path = screenChanged ? tint_->ScreenChanged(tint) : tint_->Route(tint);
-    if (path == gamma::TintPath::Ramps && before != path) {
-      std::fprintf(stderr,
-                   "morvane-night: no compositing manager is running: the tint goes through "
-                   "the gamma ramps of %zu CRTC(s), with no window\n",
-                   tint_->found().size());
-    } else if (path == gamma::TintPath::Overlay && before == gamma::TintPath::Ramps) {
-      std::fprintf(stderr,
-                   "morvane-night: a compositing manager is running: the tint is on the "
-                   "overlay again and the gamma ramps are as they were\n");
-    }
-  }
-  if (tint.shown && path != gamma::TintPath::Neither) tinting_ = true;
-  if (w != nullptr && w->shown) {
-    const bool mapped = gtk_widget_get_visible(w->window) != FALSE;
-    const bool map = !translucent || path == gamma::TintPath::Overlay;
-    if (map && !mapped) gtk_widget_show(w->window);
-    if (!map && mapped) gtk_widget_hide(w->window);
-  }
-  if (path == gamma::TintPath::Neither) NoWayToTint(tinting_);
+  auto* self = static_cast<GtkBackend*>(data);
+  if (self->tint_ != nullptr) self->ChooseTint();
 }
 
 void GtkBackend::StopTimers() {
@@ -673,29 +627,6 @@ void GtkBackend::StopTimers() {
     g_source_unref(armed->source);
   }
   timers_.clear();
-}
-
-// An opaque window over everything would hide the screen; there is no
-// other way to tint it.
-void GtkBackend::NoWayToTint(bool wasTinting) {
-  endingUntinted_ = true;
-  // Nothing ticks under the message: F7 must not open a panel whose close
-  // would store values this run is about to drop.
-  if (!wasTinting) StopTimers();
-  std::fprintf(stderr,
-               "morvane-night: no compositing manager is running and no monitor has gamma "
-               "ramps, so the screen cannot be tinted; the program ends\n");
-  platform::MsgBox(
-      "没有运行合成窗口管理器，显示器也没有可调的伽马色阶，无法为屏幕着色。夜间模式将关闭。");
-  // Running already: it ends as the exit label ends it, values stored. At
-  // start nothing was set that would need storing.
-  if (wasTinting) Runtime::Get().DeliverEndRequest();
-  std::fflush(nullptr);
-  std::exit(1);
-}
-
-void GtkBackend::GiveBackRamps() {
-  if (tint_ != nullptr && !displayLost_) tint_->GiveBack();
 }
 
 // --- process ----------------------------------------------------------------
@@ -732,6 +663,10 @@ void GtkBackend::FinishJobsBeside() {
   jobsBeside_.Finish();
 }
 
+void GtkBackend::DoEvents() {
+  while (g_main_context_pending(nullptr) != FALSE) g_main_context_iteration(nullptr, FALSE);
+}
+
 void GtkBackend::QuitWhenIdle() {
   quit_ = true;
   g_main_context_wakeup(nullptr);
@@ -744,110 +679,15 @@ void GtkBackend::End() {
   if (displayLost_) ::_exit(0);
   FinishJobsBeside();
   GiveBackRamps();
-  std::exit(0);
+  std::exit(exitStatus_);
 }
 
 // --- user32 -------------------------------------------------------------------
 
-std::int32_t GtkBackend::GetWindowLongA(HWnd hwnd, std::int32_t index) {
-  gtk::Window* w = Find(hwnd);
-  if (w == nullptr || index != GWL_EXSTYLE) return 0;
-  return w->exStyle | (w->topmost ? WS_EX_TOPMOST : 0);
-}
-
-std::int32_t GtkBackend::SetWindowLongA(HWnd hwnd, std::int32_t index, std::int32_t value) {
-  gtk::Window* w = Find(hwnd);
-  if (w == nullptr || index != GWL_EXSTYLE) return 0;
-  const std::int32_t previous = w->exStyle | (w->topmost ? WS_EX_TOPMOST : 0);
-  // Topmost is changed by SetWindowPos only, as on Windows.
-  w->exStyle = value & ~WS_EX_TOPMOST;
-  ApplyStyle(*w);
-  return previous;
-}
-
-std::int32_t GtkBackend::SetLayeredWindowAttributes(HWnd hwnd, Colour /*crKey*/,
-                                                    std::uint8_t bAlpha, std::int32_t dwFlags) {
-  gtk::Window* w = Find(hwnd);
-  if (w == nullptr || (w->exStyle & WS_EX_LAYERED) == 0) return 0;
-  w->layered = true;
-  // Only a constant opacity is offered; a colour key is not.
-  w->alpha = (dwFlags & LWA_ALPHA) != 0 ? bAlpha : 255;
-  ApplyStyle(*w);
-  return 1;
-}
-
-// The opacity goes to the compositor (_NET_WM_WINDOW_OPACITY), or for the
-// overlay without one, to the gamma ramps (RouteTint). A layered
-// window that lets the mouse through gets an empty input shape, so the
-// pointer reaches the windows beneath, and never takes the focus.
-void GtkBackend::ApplyStyle(gtk::Window& w) {
-  const bool layeredStyle = (w.exStyle & WS_EX_LAYERED) != 0;
-  if (!layeredStyle) w.layered = false;
-  const double opacity = layeredStyle && w.layered ? w.alpha / 255.0 : 1.0;
-  gtk_widget_set_opacity(w.window, opacity);
-  // GTK hands a toplevel's opacity to its X window only once that exists;
-  // OnRealize does it for a window not shown yet.
-  if (GdkWindow* native = gtk_widget_get_window(w.window)) gdk_window_set_opacity(native, opacity);
-
-  const bool through = layeredStyle && (w.exStyle & WS_EX_TRANSPARENT) != 0;
-  if (through != w.clickThrough) {
-    w.clickThrough = through;
-    if (through) {
-      cairo_region_t* empty = cairo_region_create();
-      gtk_widget_input_shape_combine_region(w.window, empty);
-      cairo_region_destroy(empty);
-    } else {
-      gtk_widget_input_shape_combine_region(w.window, nullptr);
-    }
-    const gboolean focusable = !through && w.form->TakesKeyboard ? TRUE : FALSE;
-    gtk_window_set_accept_focus(GTK_WINDOW(w.window), focusable);
-    gtk_window_set_focus_on_map(GTK_WINDOW(w.window), focusable);
-  }
-  // Without a compositing manager the opacity goes to the gamma ramps.
-  if (w.form->SpansAllMonitors) RouteTint();
-}
-
-std::int32_t GtkBackend::SetWindowPos(HWnd hwnd, HWnd insertAfter, int x, int y, int cx, int cy,
-                                      std::uint32_t flags) {
-  gtk::Window* w = Find(hwnd);
-  if (w == nullptr) return 0;
-  auto* gw = GTK_WINDOW(w->window);
-  if ((flags & SWP_NOMOVE) == 0) {
-    w->x = x;
-    w->y = y;
-    gtk_window_move(gw, x, y);
-  }
-  if ((flags & SWP_NOSIZE) == 0 && cx > 0 && cy > 0) {
-    w->clientWidth = std::max(0, cx - 2 * w->frame);
-    w->clientHeight = std::max(0, cy - 2 * w->frame);
-    gtk_widget_set_size_request(w->area, cx, cy);
-    gtk_window_resize(gw, cx, cy);
-  }
-  if ((flags & kSwpNoZOrder) == 0) {
-    GdkWindow* native = gtk_widget_get_window(w->window);
-    if (insertAfter == HWND_TOPMOST || insertAfter == HWND_NOTOPMOST) {
-      w->topmost = insertAfter == HWND_TOPMOST;
-      gtk_window_set_keep_above(gw, w->topmost ? TRUE : FALSE);
-      if (native != nullptr) gdk_window_raise(native);
-    } else if (insertAfter == kHwndTop) {
-      if (native != nullptr) gdk_window_raise(native);
-    } else if (insertAfter == kHwndBottom) {
-      if (native != nullptr) gdk_window_lower(native);
-    }
-  }
-  return 1;
-}
-
+// The other four calls are in gtk_backend_user32.cpp.
 std::int16_t GtkBackend::GetAsyncKeyState(std::int32_t vKey) {
   if (!keys_) keys_ = std::make_unique<gtk::GlobalKeys>();
-  auto state = keys_->Query(vKey);
-  // An ask to open the settings counts as one press of F7 since the last
-  // query. No key is seen globally on Wayland: there it is the only way.
-  if (vKey == VK_F7 && settingsAsked_) {
-    settingsAsked_ = false;
-    state = static_cast<std::int16_t>(state | 1);
-  }
-  return state;
+  return keys_->Query(vKey);
 }
 
 }  // namespace platform

@@ -1,13 +1,12 @@
 // The Linux backend: forms as GTK 3 windows on X11, painted with Cairo and
 // Pango; timers and nested loops on the GLib main loop; F7 from the X
-// server's key map; per-user settings in an ini file under the XDG config
-// folder. Windows are in gtk_backend.cpp, painting in gtk_paint.cpp, the
-// desktop services in gtk_services.cpp and the global key state in
-// gtk_keys.cpp. Without a compositing manager the overlay's tint goes
-// through the gamma ramps instead of a window (gamma.h, gtk_x11.cpp). On a
-// Wayland compositor with layer shell the tint is a layer surface on every
-// output, and the windows that must stay readable lie over it
-// (gtk_layers.cpp).
+// server's key map (global_keys.h); per-user settings in an ini file under
+// the XDG config folder. Windows, input and the tint's wiring are in
+// gtk_backend.cpp, painting in gtk_backend_paint.cpp, the desktop services
+// in gtk_backend_services.cpp and what is asked of the X server beyond GTK
+// in gtk_backend_x11.cpp. The tint itself goes one of three ways (tint.h):
+// the overlay's translucent window, the gamma ramps without a compositing
+// manager, or layer-shell surfaces on Wayland.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -22,8 +21,10 @@
 #include <vector>
 
 #include "platform/desktop_services.h"
-#include "platform/gtk/gamma.h"
-#include "platform/gtk/layer.h"
+#include "platform/gtk/files.h"
+#include "platform/gtk/global_keys.h"
+#include "platform/gtk/session.h"
+#include "platform/gtk/tint.h"
 #include "platform/jobs_beside.h"
 #include "platform/window_system.h"
 
@@ -58,39 +59,15 @@ struct Window {
   double lastPressY = 0;
 };
 
-// The keys' global state, read from the X server whatever window has the
-// focus (gtk_keys.cpp).
-class GlobalKeys {
- public:
-  GlobalKeys();
-  ~GlobalKeys();
-  GlobalKeys(const GlobalKeys&) = delete;
-  GlobalKeys& operator=(const GlobalKeys&) = delete;
-
-  // Bit 15: the key is down now. Bit 0: it went down since the previous
-  // query for it. 0 for keys this backend cannot name, or off X11.
-  std::int16_t Query(std::int32_t vKey);
-
- private:
-  static gboolean OnPoll(gpointer self);
-  void Drain();
-  void Sample(const char* map);
-  // The key codes that carry vKey's key symbols, looked up once per
-  // keyboard mapping.
-  const std::vector<int>& KeycodesOf(std::int32_t vKey);
-
-  void* display_ = nullptr;  // a connection of its own: Display*
-  bool rawEvents_ = false;   // XInput 2 raw key presses arrive
-  int xiOpcode_ = 0;
-  guint poll_ = 0;  // sampling the key map, where raw events are not to be had
-  // Per X keycode: went down since it was last asked about; was down at
-  // the last sample.
-  std::array<bool, 256> pressedSince_{};
-  std::array<bool, 256> downAtSample_{};
-  std::map<std::int32_t, std::vector<int>> keycodes_;  // cleared when the keyboard changes
-};
+class TintWindow;
+class TintLayers;
+class XGammaScreen;
 
 }  // namespace gtk
+
+namespace gamma {
+class TintRamps;
+}
 
 class GtkBackend : public WindowSystem, public DesktopServices {
  public:
@@ -110,7 +87,7 @@ class GtkBackend : public WindowSystem, public DesktopServices {
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
 
-  // --- the desk -----------------------------------------------------------
+  // --- the monitors --------------------------------------------------------
   std::vector<Monitor> Monitors() override;
   std::optional<Point> PointerPosition() override;
 
@@ -144,15 +121,15 @@ class GtkBackend : public WindowSystem, public DesktopServices {
   // Pixels per inch of the screen: twips become pixels at this rate.
   static int ScreenDpi();
   // The connection to the X server is gone: the program is asked to stop
-  // and ends without touching X again.
+  // and ends without touching that connection again.
   [[noreturn]] static void OnDisplayLost();
   // At start, before any window: the gamma ramps a run that was killed
   // left tinted are given back, unless another instance runs (its tint).
   void GiveBackRampsLeftBehind();
-  // Asked from outside to open the settings panel (`--settings`, the
-  // desktop's shortcut): the next query of F7 finds it pressed, so the
-  // overlay's poll opens the panel as for the key itself.
-  void AskForSettings() { settingsAsked_ = true; }
+  // The display server this program shows on, the same whatever the
+  // spelling of $DISPLAY: the instance lock and the ramp record are kept
+  // per server.
+  std::string ServerIdentity();
 
  private:
   struct ArmedTimer;
@@ -187,40 +164,30 @@ class GtkBackend : public WindowSystem, public DesktopServices {
   // Starts the jobs still waiting and waits for every job.
   void FinishJobsBeside();
 
-  // The overlay's tint: on its translucent window while a compositing
-  // manager runs, else through the gamma ramps (gamma.h). Called whenever
-  // the overlay, its colour or opacity, the compositor or the monitors
-  // change.
-  void RouteTint(bool screenChanged = false);
-  gtk::Window* TintWindow();
-  // No compositing manager and no ramps: said, then the program ends.
-  [[noreturn]] void NoWayToTint(bool wasTinting);
+  // The tint. ChooseTint is the one place its way is chosen (when the
+  // overlay first shows, and when the compositing manager or the monitors
+  // change); TellTint passes a change of the overlay's colour, opacity or
+  // style to the way chosen; HideTint takes the tint off with the overlay.
+  gtk::Window* OverlayWindow();
+  void ChooseTint();
+  void TellTint();
+  void HideTint();
+  gtk::Tint* TintFor(session::TintWay way);
+  // No compositing manager and no ramps: said, then the program ends in
+  // order.
+  void CannotTint();
+  // The X side of the ramps (gtk_backend_x11.cpp): false off X11.
+  bool OpenRamps();
   // Every ramp as found; never once the display is lost.
   void GiveBackRamps();
-  // The X side of the tint (gtk_x11.cpp): false off X11.
-  bool OpenTint();
+  // The connection is lost, the X server may live on: the ramps go back
+  // over a connection of their own (gtk_backend_x11.cpp).
+  void GiveBackAfterLoss();
+  // The ramps are looked at while they carry the tint, and only then.
+  void KeepHolding();
+  static gboolean OnHold(gpointer data);
 
-  // Layer shell (gtk_layers.cpp). The overlay's own window is never shown
-  // there: one tint surface per monitor stands for it. Our windows that
-  // must stay readable (panel, splash) lie on the same layer; the
-  // compositor may stack them above or below the tint, so the tint leaves
-  // their place clear. Dialogs are ordinary windows beneath the tint, which
-  // takes no clicks.
-  void SyncTintSurfaces();
-  void RedrawTint();
-  // Puts a window that is about to be shown over the tint, at `area`
-  // (pixels of the desk).
-  void LiftAbove(GtkWidget* window, const GdkRectangle& area, gtk::layer::Keyboard keyboard);
-  GdkMonitor* MonitorHolding(const GdkRectangle& area, GdkRectangle* geometry);
-  static gboolean OnTintDraw(GtkWidget* widget, cairo_t* cr, gpointer data);
-  static gboolean OnTintClosed(GtkWidget* widget, GdkEvent* event, gpointer data);
-  static void OnLiftedMapped(GtkWidget* widget, gpointer data);
-  static void OnLiftedUnmapped(GtkWidget* widget, gpointer data);
-  static void OnLiftedGone(GtkWidget* widget, gpointer data);
-  static void OnLiftedAllocated(GtkWidget* widget, GdkRectangle* allocation, gpointer data);
-  static void OnMonitorsChanged(GdkDisplay* display, GdkMonitor* monitor, gpointer data);
-
-  // Painting (gtk_paint.cpp).
+  // Painting (gtk_backend_paint.cpp).
   void Paint(gtk::Window& window, cairo_t* cr);
   void DrawLabel(gtk::Window& window, cairo_t* cr, const Label& label, int dpi);
   static void DrawLine(cairo_t* cr, const Line& line, int dpi);
@@ -234,40 +201,30 @@ class GtkBackend : public WindowSystem, public DesktopServices {
   HWnd nextHandle_ = 0x10000;
   std::map<Timer*, ArmedTimer*> timers_;
   bool quit_ = false;
-  int instanceLock_ = -1;
+  gtk::files::UniqueFd instanceLock_;
   std::optional<bool> prevInstance_;
   std::unique_ptr<gtk::GlobalKeys> keys_;
   gulong screenHandler_ = 0;
   gulong monitorsHandler_ = 0;
   gulong compositedHandler_ = 0;
-  std::unique_ptr<gamma::GammaScreen> gammaScreen_;
-  std::unique_ptr<gamma::TintRouter> tint_;
   std::string displayName_;
   std::string rampRecord_;
-  bool tinting_ = false;  // the tint has reached the screen by either path
+  std::unique_ptr<gtk::TintWindow> tintWindow_;
+  std::unique_ptr<gtk::TintLayers> tintLayers_;  // on layer shell, from the start
+  std::unique_ptr<gtk::XGammaScreen> gammaScreen_;
+  std::unique_ptr<gamma::TintRamps> tintRamps_;
+  gtk::Tint* tint_ = nullptr;  // the way chosen; null until the overlay shows
+  session::TintWay way_ = session::TintWay::None;
+  bool tinting_ = false;  // the tint has reached the screen
   bool endingUntinted_ = false;
+  int exitStatus_ = 0;
   std::vector<guint> signalSources_;
   JobsBeside jobsBeside_;
-  guint jobsIdle_ = 0;     // the idle source that starts the jobs waiting
+  guint jobsIdle_ = 0;  // the idle source that starts the jobs waiting
   static bool displayLost_;
-  bool settingsAsked_ = false;
+  static GtkBackend* current_;  // for the handler of a lost display
+  guint holdSource_ = 0;
   bool layerShell_ = false;
-  struct TintSurface {
-    GdkMonitor* monitor;  // a reference of ours
-    GtkWidget* window;
-  };
-  std::vector<TintSurface> tintSurfaces_;
-  // Monitors whose tint surface the compositor closed: not tried again
-  // until the monitors change.
-  std::vector<GdkMonitor*> closedMonitors_;
-  struct Lifted {
-    GtkWidget* window;
-    GdkRectangle area;  // pixels of the desk
-    bool mapped;
-  };
-  std::vector<Lifted> lifted_;
-  gulong monitorAdded_ = 0;
-  gulong monitorRemoved_ = 0;
 };
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-// The Wayland side of the GTK backend (gtk_wayland.cpp): layer-shell
+// The Wayland side of the GTK backend: layer-shell
 // surfaces for the tint and for the windows that must stay above it. Built
 // with gtk-layer-shell where it is installed; without it every function
 // says "not here" and the program takes the XWayland path.
@@ -31,6 +31,6 @@ enum class Keyboard {
 // A window that must stay readable over the tint (the panel, the splash),
 // on the overlay layer of `monitor` with its top-left corner at
 // `x`, `y` pixels of that monitor. Called again it only moves the window.
-void MakeLifted(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard keyboard);
+void MakeAboveTint(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard keyboard);
 
 }  // namespace platform::gtk::layer

@@ -101,4 +101,22 @@ Start DecideStart(Action action, bool remote, bool lockHeld) {
   return lockHeld ? Start::RunningButUnreachable : Start::RunAndOpenSettings;
 }
 
+std::string ServerName(std::string_view display) {
+  const std::size_t colon = display.rfind(':');
+  if (colon == std::string_view::npos) return std::string(display);
+  std::string_view host = display.substr(0, colon);
+  std::string_view number = display.substr(colon + 1);
+  number = number.substr(0, number.find('.'));
+  if (host == "unix") host = {};
+  return std::string(host) + ":" + std::string(number);
+}
+
+TintWay ChooseTintWay(bool layerShell, bool x11, bool composited,
+                      const std::function<bool()>& rampsUsable) {
+  if (layerShell) return TintWay::Layers;
+  // Off X11 there are no ramps to fall back on: the window is all there is.
+  if (!x11 || composited) return TintWay::Window;
+  return rampsUsable() ? TintWay::Ramps : TintWay::None;
+}
+
 }  // namespace platform::session

@@ -6,7 +6,9 @@
 // be tried without a display or a bus.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::session {
@@ -73,5 +75,26 @@ enum class Start {
 };
 
 Start DecideStart(Action action, bool remote, bool lockHeld);
+
+// The X server a display name reaches, spelt one way, so that a start as
+// ":0.0" finds what a start as ":0" left: the screen number dropped, and
+// "unix:0" (the local socket, as ":0") written ":0". Another host, or
+// "localhost:10" (a TCP port, as ssh -X gives), stays a server of its own.
+std::string ServerName(std::string_view display);
+
+// How the overlay's tint reaches the screen.
+enum class TintWay {
+  Window,  // its translucent window, blended by a compositing manager
+  Ramps,   // no compositing manager: the gamma ramps of every CRTC, no window
+  Layers,  // Wayland: a layer-shell surface on every output
+  None,    // no compositing manager and no ramps: the screen cannot be tinted
+};
+
+// The one choice of tint way, made when the overlay first shows and again
+// when the compositing manager or the monitors change. `rampsUsable` is
+// asked only when the answer depends on it (an X server without a
+// compositing manager); asking may take the ramps.
+TintWay ChooseTintWay(bool layerShell, bool x11, bool composited,
+                      const std::function<bool()>& rampsUsable);
 
 }  // namespace platform::session

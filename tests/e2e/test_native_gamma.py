@@ -11,6 +11,7 @@ build/native-gamma/.
 """
 
 import os
+import pwd
 import shutil
 import signal
 import subprocess
@@ -34,6 +35,10 @@ DESK = (1824, 768)
 AMBER = 0x000080FF  # 0x00BBGGRR
 # DUMMY1 calibrated as a colour profile would leave it.
 CALIBRATION = (1.0, 0.8, 0.5)
+# The user's own folder of the program: its lock and its ramp record, the
+# same whatever the environment says.
+PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache',
+                       'morvane-night')
 
 
 def blend(found, colour, alpha):
@@ -82,7 +87,9 @@ class App(native_target.NativeApp):
     ini = native_target.NativeApp.settings
 
     def records(self):
-        return [n for n in os.listdir(self.runtime) if 'ramps' in n]
+        """The ramp record of this display's X server, where there is one."""
+        name = 'ramps-_' + self.display.name.lstrip(':').split('.')[0]
+        return [name] if os.path.exists(os.path.join(PRIVATE, name)) else []
 
 
 @pytest.fixture
@@ -172,16 +179,27 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
 
 @xorg
 def test_a_killed_run_is_mended_by_the_next_start(display, app):
+    found = killed_while_tinted(display, app)
+    time.sleep(0.5)
+    assert near(display.gamma(PRIMARY), blend(found[PRIMARY], 0x4000, 150))
+    start_after_kill(display, app, found)
+
+
+def killed_while_tinted(display, app):
+    """Starts the program, waits for its tint, kills it; the ramps found."""
     found = ramps_of(display)
     app.start()
     wait_tinted(display, found, 0x4000, 150)
     assert app.signal(signal.SIGKILL) == -signal.SIGKILL
-    time.sleep(0.5)
-    assert near(display.gamma(PRIMARY), blend(found[PRIMARY], 0x4000, 150))
+    return found
+
+
+def start_after_kill(display, app, found):
+    """A start after a run was killed: it finds the record, gives the ramps
+    back, tints over them as they were before that run (not over the tint
+    it left), and gives them back at its end."""
     assert app.records()
     app.start()
-    # Tinted over the ramps as they were before the first run, not over
-    # the tint it left.
     assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'gave back the gamma ramps' in app.output()
     wait_tinted(display, found, 0x4000, 150)
@@ -234,6 +252,114 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     found[SECOND] = display.gamma(SECOND)
     assert found[SECOND] != found[PRIMARY]
     assert near(tinted, blend(found[SECOND], 0x4000, 150))
+
+
+# -- a record bound to the server and the tint; a tint that holds ------------------
+
+
+def message_box(app, proc):
+    """The "already running" message of a start, once it is up."""
+    return h.wait_until(lambda: proc.poll() is None and [
+        w for w in app.windows(proc) if w[1] == h.APP_TITLE], 10, 0.2)
+
+
+@xorg
+@pytest.mark.parametrize('first_ends', [True, False], ids=['first-ends-first',
+                                                          'second-ends-first'])
+def test_a_start_under_another_runtime_folder_only_says_it_runs(display, app,
+                                                               first_ends):
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, 0x4000, 150)
+    # As from cron or su: no runtime folder, another temporary folder.
+    other = App(display, app.name + '-other')
+    other.env.pop('XDG_RUNTIME_DIR')
+    other.env['TMPDIR'] = other.runtime
+    try:
+        second = other.start()
+        box = message_box(other, second)
+        assert box, 'no "already running" message: %s' % other.output()
+        assert len(other.windows(second)) == 1, other.windows(second)
+        # Tinted once, by the first.
+        wait_tinted(display, found, 0x4000, 150)
+
+        def dismiss():
+            display.xdotool('windowfocus', '--sync', box[0][0])
+            display.key('Return')
+            assert h.wait_until(lambda: second.poll() is not None, 10)
+        if first_ends:
+            assert app.signal(signal.SIGTERM) == 0
+            assert ramps_of(display) == found
+            dismiss()
+        else:
+            dismiss()
+            wait_tinted(display, found, 0x4000, 150)
+            assert app.signal(signal.SIGTERM) == 0
+        assert ramps_of(display) == found
+        assert 'gamma ramps' not in other.output()
+    finally:
+        other.stop()
+
+
+@xorg
+def test_xkill_gives_the_ramps_back_before_the_end(display, app):
+    found = ramps_of(display)
+    app.store(intLig=120, lngColor=AMBER)
+    app.start()
+    wait_tinted(display, found, AMBER, 120)
+    ours = display.windows_by_pid(app.proc.pid, visible_only=False)
+    assert ours
+    t0 = time.monotonic()
+    subprocess.run(['xkill', '-id', str(ours[0])], env=display.env,
+                   capture_output=True, check=True, timeout=10)
+    assert h.wait_until(lambda: ramps_of(display) == found, 2, 0.05), \
+        'ramps still tinted %.1f s after xkill' % (time.monotonic() - t0)
+    assert h.wait_until(lambda: app.proc.poll() is not None, 10)
+    assert app.records() == []
+    assert app.ini() == {'intLig': '120', 'lngColor': str(AMBER)}
+
+
+@xorg
+def test_a_killed_run_is_mended_by_a_start_that_spells_the_display_otherwise(
+        display, app):
+    found = killed_while_tinted(display, app)
+    app.env['DISPLAY'] = display.name + '.0'
+    start_after_kill(display, app, found)
+
+
+@xorg
+def test_ramps_set_after_a_killed_run_are_kept(display, app):
+    found = killed_while_tinted(display, app)
+    # A calibration loaded meanwhile, on the first monitor only.
+    display.set_gamma(PRIMARY, 0.9, 1.1, 1.3)
+    now = ramps_of(display)
+    app.start()
+    assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
+    assert 'no longer show the tint' in app.output()
+    # The second monitor still showed the tint: its ramp came back first.
+    wait_tinted(display, {PRIMARY: now[PRIMARY], SECOND: found[SECOND]},
+                0x4000, 150)
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}
+
+
+@xorg
+def test_ramps_reset_from_outside_are_tinted_again(display, app):
+    found = ramps_of(display)
+    app.start()
+    wait_tinted(display, found, 0x4000, 150)
+    # As xrandr --gamma or a resume leaves them: the first as it was
+    # found, the second without its calibration.
+    display.set_gamma(PRIMARY)
+    display.set_gamma(SECOND)
+    t0 = time.monotonic()
+    # Read before the program tints them again: what 1:1:1 gives on both.
+    reset = {PRIMARY: found[PRIMARY], SECOND: found[PRIMARY]}
+    wait_tinted(display, reset, 0x4000, 150)
+    assert time.monotonic() - t0 < 3, 'tinted again after %.1f s' % (
+        time.monotonic() - t0)
+    assert app.signal(signal.SIGTERM) == 0
+    assert ramps_of(display) == reset
 
 
 class BareXvfb(h.Display):

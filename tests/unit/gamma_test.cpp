@@ -1,9 +1,7 @@
 // The tint through the gamma ramps: that it matches what the compositor
-// draws for the overlay, that it switches between the two paths and gives
-// every ramp back as found, and that the record a killed run leaves is
-// read back whole or not at all.
-#include "platform/gtk/gamma.h"
-
+// draws for the overlay, that the way switches between the overlay's window
+// and the ramps and every ramp comes back as found, and that the record a
+// killed run leaves is read back whole or not at all.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,9 +11,16 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 
+#include "platform/gtk/files.h"
+#include "platform/gtk/session.h"
+#include "platform/gtk/tint_ramps.h"
+
 using namespace platform::gamma;
+using platform::session::ChooseTintWay;
+using platform::session::TintWay;
 
 namespace {
 
@@ -115,18 +120,23 @@ TEST(GammaBlend, TheRampsNeverGoBlackEnoughToHideTheWayBack) {
 
 // --- the record ---------------------------------------------------------------------
 
-std::vector<CrtcRamp> TwoCrtcs() {
-  return {CrtcRamp{63, Identity(256, 256)}, CrtcRamp{64, Calibrated(16)}};
+constexpr platform::Colour kAmber = 0x000080FF;
+
+// Each CRTC as found and with the amber tint over it.
+Record TwoCrtcs() {
+  return {kAmber,
+          {CrtcRamp{63, Identity(256, 256), Tinted(Identity(256, 256), kAmber, 150)},
+           CrtcRamp{64, Calibrated(16), Tinted(Calibrated(16), kAmber, 150)}}};
 }
 
-TEST(GammaRecord, ReadsBackWhatWasWrittenForThatDisplayOnly) {
+TEST(GammaRecord, ReadsBackWhatWasWrittenForThatServerOnly) {
   EXPECT_EQ(ParseRecord(FormatRecord(":200", TwoCrtcs()), ":200"), TwoCrtcs());
-  EXPECT_EQ(ParseRecord(FormatRecord(":0", {}), ":0"), std::vector<CrtcRamp>{});
+  EXPECT_EQ(ParseRecord(FormatRecord(":0", {}), ":0"), Record{});
   EXPECT_EQ(ParseRecord(FormatRecord(":200", TwoCrtcs()), ":201"), std::nullopt);
 }
 
 TEST(GammaRecord, AnyChangedByteAndAnyOtherLengthIsRefused) {
-  const std::string text = FormatRecord(":1", {CrtcRamp{7, Calibrated(4)}});
+  const std::string text = FormatRecord(":1", {0x123456, {CrtcRamp{7, Calibrated(4), {}}}});
   for (std::size_t at = 0; at < text.size(); ++at) {
     std::string bad = text;
     bad[at] = static_cast<char>(bad[at] ^ 0x01);
@@ -139,12 +149,15 @@ TEST(GammaRecord, AnyChangedByteAndAnyOtherLengthIsRefused) {
 // A record that sums right but says what cannot be: the same CRTC twice,
 // ramps of no size or of unequal sizes.
 TEST(GammaRecord, AWellSummedRecordOfImpossibleRampsIsRefused) {
-  const CrtcRamp one{5, Identity(4, 1000)};
-  EXPECT_EQ(ParseRecord(FormatRecord(":1", {one, one}), ":1"), std::nullopt);
-  EXPECT_EQ(ParseRecord(FormatRecord(":1", {CrtcRamp{5, Ramp{}}}), ":1"), std::nullopt);
+  const CrtcRamp one{5, Identity(4, 1000), {}};
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {0, {one, one}}), ":1"), std::nullopt);
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {0, {CrtcRamp{5, Ramp{}, {}}}}), ":1"), std::nullopt);
   CrtcRamp uneven = one;
   uneven.ramp.blue.pop_back();
-  EXPECT_EQ(ParseRecord(FormatRecord(":1", {uneven}), ":1"), std::nullopt);
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {0, {uneven}}), ":1"), std::nullopt);
+  CrtcRamp unevenTint = one;
+  unevenTint.applied = Identity(5, 1000);
+  EXPECT_EQ(ParseRecord(FormatRecord(":1", {0, {unevenTint}}), ":1"), std::nullopt);
 }
 
 class TempFolder : public ::testing::Test {
@@ -173,12 +186,26 @@ class TempFolder : public ::testing::Test {
 
 using GammaRecordFile = TempFolder;
 
-TEST_F(GammaRecordFile, IsKeptInTheRuntimeFolderUnderASafeName) {
-  EXPECT_EQ(RecordPath(dir.c_str(), ":200"), dir + "/morvane-night-ramps-_200");
-  EXPECT_EQ(RecordPath(dir.c_str(), "../h/x:0.0"), dir + "/morvane-night-ramps-.._h_x_0.0");
-  const std::string shared = RecordPath(nullptr, ":0");
-  EXPECT_NE(shared.find("morvane-night-ramps-_0-" + std::to_string(::getuid())), std::string::npos)
-      << shared;
+// The record is found by the next start whatever its environment says, in
+// a folder nobody else can write.
+TEST_F(GammaRecordFile, IsKeptInTheUsersOwnFolderUnderASafeName) {
+  using platform::gtk::files::PrivateFolder;
+  using platform::gtk::files::PrivatePath;
+  ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  ::setenv("TMPDIR", dir.c_str(), 1);
+  const std::string folder = PrivateFolder();
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::unsetenv("TMPDIR");
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(PrivateFolder(), folder);
+  EXPECT_NE(folder.rfind(dir, 0), 0U) << folder;
+  struct stat info {};
+  ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_uid, ::getuid());
+  EXPECT_EQ(info.st_mode & 077, 0U);
+  EXPECT_EQ(PrivatePath(RecordName(":200")), folder + "/ramps-_200");
+  EXPECT_EQ(PrivatePath(RecordName("../h/x:0")), folder + "/ramps-.._h_x_0");
 }
 
 TEST_F(GammaRecordFile, IsWrittenAndReadBack) {
@@ -187,7 +214,7 @@ TEST_F(GammaRecordFile, IsWrittenAndReadBack) {
   ASSERT_TRUE(WriteRecord(path, ":3", TwoCrtcs()));
   const RecordRead read = ReadRecord(path, ":3");
   EXPECT_EQ(read.state, RecordState::Read);
-  EXPECT_EQ(read.ramps, TwoCrtcs());
+  EXPECT_EQ(read.record, TwoCrtcs());
   EXPECT_FALSE(Exists(path + ".new"));
 }
 
@@ -207,11 +234,17 @@ TEST_F(GammaRecordFile, ALinkIsNeitherReadNorWrittenThrough) {
 
 class FakeScreen : public GammaScreen {
  public:
-  bool Composited() override { return composited; }
-  std::vector<CrtcRamp> ReadRamps() override {
-    std::vector<CrtcRamp> all;
-    for (const auto& [crtc, ramp] : crtcs) all.push_back(CrtcRamp{crtc, ramp});
+  std::optional<std::vector<CrtcRead>> ReadRamps() override {
+    if (listMisses > 0 && listMisses-- > 0) return std::nullopt;
+    std::vector<CrtcRead> all;
+    for (const auto& [crtc, ramp] : crtcs) {
+      all.push_back(CrtcRead{crtc, Read(crtc), idle.count(crtc) == 0});
+    }
     return all;
+  }
+  std::optional<Ramp> ReadRamp(CrtcId crtc) override {
+    ++reads;
+    return crtcs.count(crtc) != 0 ? Read(crtc) : std::nullopt;
   }
   bool WriteRamp(CrtcId crtc, const Ramp& ramp) override {
     auto it = crtcs.find(crtc);
@@ -222,20 +255,34 @@ class FakeScreen : public GammaScreen {
     return true;
   }
 
-  bool composited = false;
   std::map<CrtcId, Ramp> crtcs;
+  std::map<CrtcId, int> misses;  // reads of a CRTC that fail before one succeeds
+  std::set<CrtcId> idle;         // CRTCs that drive no monitor
+  int listMisses = 0;
   int writes = 0;
+  int reads = 0;
   std::function<void(CrtcId)> beforeWrite;
+
+ private:
+  std::optional<Ramp> Read(CrtcId crtc) {
+    if (misses[crtc] > 0) {
+      --misses[crtc];
+      return std::nullopt;
+    }
+    return crtcs.at(crtc);
+  }
 };
 
-constexpr platform::Colour kAmber = 0x000080FF;
+platform::gtk::Overlay Translucent(platform::Colour colour, std::uint8_t opacity) {
+  return {colour, opacity, true, true};
+}
 
 class TintSwitch : public TempFolder {
  protected:
   void SetUp() override {
     TempFolder::SetUp();
     record = dir + "/record";
-    router = std::make_unique<TintRouter>(screen, record, ":9");
+    ramps = std::make_unique<TintRamps>(screen, record, ":9");
     screen.crtcs = {{63, Identity(256, 256)}, {64, Calibrated(256)}, {65, Ramp{}}};
     found = screen.crtcs;
   }
@@ -245,136 +292,228 @@ class TintSwitch : public TempFolder {
            screen.crtcs.at(64) == Tinted(found.at(64), colour, alpha) &&
            screen.crtcs.at(65) == Ramp{};
   }
+  // The way for an X server, as the backend asks for it.
+  TintWay Way(bool composited) {
+    return ChooseTintWay(false, true, composited,
+                         [this] { return ramps->Holds() || ramps->Take(); });
+  }
 
   FakeScreen screen;
   std::map<CrtcId, Ramp> found;
   std::string record;
-  std::unique_ptr<TintRouter> router;
+  std::unique_ptr<TintRamps> ramps;
 };
 
 TEST_F(TintSwitch, WithoutACompositorEveryCrtcIsTintedOnceItsRampIsRecorded) {
   screen.beforeWrite = [&](CrtcId) {
     const RecordRead read = ReadRecord(record, ":9");
     ASSERT_EQ(read.state, RecordState::Read);
-    ASSERT_EQ(read.ramps, (std::vector<CrtcRamp>{{63, found.at(63)}, {64, found.at(64)}}));
+    ASSERT_EQ(read.record.crtcs.size(), 2U);
+    EXPECT_EQ(read.record.crtcs[0].ramp, found.at(63));
+    EXPECT_EQ(read.record.crtcs[1].ramp, found.at(64));
   };
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Ramps);
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  // No window: the tint is in the ramps alone.
+  EXPECT_FALSE(ramps->Show(Translucent(kAmber, 150)));
   EXPECT_TRUE(TintedWith(kAmber, 150));
 }
 
 TEST_F(TintSwitch, TheSliderAndTheColourChangeTheRampsLiveUpToTheCap) {
-  router->Route({true, kAmber, 150});
-  EXPECT_EQ(router->Route({true, kAmber, 90}), TintPath::Ramps);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->Show(Translucent(kAmber, 90));
   EXPECT_TRUE(TintedWith(kAmber, 90));
-  router->Route({true, 0x00FF0000, 90});
+  ramps->Show(Translucent(0x00FF0000, 90));
   EXPECT_TRUE(TintedWith(0x00FF0000, 90));
-  router->Route({true, 0, 255});
+  ramps->Show(Translucent(0, 255));
   EXPECT_TRUE(TintedWith(0, kMostRampOpacity));
   // Above the cap the ramps hold what they hold: nothing is written again.
   const int writes = screen.writes;
-  router->Route({true, 0, 230});
-  router->Route({true, 0, 255});
+  ramps->Show(Translucent(0, 230));
+  ramps->Show(Translucent(0, 255));
   EXPECT_EQ(screen.writes, writes);
 }
 
 TEST_F(TintSwitch, ACompositorTakesTheTintAndGivesTheRampsBackUntilItGoes) {
-  router->Route({true, kAmber, 150});
-  screen.composited = true;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+  Way(false);
+  ramps->Show(Translucent(kAmber, 150));
+  // The way is asked again; with a compositor the ramps are not looked at.
+  EXPECT_EQ(ChooseTintWay(false, true, true, [] { return ADD_FAILURE(), true; }), TintWay::Window);
+  ramps->Hide();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
-  // The slider meanwhile moves the overlay only.
-  router->Route({true, kAmber, 60});
-  EXPECT_TRUE(AsFound());
-  screen.composited = false;
-  EXPECT_EQ(router->Route({true, kAmber, 60}), TintPath::Ramps);
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  ramps->Show(Translucent(kAmber, 60));
   EXPECT_TRUE(TintedWith(kAmber, 60));
   EXPECT_TRUE(Exists(record));
 }
 
 TEST_F(TintSwitch, ACalibrationMadeWhileTheOverlayTintedIsWhatComesBack) {
-  screen.composited = true;
-  router->Route({true, kAmber, 150});
+  EXPECT_EQ(Way(true), TintWay::Window);
   screen.crtcs[63] = Calibrated(256);
   found = screen.crtcs;
-  screen.composited = false;
-  router->Route({true, kAmber, 150});
-  router->GiveBack();
+  EXPECT_EQ(Way(false), TintWay::Ramps);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
 }
 
 TEST_F(TintSwitch, TheOverlayGoneOrTheEndGivesEveryRampBackAsFound) {
-  router->Route({true, kAmber, 150});
-  EXPECT_EQ(router->Route({false, kAmber, 150}), TintPath::Off);
+  ramps->Show(Translucent(kAmber, 150));
+  ramps->Hide();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
-  router->Route({true, kAmber, 200});
-  router->GiveBack();
-  router->GiveBack();
+  ramps->Show(Translucent(kAmber, 200));
+  ramps->GiveBack();
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
+  // An opaque overlay is a plain window: on screen, the ramps as found.
+  ramps->Show(Translucent(kAmber, 200));
+  EXPECT_TRUE(ramps->Show({kAmber, 200, false, true}));
+  EXPECT_TRUE(AsFound());
 }
 
 TEST_F(TintSwitch, NeitherACompositorNorRampsIsToldAndTouchesNothing) {
   screen.crtcs = {{70, Ramp{}}, {71, Identity(256, 0)}};
   found = screen.crtcs;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Neither);
+  EXPECT_EQ(Way(false), TintWay::None);
   EXPECT_EQ(screen.writes, 0);
   EXPECT_FALSE(Exists(record));
-  screen.composited = true;
-  EXPECT_EQ(router->Route({true, kAmber, 150}), TintPath::Overlay);
+  EXPECT_EQ(Way(true), TintWay::Window);
 }
 
 TEST_F(TintSwitch, AMonitorAddedIsRecordedAndTintedAndAResetRampTintedAgain) {
-  router->Route({true, kAmber, 150});
+  ramps->Show(Translucent(kAmber, 150));
   screen.crtcs[66] = Calibrated(1024);
   found[66] = screen.crtcs[66];
   screen.crtcs[63] = found.at(63);  // a mode set reset it
-  EXPECT_EQ(router->ScreenChanged({true, kAmber, 150}), TintPath::Ramps);
+  ramps->MonitorsChanged();
+  EXPECT_EQ(Way(false), TintWay::Ramps);
   EXPECT_TRUE(TintedWith(kAmber, 150));
   EXPECT_EQ(screen.crtcs.at(66), Tinted(found.at(66), kAmber, 150));
-  EXPECT_EQ(ReadRecord(record, ":9").ramps.size(), 3U);
-  router->GiveBack();
+  EXPECT_EQ(ReadRecord(record, ":9").record.crtcs.size(), 3U);
+  ramps->GiveBack();
   EXPECT_TRUE(AsFound());
 }
 
 // A second start ends at its message without tinting: what it gives back
 // at its end must not take the running instance's record.
 TEST_F(TintSwitch, ARouterThatTookNoRampsLeavesTheRecordAlone) {
-  ASSERT_TRUE(WriteRecord(record, ":9", {{63, found.at(63)}}));
-  router->GiveBack();
+  ASSERT_TRUE(WriteRecord(record, ":9", {kAmber, {{63, found.at(63), {}}}}));
+  ramps->GiveBack();
   EXPECT_TRUE(Exists(record));
   EXPECT_EQ(screen.writes, 0);
 }
 
 TEST_F(TintSwitch, AStartGivesBackWhatAKilledRunLeftTinted) {
   {
-    TintRouter killed(screen, record, ":9");
-    killed.Route({true, kAmber, 150});
+    TintRamps killed(screen, record, ":9");
+    killed.Show(Translucent(kAmber, 150));
     // ... and never gives back.
   }
   ASSERT_TRUE(TintedWith(kAmber, 150));
-  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Read);
+  const LeftBehind left = GiveBackRecorded(screen, record, ":9");
+  EXPECT_EQ(left.state, RecordState::Read);
+  EXPECT_EQ(left.givenBack, 2);
+  EXPECT_TRUE(left.removed);
   EXPECT_TRUE(AsFound());
   EXPECT_FALSE(Exists(record));
-  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Absent);
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9").state, RecordState::Absent);
 }
 
 TEST_F(TintSwitch, ARecordedCrtcThatIsGoneOrResizedIsLeftAlone) {
   ASSERT_TRUE(WriteRecord(record, ":9",
-                          {{63, Calibrated(256)}, {64, Calibrated(16)}, {99, Calibrated(256)}}));
+                          {kAmber,
+                           {{63, Calibrated(256), found.at(63)},
+                            {64, Calibrated(16), {}},
+                            {99, Calibrated(256), {}}}}));
   const int before = screen.writes;
-  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Read);
+  EXPECT_EQ(GiveBackRecorded(screen, record, ":9").state, RecordState::Read);
   EXPECT_EQ(screen.writes, before + 1);
   EXPECT_EQ(screen.crtcs.at(63), Calibrated(256));
   EXPECT_EQ(screen.crtcs.at(64), found.at(64));
 }
 
 TEST_F(TintSwitch, ACorruptRecordIsRefusedAndDropped) {
-  std::ofstream(record) << FormatRecord(":9", {{63, Calibrated(256)}}).substr(0, 300);
-  EXPECT_EQ(GiveBackRecorded(screen, record, ":9"), RecordState::Refused);
+  std::ofstream(record) << FormatRecord(":9", {0, {{63, Calibrated(256), {}}}}).substr(0, 300);
+  const LeftBehind left = GiveBackRecorded(screen, record, ":9");
+  EXPECT_EQ(left.state, RecordState::Refused);
+  EXPECT_TRUE(left.removed);
   EXPECT_EQ(screen.writes, 0);
   EXPECT_FALSE(Exists(record));
+}
+
+// --- a record bound to the tint, a tint that holds ---------------------------------
+
+// After a kill, a CRTC whose ramp was set since (X restarted, a calibration
+// loaded) keeps it; only one that still shows the tint gets its ramp back,
+// wherever the slider had left the opacity.
+TEST_F(TintSwitch, AStartGivesBackOnlyWhereTheRecordedTintIsStillShown) {
+  {
+    TintRamps killed(screen, record, ":9");
+    killed.Show(Translucent(kAmber, 150));
+    killed.Show(Translucent(kAmber, 90));
+  }
+  screen.crtcs[63] = Calibrated(256);
+  const LeftBehind left = GiveBackRecorded(screen, record, ":9");
+  EXPECT_EQ(left.givenBack, 1);
+  EXPECT_EQ(left.stale, 1);
+  EXPECT_EQ(screen.crtcs.at(63), Calibrated(256));
+  EXPECT_EQ(screen.crtcs.at(64), found.at(64));
+  EXPECT_FALSE(Exists(record));
+}
+
+TEST_F(TintSwitch, ARampResetFromOutsideIsTakenAsFoundAndTintedAgain) {
+  ramps->Show(Translucent(kAmber, 150));
+  const int writes = screen.writes;
+  ramps->Hold();
+  EXPECT_EQ(screen.writes, writes);  // nothing changed, nothing written
+  screen.crtcs[63] = Calibrated(256);
+  ramps->Hold();
+  EXPECT_EQ(screen.crtcs.at(63), Tinted(Calibrated(256), kAmber, 150));
+  EXPECT_EQ(ReadRecord(record, ":9").record.crtcs[0].ramp, Calibrated(256));
+  // Reset to the very ramp it was found with: tinted again over that.
+  screen.crtcs[64] = found.at(64);
+  ramps->Hold();
+  EXPECT_TRUE(screen.crtcs.at(64) == Tinted(found.at(64), kAmber, 150));
+  ramps->GiveBack();
+  EXPECT_EQ(screen.crtcs.at(63), Calibrated(256));
+  EXPECT_EQ(screen.crtcs.at(64), found.at(64));
+}
+
+TEST_F(TintSwitch, TheTintIsNeverTakenAsFoundWhenACrtcComesBackShowingIt) {
+  ramps->Show(Translucent(kAmber, 150));
+  const Ramp tinted = screen.crtcs.at(64);
+  screen.crtcs.erase(64);
+  ramps->MonitorsChanged();
+  screen.crtcs[64] = tinted;
+  ramps->MonitorsChanged();
+  ramps->Show(Translucent(kAmber, 120));
+  ramps->GiveBack();
+  EXPECT_TRUE(AsFound());
+}
+
+TEST_F(TintSwitch, AReadThatFailsIsTriedAgainAndNeverReadAsGone) {
+  ramps->Show(Translucent(kAmber, 150));
+  screen.misses[63] = 4;
+  ramps->MonitorsChanged();
+  screen.listMisses = 10;
+  ramps->MonitorsChanged();
+  ramps->Hold();
+  EXPECT_EQ(ReadRecord(record, ":9").record.crtcs.size(), 2U);
+  screen.crtcs[63] = Calibrated(256);  // reset while it could not be read
+  screen.misses[63] = 0;
+  screen.listMisses = 0;
+  const int reads = screen.reads;
+  ramps->Hold();
+  EXPECT_EQ(screen.reads - reads, 2);  // one request per CRTC held
+  screen.idle = {64};
+  ramps->MonitorsChanged();
+  ramps->Hold();
+  EXPECT_EQ(screen.reads - reads, 3);  // none for a CRTC that drives nothing
+  ramps->GiveBack();
+  EXPECT_EQ(screen.crtcs.at(63), Calibrated(256));
+  EXPECT_EQ(screen.crtcs.at(64), found.at(64));
 }
 
 }  // namespace

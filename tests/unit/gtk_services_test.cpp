@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/app.h"
+#include "platform/gtk/files.h"
 #include "platform/gtk/gtk_backend.h"
 #include "platform/runtime.h"
 #include "platform/user32.h"
@@ -29,6 +30,11 @@ std::string Read(const fs::path& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Where the lock of a title is, with no display open.
+fs::path LockOf(const std::string& title) {
+  return platform::gtk::files::PrivatePath(title + "-none.lock");
 }
 
 void Write(const fs::path& path, const std::string& text) {
@@ -113,7 +119,7 @@ TEST_F(GtkServicesTest, OneInstanceHoldsTheLockUntilItGoes) {
   {
     GtkBackend first;
     EXPECT_FALSE(first.PrevInstance(kApp));
-    EXPECT_TRUE(fs::exists(root / "runtime" / (std::string(kApp) + ".lock")));
+    EXPECT_TRUE(fs::exists(LockOf(kApp)));
     GtkBackend second;
     EXPECT_TRUE(second.PrevInstance(kApp));
     // The answer does not change during a run.
@@ -123,18 +129,27 @@ TEST_F(GtkServicesTest, OneInstanceHoldsTheLockUntilItGoes) {
   }
   GtkBackend later;
   EXPECT_FALSE(later.PrevInstance(kApp));
+  fs::remove(LockOf(kApp));
+  fs::remove(LockOf("another_tool"));
 }
 
-TEST_F(GtkServicesTest, WithoutARuntimeFolderTheLockIsPerUserInTheTemporaryFolder) {
-  ::unsetenv("XDG_RUNTIME_DIR");
+// A start under another environment (cron, su, a display manager without
+// a session) still finds the instance that runs: the lock is in the user's
+// own folder whatever the runtime and temporary folders are said to be,
+// never under a fixed name in the shared temporary folder.
+TEST_F(GtkServicesTest, TheLockHoldsWhateverTheEnvironmentSays) {
   const std::string title = "nm-gtk-test-" + std::to_string(::getpid());
   GtkBackend first;
-  GtkBackend second;
   EXPECT_FALSE(first.PrevInstance(title));
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::setenv("TMPDIR", root.c_str(), 1);
+  GtkBackend second;
   EXPECT_TRUE(second.PrevInstance(title));
-  const fs::path lock =
-      fs::temp_directory_path() / (title + "-" + std::to_string(::getuid()) + ".lock");
+  ::unsetenv("TMPDIR");
+  const fs::path lock = LockOf(title);
   EXPECT_TRUE(fs::exists(lock));
+  EXPECT_NE(lock.parent_path(), fs::temp_directory_path());
+  EXPECT_EQ(fs::status(lock.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
   fs::remove(lock);
 }
 
@@ -181,14 +196,11 @@ TEST_F(GtkServicesTest, AJobBesideStartsWhenTheLoopIdlesAndTheLoopsEndWaitsForIt
   EXPECT_NE(ranOn, std::this_thread::get_id());
 }
 
-// In the shared temporary folder anyone could lay a link or a file of their
-// own where the lock goes: neither is used, so nobody can block the start
-// or make it lock a file of theirs.
+// A link where the lock goes is never followed, so nothing can make the
+// start lock a file that is not its own.
 TEST_F(GtkServicesTest, ALockFileThatIsALinkIsNotFollowed) {
-  ::unsetenv("XDG_RUNTIME_DIR");
   const std::string title = "nm-gtk-link-" + std::to_string(::getpid());
-  const fs::path lock =
-      fs::temp_directory_path() / (title + "-" + std::to_string(::getuid()) + ".lock");
+  const fs::path lock = LockOf(title);
   const fs::path victim = root / "victim";
   Write(victim, "untouched");
   fs::create_symlink(victim, lock);

@@ -7,6 +7,7 @@
 #include "overlay/translucency.h"
 #include "platform/user32.h"
 #include "program_fixture.h"
+#include "settings_panel/frm_set.h"
 
 using namespace platform;
 
@@ -160,6 +161,21 @@ TEST_F(OverlayTest, OtherKeysNeverOpenThePanel) {
   }
   EXPECT_EQ(desktop.WindowsCreated(frmNight), 1);
   EXPECT_EQ(desktop.ZOrder().size(), 1U);  // the overlay alone
+}
+
+// Asked from outside (a desktop's shortcut where no program reads F7): the
+// next poll opens the panel, once, with no key pressed.
+TEST_F(OverlayTest, AnAskToOpenTheSettingsIsServedByTheNextPollOnce) {
+  StartOverlay();
+  desktop.RunUntil(150);
+  frmNight.AskForSettings();
+  desktop.RunUntil(199);
+  EXPECT_FALSE(frmSet.IsLoaded());
+  desktop.RunUntil(200);
+  ASSERT_TRUE(frmSet.IsShown());
+  Unload(frmSet);
+  desktop.RunUntil(1000);
+  EXPECT_FALSE(frmSet.IsLoaded());
 }
 
 }  // namespace

@@ -120,3 +120,22 @@ TEST(StartTest, SettingsGoToTheRunningInstanceOrStartOne) {
 }
 
 }  // namespace
+
+TEST(TintWayTest, LayerShellAndAWindowWithoutX11NeverLookAtTheRamps) {
+  auto never = [] { return ADD_FAILURE(), true; };
+  EXPECT_EQ(ChooseTintWay(true, false, false, never), TintWay::Layers);
+  EXPECT_EQ(ChooseTintWay(false, false, false, never), TintWay::Window);
+  EXPECT_EQ(ChooseTintWay(false, true, true, never), TintWay::Window);
+  EXPECT_EQ(ChooseTintWay(false, true, false, [] { return true; }), TintWay::Ramps);
+  EXPECT_EQ(ChooseTintWay(false, true, false, [] { return false; }), TintWay::None);
+}
+
+TEST(ServerNameTest, OneServerWhateverTheSpellingOfItsDisplay) {
+  EXPECT_EQ(ServerName(":0"), ":0");
+  EXPECT_EQ(ServerName(":0.0"), ":0");
+  EXPECT_EQ(ServerName("unix:0.1"), ":0");
+  EXPECT_EQ(ServerName(":201.0"), ":201");
+  EXPECT_EQ(ServerName("localhost:10.0"), "localhost:10");
+  EXPECT_EQ(ServerName("host.example:3"), "host.example:3");
+  EXPECT_NE(ServerName(":1"), ServerName(":10"));
+}

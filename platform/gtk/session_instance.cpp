@@ -1,4 +1,4 @@
-#include "platform/gtk/instance.h"
+#include "platform/gtk/session_instance.h"
 
 #include <cstdio>
 

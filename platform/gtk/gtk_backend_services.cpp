@@ -14,22 +14,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/gtk/files.h"
 #include "platform/gtk/gtk_backend.h"
 #include "platform/user32.h"
 
 namespace platform {
 
 namespace {
-
-// A name that is safe as one path component.
-std::string FileNameOf(const std::string& title) {
-  std::string name = title.empty() ? std::string("app") : title;
-  for (char& c : name) {
-    if (c == '/' || c == '\0') c = '_';
-  }
-  if (name == "." || name == "..") name = "_";
-  return name;
-}
 
 bool Absolute(const char* path) { return path != nullptr && path[0] == '/'; }
 
@@ -41,7 +32,7 @@ std::string ConfigFolder() {
 }
 
 std::string SettingsFile(const std::string& app) {
-  return ConfigFolder() + "/" + FileNameOf(app) + "/settings.ini";
+  return ConfigFolder() + "/" + gtk::files::SafeName(app) + "/settings.ini";
 }
 
 struct KeyFileDeleter {
@@ -112,61 +103,52 @@ bool GtkBackend::SaveSetting(const std::string& app, const std::string& section,
   gsize length = 0;
   gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
   if (data == nullptr) return false;
-  const gboolean written =
-      g_file_set_contents(path.c_str(), data, static_cast<gssize>(length), nullptr);
+  const bool written = gtk::files::WriteWhole(path, path + ".new", std::string_view(data, length),
+                                              0644, gtk::files::Replace::Yes);
   g_free(data);
-  return written != FALSE;
+  return written;
 }
 
 // --- single instance ------------------------------------------------------------
 
-// A lock file named after the title in the user's runtime folder, held
-// (flock) for the life of the process: the kernel lets it go however the
-// process ends, so a crashed instance never blocks the next start.
+// A lock file per title and display server in the user's own folder
+// (files::PrivateFolder), whatever the environment says, held (flock) for
+// the life of the process: the kernel lets it go however the process ends,
+// so a crashed instance never blocks the next start.
 bool GtkBackend::PrevInstance(const std::string& title) {
   if (prevInstance_) return *prevInstance_;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string path;
-  if (Absolute(runtime) && g_file_test(runtime, G_FILE_TEST_IS_DIR) != FALSE) {
-    path = std::string(runtime) + "/" + FileNameOf(title) + ".lock";
-  } else {
-    // A folder every user shares: the user's id keeps the locks apart.
-    path = std::string(g_get_tmp_dir()) + "/" + FileNameOf(title) + "-" +
-           std::to_string(::getuid()) + ".lock";
-  }
+  const std::string path = gtk::files::PrivatePath(
+      gtk::files::SafeName(title) + "-" + gtk::files::SafeName(ServerIdentity()) + ".lock");
   // Never through a symbolic link, and only a file of our own: nobody else
   // may block our start or have us lock a file of theirs.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  gtk::files::UniqueFd fd;
   const char* refused = nullptr;
-  struct stat info {};
-  if (fd < 0) {
-    struct stat link {};
-    if (errno == ELOOP) {
-      refused = "it is a symbolic link";
-    } else if (::lstat(path.c_str(), &link) == 0 && link.st_uid != ::getuid()) {
+  if (path.empty()) {
+    refused = "there is no folder of this user's to keep it in";
+  } else {
+    fd =
+        gtk::files::UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    struct stat info {};
+    if (!fd) {
+      refused = errno == ELOOP ? "it is a symbolic link" : "it cannot be opened";
+    } else if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      refused = "it is not a plain file";
+    } else if (info.st_uid != ::getuid()) {
       refused = "it belongs to another user";
     }
-  } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    refused = "it is not a plain file";
-  } else if (info.st_uid != ::getuid()) {
-    refused = "it belongs to another user";
   }
   if (refused != nullptr) {
     std::fprintf(stderr,
                  "morvane-night: not using the lock file %s: %s; a second start will not be "
                  "noticed\n",
                  path.c_str(), refused);
-  }
-  if (fd < 0 || refused != nullptr) {
-    if (fd >= 0) ::close(fd);
     prevInstance_ = false;  // cannot tell: better two tints than none
     return false;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    instanceLock_ = fd;  // held until the process ends
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+    instanceLock_ = std::move(fd);  // held until the process ends
     prevInstance_ = false;
   } else {
-    ::close(fd);
     prevInstance_ = errno == EWOULDBLOCK;
   }
   return *prevInstance_;

@@ -68,7 +68,7 @@ void MakeTint(GtkWindow* window, GdkMonitor* monitor) {
   gtk_layer_set_monitor(window, monitor);
 }
 
-void MakeLifted(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard keyboard) {
+void MakeAboveTint(GtkWindow* window, GdkMonitor* monitor, int x, int y, Keyboard keyboard) {
   Init(window);
   gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_LEFT, TRUE);
   gtk_layer_set_anchor(window, GTK_LAYER_SHELL_EDGE_TOP, TRUE);
@@ -86,8 +86,8 @@ bool Built() { return false; }
 bool CompositorHasLayerShell() { return false; }
 bool Active() { return false; }
 void MakeTint(GtkWindow* /*window*/, GdkMonitor* /*monitor*/) {}
-void MakeLifted(GtkWindow* /*window*/, GdkMonitor* /*monitor*/, int /*x*/, int /*y*/,
-                Keyboard /*keyboard*/) {}
+void MakeAboveTint(GtkWindow* /*window*/, GdkMonitor* /*monitor*/, int /*x*/, int /*y*/,
+                   Keyboard /*keyboard*/) {}
 
 #endif
 

@@ -1,19 +1,11 @@
-// The global key state behind GetAsyncKeyState: whether a key is down now
-// comes from the X server's key map (XQueryKeymap), whatever application
-// has the focus; a press shorter than the program's poll is seen through
-// XInput 2 raw key events on the root window, which every client may
-// listen to without a grab. A connection of its own keeps this apart from
-// GTK's event handling.
-//
-// The raw events are read when the program asks (its 100 ms poll), not as
+// F7's raw presses are read when the program asks (its 100 ms poll), not as
 // they come: they wait in the connection meanwhile, a few bytes each, and
 // the watch never wakes the program by itself, however fast the user types
 // elsewhere. Only a server without XInput 2 (none since X.Org 1.7 and in no
-// Xwayland) leaves the key map to be sampled every 20 ms, the one way left
-// to see a tap shorter than the poll.
-// The form model first: X11's headers define macros (None, Bool, Status)
-// that would clash with its names.
-#include "platform/gtk/gtk_backend.h"
+// Xwayland) leaves the key map to be sampled often, the one way left to
+// see a tap shorter than the poll.
+#include "platform/gtk/global_keys.h"
+
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -29,44 +21,7 @@ namespace {
 
 Display* AsDisplay(void* display) { return static_cast<Display*>(display); }
 
-// The X key symbols a Windows virtual-key code stands for.
-std::vector<KeySym> KeySymsOf(std::int32_t vKey) {
-  if (vKey >= 0x70 && vKey <= 0x87) return {static_cast<KeySym>(XK_F1 + (vKey - 0x70))};
-  if (vKey >= 'A' && vKey <= 'Z') return {static_cast<KeySym>(XK_a + (vKey - 'A'))};
-  if (vKey >= '0' && vKey <= '9') return {static_cast<KeySym>(XK_0 + (vKey - '0'))};
-  switch (vKey) {
-    case 0x08:
-      return {XK_BackSpace};
-    case 0x09:
-      return {XK_Tab};
-    case 0x0D:
-      return {XK_Return, XK_KP_Enter};
-    case 0x10:
-      return {XK_Shift_L, XK_Shift_R};
-    case 0x11:
-      return {XK_Control_L, XK_Control_R};
-    case 0x12:
-      return {XK_Alt_L, XK_Alt_R};
-    case 0x1B:
-      return {XK_Escape};
-    case 0x20:
-      return {XK_space};
-    case 0xA0:
-      return {XK_Shift_L};
-    case 0xA1:
-      return {XK_Shift_R};
-    case 0xA2:
-      return {XK_Control_L};
-    case 0xA3:
-      return {XK_Control_R};
-    case 0xA4:
-      return {XK_Alt_L};
-    case 0xA5:
-      return {XK_Alt_R};
-    default:
-      return {};
-  }
-}
+constexpr std::int32_t kVkF7 = 0x76;
 
 // Fast enough to catch a tap when raw key events are not to be had.
 constexpr guint kSampleMs = 20;
@@ -118,7 +73,7 @@ void GlobalKeys::Drain() {
     XNextEvent(display, &event);
     if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
-      keycodes_.clear();
+      f7Keycodes_.reset();
       continue;
     }
     XGenericEventCookie* cookie = &event.xcookie;
@@ -144,27 +99,21 @@ void GlobalKeys::Sample(const char* map) {
   }
 }
 
-const std::vector<int>& GlobalKeys::KeycodesOf(std::int32_t vKey) {
-  auto cached = keycodes_.find(vKey);
-  if (cached != keycodes_.end()) return cached->second;
+const std::vector<int>& GlobalKeys::F7Keycodes() {
+  if (f7Keycodes_) return *f7Keycodes_;
   std::vector<int> codes;
-  const std::vector<KeySym> wanted = KeySymsOf(vKey);
   Display* display = AsDisplay(display_);
   int first = 0;
   int last = 0;
   XDisplayKeycodes(display, &first, &last);
   int perCode = 0;
-  KeySym* symbols = wanted.empty() ? nullptr
-                                   : XGetKeyboardMapping(display, static_cast<KeyCode>(first),
-                                                         last - first + 1, &perCode);
+  KeySym* symbols =
+      XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
   if (symbols != nullptr) {
     // Any level counts: F7 is F7 with Ctrl or Shift held as well.
     for (int code = first; code <= last; ++code) {
       for (int level = 0; level < perCode; ++level) {
-        const KeySym symbol = symbols[(code - first) * perCode + level];
-        bool match = false;
-        for (KeySym w : wanted) match = match || symbol == w;
-        if (match) {
+        if (symbols[(code - first) * perCode + level] == XK_F7) {
           codes.push_back(code);
           break;
         }
@@ -172,19 +121,19 @@ const std::vector<int>& GlobalKeys::KeycodesOf(std::int32_t vKey) {
     }
     XFree(symbols);
   }
-  return keycodes_.emplace(vKey, std::move(codes)).first->second;
+  return f7Keycodes_.emplace(std::move(codes));
 }
 
 std::int16_t GlobalKeys::Query(std::int32_t vKey) {
-  if (display_ == nullptr) return 0;
-  // One round trip per poll, as the floor makes: the server sends the key
+  if (display_ == nullptr || vKey != kVkF7) return 0;
+  // One round trip per poll: the server sends the key
   // map's reply after every event it sent before, so reading the reply
   // brings those raw presses into the queue too.
   char map[32] = {};
   XQueryKeymap(AsDisplay(display_), map);
   Drain();
   if (!rawEvents_) Sample(map);
-  const std::vector<int>& codes = KeycodesOf(vKey);
+  const std::vector<int>& codes = F7Keycodes();
   if (codes.empty()) return 0;
   bool down = false;
   bool pressed = false;
