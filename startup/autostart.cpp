@@ -14,42 +14,12 @@
 #include <utility>
 
 #include "nm_desktop_entry.h"
+#include "platform/gtk/files.h"
 #include "platform/gtk/session.h"
 
 namespace startup::autostart {
 
 namespace {
-
-// One owner per kind of handle; Traits says what "none" is and how to let
-// one go.
-template <class Traits>
-class Owned {
- public:
-  using Handle = typename Traits::Handle;
-  explicit Owned(Handle handle = Traits::kNone) : handle_(handle) {}
-  ~Owned() { Close(); }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-
-  Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Traits::kNone; }
-  // Lets the handle go now, for a caller that needs to know it went well
-  // (a file's last write can fail only here).
-  bool Close() {
-    if (handle_ == Traits::kNone) return true;
-    return Traits::Free(std::exchange(handle_, Traits::kNone));
-  }
-
- private:
-  Handle handle_;
-};
-
-struct FdTraits {
-  using Handle = int;
-  static constexpr int kNone = -1;
-  static bool Free(int fd) { return ::close(fd) == 0; }
-};
-using Fd = Owned<FdTraits>;
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -97,18 +67,6 @@ bool MakeFolders(const std::string& path, std::string* failed, int* error) {
   }
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 Outcome Refused(const std::string& what, const std::string& path, int error) {
   return Outcome{
       1, "",
@@ -119,21 +77,13 @@ Outcome Write(const std::string& folder, const std::string& path, const std::str
   std::string failed;
   int error = 0;
   if (!MakeFolders(folder, &failed, &error)) return Refused("create the folder", failed, error);
-  const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return Refused("open the folder", folder, errno);
-  const std::string partial = std::string(".") + kEntryName + "." + std::to_string(::getpid());
-  ::unlinkat(dir.get(), partial.c_str(), 0);  // what an interrupted write left
-  Fd file(::openat(dir.get(), partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                   0644));
-  if (!file) return Refused("write in", folder, errno);
-  if (!WriteAll(file.get(), text) || ::fsync(file.get()) != 0) error = errno;
-  if (!file.Close() && error == 0) error = errno;
-  if (error == 0 && ::renameat(dir.get(), partial.c_str(), dir.get(), kEntryName) != 0) {
-    error = errno;
-  }
-  if (error != 0) {
-    ::unlinkat(dir.get(), partial.c_str(), 0);
-    return Refused("write", path, error);
+  // Written beside the entry and renamed over it: a link planted at its
+  // name is replaced, never followed.
+  const std::string partial = folder + "/." + kEntryName + "." + std::to_string(::getpid());
+  errno = 0;
+  if (!platform::gtk::files::WriteWhole(path, partial, text, 0644,
+                                        platform::gtk::files::Replace::Yes)) {
+    return Refused("write in", folder, errno != 0 ? errno : EIO);
   }
   return Outcome{0, "night mode starts at login: wrote " + path, ""};
 }
