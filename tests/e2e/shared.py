@@ -8,17 +8,18 @@ import pytest
 from Xlib import X
 from Xlib import error as xerror
 
-BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
-                     os.pardir, 'build')
+REPO = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(
+    __file__)), os.pardir, os.pardir))
+BUILD = os.path.join(REPO, 'build')
 
 
 def built(tree, name):
     """build/<tree>/<name>, made by `scripts/build <tree>`; the test skips
     when it is not there."""
-    path = os.path.normpath(os.path.join(BUILD, tree, name))
+    path = os.path.join(BUILD, tree, name)
     if not os.path.exists(path):
         pytest.skip('%s is not built: %s is missing (scripts/build %s)' % (
-            os.path.basename(name), os.path.relpath(path), tree))
+            os.path.basename(name), os.path.relpath(path, REPO), tree))
     return path
 
 

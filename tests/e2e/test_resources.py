@@ -51,8 +51,8 @@ def res(exe):
     def key(entry):
         return str(entry.name) if entry.name is not None else entry.id
     out = {}
-    for t in getattr(exe, 'DIRECTORY_ENTRY_RESOURCE', None) and \
-            exe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+    tree = getattr(exe, 'DIRECTORY_ENTRY_RESOURCE', None)
+    for t in tree.entries if tree else []:
         for n in t.directory.entries:
             for lang in n.directory.entries:
                 data = lang.data.struct
@@ -62,10 +62,7 @@ def res(exe):
 
 
 def exports(path):
-    pe = load(path)
-    pe.parse_data_directories(directories=[
-        pefile.DIRECTORY_ENTRY['IMAGE_DIRECTORY_ENTRY_EXPORT']])
-    table = getattr(pe, 'DIRECTORY_ENTRY_EXPORT', None)
+    table = getattr(load(path), 'DIRECTORY_ENTRY_EXPORT', None)
     return {s.name.decode() for s in table.symbols if s.name} if table \
         else set()
 
