@@ -56,7 +56,7 @@ sys.path.insert(0, os.path.join(HERE, os.pardir, 'tests', 'e2e'))
 import harness as h  # noqa: E402
 
 BENCH = os.path.join(h.BUILD, 'bench')
-# The floors and keepwarm, built with the trees by scripts/build.
+# What the tool is measured against, built with the trees by scripts/build.
 FLOOR = os.path.join(h.BUILD, 'windows-cross', 'bench', 'floor.exe')
 KEEPWARM = os.path.join(h.BUILD, 'windows-cross', 'bench', 'keepwarm.exe')
 NATIVE_FLOOR = os.path.join(h.BUILD, 'linux', 'bench', 'floor-gtk')
