@@ -4,7 +4,7 @@
 // for F7's global state. No settings, no splash, no panel. bench/run
 // measures the tool against this program.
 //
-//   x86_64-w64-mingw32-g++ -static -municode -mwindows -O2 -o floor.exe floor.cpp
+// Built by the windows-cross tree (bench/CMakeLists.txt) as bench/floor.exe.
 #include <windows.h>
 
 namespace {

@@ -7,7 +7,7 @@
 // settings, no splash, no panel, no text. bench/run measures morvane-night
 // against this program.
 //
-//   g++ -O2 -o floor-gtk floor_gtk.cpp $(pkg-config --cflags --libs gtk+-3.0 x11)
+// Built by the linux tree (bench/CMakeLists.txt) as bench/floor-gtk.
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>

@@ -8,8 +8,11 @@
                   ask for another kind of server, e.g.
                   @pytest.mark.parametrize('display', ['xorg-dummy'],
                   indirect=True), once harness.DISPLAY_KINDS has that kind
-    probes        (session) the Windows helper programs, cross-compiled once
-    xclickprobe   (session) the X click probe of the native tests
+    probes        (session) the Windows helper programs, from the
+                  windows-cross tree (build/windows-cross/e2e/)
+    xclickprobe   (session) the X click probe of the native tests, from the
+                  linux tree (build/linux/e2e/); a helper not built skips
+                  the tests that need it
     wine_template (session) one booted Wine prefix; each test copies it
     wine          a copy of the template for one test, on `display`
     wine_app      the Windows executable in that prefix (WineApp)
@@ -39,6 +42,7 @@ import pytest
 import harness as h
 import native_target
 import scenario_kit as kit
+import shared
 import sway_session
 import wine_target
 import xorg_dummy
@@ -166,14 +170,18 @@ def new_display(displays):
 # Helper programs and Wine
 
 
+WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'monprobe')
+
+
 @pytest.fixture(scope='session')
 def probes():
-    return h.build_probes()
+    return {name: shared.built('windows-cross', 'e2e/%s.exe' % name)
+            for name in WINDOWS_PROBES}
 
 
 @pytest.fixture(scope='session')
 def xclickprobe():
-    return native_target.build_probe()
+    return shared.built('linux', 'e2e/xclickprobe')
 
 
 @pytest.fixture(scope='session')
@@ -236,10 +244,8 @@ def native_app(request, display, xclickprobe):
 
 @pytest.fixture(scope='session')
 def wayland_tools():
-    try:
-        return sway_session.helpers()
-    except sway_session.Unavailable as e:
-        pytest.skip('no Wayland session here: %s' % e)
+    return {'probe': shared.built('linux', 'e2e/wlclickprobe'),
+            'pointer': shared.built('linux', 'e2e/wlpointer')}
 
 
 @pytest.fixture

@@ -101,36 +101,6 @@ def wine_loader():
     raise HarnessError('wine is not installed')
 
 
-def mingw_gxx():
-    for cand in ('x86_64-w64-mingw32-g++-posix', 'x86_64-w64-mingw32-g++'):
-        if shutil.which(cand):
-            return cand
-    raise HarnessError('x86_64-w64-mingw32-g++ is not installed')
-
-
-def build_probes():
-    """Cross-compiles the helper programs into build/e2e/ when their
-    sources are newer than the executables."""
-    here = os.path.dirname(os.path.abspath(__file__))
-    os.makedirs(E2E, exist_ok=True)
-    out = {}
-    for name in ('clickprobe', 'winlist', 'resprobe', 'envprobe',
-                 'monprobe'):
-        src = os.path.join(here, name + '.cpp')
-        exe = os.path.join(E2E, name + '.exe')
-        if (not os.path.exists(exe)
-                or os.path.getmtime(exe) < os.path.getmtime(src)):
-            cmd = [mingw_gxx(), '-std=c++20', '-O2', '-municode', '-mwindows',
-                   '-static', '-o', exe, src, '-lshell32']
-            r = subprocess.run(cmd, capture_output=True, text=True,
-                               check=False)
-            if r.returncode != 0:
-                raise HarnessError('building %s failed:\n%s' %
-                                   (name, r.stderr[-2000:]))
-        out[name] = exe
-    return out
-
-
 # ---------------------------------------------------------------------------
 # X displays
 

@@ -16,31 +16,12 @@ import harness as h
 import scenario_kit as kit
 from scenario_kit import PANEL_H, PANEL_W
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
 NATIVE = os.path.join(h.BUILD, 'native-e2e')
 SHOTS = os.path.join(NATIVE, 'shots')
 SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
 DIALOG_TITLE = '颜色'
 FRAME = 3  # the dialog frame drawn round the panel and the splash
-
-
-def build_probe():
-    """Compiles the X click probe into build/native-e2e/ when its source is
-    newer than the executable."""
-    src = os.path.join(HERE, 'xclickprobe.cpp')
-    exe = os.path.join(NATIVE, 'xclickprobe')
-    os.makedirs(NATIVE, exist_ok=True)
-    if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
-        cxx = shutil.which('c++') or shutil.which('g++')
-        if not cxx:
-            raise h.HarnessError('no C++ compiler for the click probe')
-        r = subprocess.run([cxx, '-O2', '-o', exe, src, '-lX11'],
-                           capture_output=True, text=True, check=False)
-        if r.returncode != 0:
-            raise h.HarnessError('building xclickprobe failed:\n' +
-                                 r.stderr[-2000:])
-    return exe
 
 
 class NativeApp(kit.BaseApp):

@@ -31,7 +31,6 @@ import time
 import harness as h
 import native_target
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(h.BUILD, 'wayland-e2e')
 SHOTS = os.path.join(ROOT, 'shots')
 USER = 'morvane-e2e'
@@ -41,35 +40,6 @@ BIN = native_target.BIN
 
 class Unavailable(Exception):
     """sway cannot run on this machine; the tests skip."""
-
-
-def _compile(name, source, packages, lang='c++'):
-    """Builds a helper into build/wayland-e2e/ when its source is newer."""
-    src = os.path.join(HERE, source)
-    exe = os.path.join(ROOT, name)
-    os.makedirs(ROOT, exist_ok=True)
-    if os.path.exists(exe) and os.path.getmtime(exe) >= os.path.getmtime(src):
-        return exe
-    flags = subprocess.run(['pkg-config', '--cflags', '--libs'] + packages,
-                           capture_output=True, text=True, check=False)
-    if flags.returncode != 0:
-        raise Unavailable('pkg-config %s: %s' % (' '.join(packages),
-                                                 flags.stderr.strip()))
-    cc = shutil.which('c++' if lang == 'c++' else 'cc')
-    r = subprocess.run([cc, '-O2', '-o', exe, src] + flags.stdout.split(),
-                       capture_output=True, text=True, check=False)
-    if r.returncode != 0:
-        raise h.HarnessError('building %s failed:\n%s' % (name,
-                                                          r.stderr[-2000:]))
-    return exe
-
-
-def helpers():
-    """The click probe and the virtual pointer, built once."""
-    return {'probe': _compile('wlclickprobe', 'wlclickprobe.cpp',
-                              ['gtk+-3.0']),
-            'pointer': _compile('wlpointer', 'wlpointer.c',
-                                ['wayland-client'], lang='c')}
 
 
 def _test_user():

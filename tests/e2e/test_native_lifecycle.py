@@ -13,6 +13,7 @@ import pytest
 
 import harness as h
 import native_target
+from shared import pixel, wait_until
 from scenario_kit import (DEFAULT_COLOUR, FREE, TRACK_X1, TRACK_X2, TWIPS,
                           slider_alpha, track_point)
 
@@ -23,9 +24,14 @@ X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
 
 
 def move_slider(app, panel):
+    """Clicks three quarters along the track; returns the opacity once the
+    tint shows it."""
     app.display.click(*track_point(panel, X_MOVED))
-    time.sleep(0.4)
-    return slider_alpha(X_MOVED)
+    alpha = slider_alpha(X_MOVED)
+    want = h.blend_over_white(alpha, DEFAULT_COLOUR)
+    wait_until(lambda: h.close(pixel(app.display, *FREE), want, 4), 5,
+               'the tint %s after a click on the track' % (want,))
+    return alpha
 
 
 def test_typing_goes_on_in_the_other_program_after_the_panel(app):
@@ -34,7 +40,8 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.display.key('a')
     app.open_panel()
     app.wait_panel_closed()
-    time.sleep(0.4)
+    wait_until(lambda: app.display.active_window() == app.probe_xid, 5,
+               'the probe active again after the panel')
     app.display.key('x')
     app.check(h.wait_until(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2),
               'after the panel the probe saw the keys %s, expected the last '
@@ -100,7 +107,7 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
         others = [w for w in app.windows(second) if w[1] != h.APP_TITLE]
         app.check(not others, 'the second start shows more than its '
                   'message: %s' % others)
-        time.sleep(0.3)
+        time.sleep(0.3)  # fixed: nothing more may show meanwhile
     app.shot('box-and-f7')
     app.display.activate(box[0][0])
     app.display.key('Return')

@@ -19,6 +19,7 @@ import time
 import pytest
 
 import harness as h
+from shared import pixel, wait_until
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           OVERLAY_CAPTION, PANEL_GREY, SPLASH_RED, TRACK_X1,
                           TRACK_X2, TRACK_Y, round_half_even)
@@ -231,14 +232,16 @@ def test_dpi_splash_panel_slider(app, dpi):
                  'within 6 s of F7: windows %s' % (
                      px(6120, dpi), px(2775, dpi), dpi,
                      [w['client'] for w in mine]))
-    time.sleep(0.3)
-    img = app.shot('panel')
     cx, cy = panel['client'][:2]
+    thumb_y = cy + round(px(1395, dpi)) - 3
+    want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
+    wait_until(lambda: red_run_centre(app.display.shot(), thumb_y,
+                                      cx + want - 20, cx + want + 21),
+               5, 'the panel painted, its thumb in view')
+    img = app.shot('panel')
     check_texts(app, img, panel['client'], PANEL_LABELS, dpi,
                 PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
-    thumb_y = cy + round(px(1395, dpi)) - 3
-    want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
     got = red_run_centre(img, thumb_y, cx + want - 20, cx + want + 21)
     app.check(got is not None and abs(got - cx - want) <= 2,
               'thumb for opacity %d at client x %s, expected %d' % (
@@ -247,7 +250,9 @@ def test_dpi_splash_panel_slider(app, dpi):
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
     app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
-    time.sleep(0.5)
+    wait_until(lambda: h.close(pixel(app.display, cx + x, thumb_y),
+                               (255, 0, 0), 40),
+               5, 'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
     got = red_run_centre(img, thumb_y, cx + x - 20, cx + x + 21)
     app.check(got is not None and abs(got - cx - x) <= 1,
@@ -293,7 +298,9 @@ def test_display_change_overlay_covers_new_size(app, new_display):
     wine = h.Wine(app.wine.prefix, display)
     try:
         display.set_screen_size(*small)
-        time.sleep(0.5)
+        root = display.x().screen().root
+        wait_until(lambda: root.get_geometry().width == small[0], 5,
+                   'the X screen %dx%d' % small)
         log = os.path.join(LOGS, app.name + '.log')
         os.makedirs(LOGS, exist_ok=True)
         proc = wine.start(h.EXE, log_name=log)
@@ -321,11 +328,10 @@ def test_display_change_overlay_covers_new_size(app, new_display):
                       [w['rect'] for w in ov], [0, 0] + list(full)))
 
         display.set_screen_size(*small)
-        time.sleep(1.5)
         ok = h.wait_until(lambda: [w['rect'] for w in wine.windows(
             app.probes['winlist']) if w['visible']
-            and w['text'] == OVERLAY_CAPTION] == [[0, 0] + list(small)],
-            10, 0.5)
+            and w['text'] == OVERLAY_CAPTION] == [[0, 0] + list(small)]
+            and not tinted_everywhere(display), 11.5, 0.5)
         display.shot(os.path.join(SHOTS, app.name + '-shrunk.png'))
         app.check(ok and not tinted_everywhere(display),
                   'after the screen shrank back the overlay is not the screen '

@@ -21,6 +21,7 @@ import time
 import pytest
 
 import harness as h
+from shared import pixel, wait_until
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           PANEL_GREY, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
                           slider_alpha)
@@ -101,7 +102,10 @@ def panel_cycles(app, overlay, count):
             lambda: [x for x in app.display.windows_by_pid(pid)
                      if x != overlay], 5, 0.03)
         app.check(panel, 'cycle %d: no panel within 5 s of F7' % (i + 1))
-        time.sleep(0.05)  # let it paint: painting is what makes GDI objects
+        # Painting is what makes GDI objects: wait for the panel's face.
+        wait_until(lambda: h.close(pixel(app.display, CX - 160, CY + 75),
+                                   PANEL_GREY, 4), 5,
+                   'cycle %d: the panel painted' % (i + 1), interval=0.02)
         if (i + 1) % 50 == 0:
             # Now and then, see that it really is the painted panel.
             img = app.shot('cycle%d' % (i + 1))
