@@ -173,7 +173,8 @@ void MonitorCover::MonitorsChanged(HWND main) {
 void MonitorCover::Restyled(HWND main, int index, LONG value) {
   auto it = spreads_.find(main);
   if (it == spreads_.end()) return;
-  for (HWND extra : it->second.extra) ::SetWindowLongA(extra, index, value);
+  const LONG kept = index == GWL_STYLE ? WS_DISABLED : 0;
+  for (HWND extra : it->second.extra) ::SetWindowLongA(extra, index, value | kept);
 }
 
 void MonitorCover::OpacitySet(HWND main, COLORREF key, BYTE alpha, DWORD flags) {
@@ -196,6 +197,16 @@ void MonitorCover::Repaint(HWND main) {
   auto it = spreads_.find(main);
   if (it == spreads_.end()) return;
   for (HWND extra : it->second.extra) ::InvalidateRect(extra, nullptr, FALSE);
+}
+
+HWND MonitorCover::WindowOn(HWND main, HWND hwnd) const {
+  auto it = spreads_.find(main);
+  if (it == spreads_.end()) return main;
+  HMONITOR monitor = ::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST);
+  for (HWND extra : it->second.extra) {
+    if (::MonitorFromWindow(extra, MONITOR_DEFAULTTONULL) == monitor) return extra;
+  }
+  return main;
 }
 
 bool MonitorCover::OnTimer(HWND hwnd, UINT_PTR id) {
@@ -221,7 +232,7 @@ void MonitorCover::WindowGone(HWND hwnd) {
     // Out of the list first: each of them comes back here as it goes.
     const std::vector<HWND> extra = std::move(it->second.extra);
     spreads_.erase(it);
-    for (HWND window : extra) ::DestroyWindow(window);
+    for (HWND window : extra) DestroyExtraWindow(window, hwnd);
     return;
   }
   for (auto& [main, spread] : spreads_) {
@@ -287,7 +298,7 @@ void MonitorCover::PlaceExtraWindows(HWND main, Spread& spread) {
   while (extra.size() > others.size()) {
     HWND gone = extra.back();
     extra.pop_back();
-    ::DestroyWindow(gone);
+    DestroyExtraWindow(gone, main);
   }
   for (std::size_t i = 0; i < others.size(); ++i) {
     const RECT area = win32::ToRECT(others[i]);
@@ -306,8 +317,30 @@ void MonitorCover::PlaceExtraWindows(HWND main, Spread& spread) {
   }
 }
 
+void MonitorCover::DestroyExtraWindow(HWND extra, HWND main) {
+  struct Handover {
+    HWND from;
+    HWND to;
+  } handover{extra, main};
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        const auto* h = reinterpret_cast<const Handover*>(data);
+        if (::GetWindow(window, GW_OWNER) == h->from) {
+          ::SetWindowLongPtrW(window, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(h->to));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&handover));
+  ::DestroyWindow(extra);
+}
+
 HWND MonitorCover::MakeExtraWindow(Form& form, HWND main, const RECT& area) {
-  const auto style = static_cast<DWORD>(::GetWindowLongW(main, GWL_STYLE)) & ~WS_VISIBLE;
+  // Disabled: a window may be owned by an extra window (WindowOn), and the
+  // system never hands the activation to a disabled owner when that window
+  // goes; the tint takes no input anyway.
+  const auto style =
+      (static_cast<DWORD>(::GetWindowLongW(main, GWL_STYLE)) & ~WS_VISIBLE) | WS_DISABLED;
   const auto exStyle = static_cast<DWORD>(::GetWindowLongW(main, GWL_EXSTYLE));
   HWND window = ::CreateWindowExW(exStyle, windowClass_, win32::Widen(form.Caption).c_str(), style,
                                   area.left, area.top, area.right - area.left,

@@ -59,6 +59,9 @@ class MonitorCover {
   void OpacitySet(HWND main, COLORREF key, BYTE alpha, DWORD flags);
   void Restacked(HWND main, HWND insertAfter, UINT flags);
   void Repaint(HWND main);
+  // The window of main's form on the monitor that holds most of `hwnd`:
+  // one of its extra windows, or main itself.
+  HWND WindowOn(HWND main, HWND hwnd) const;
 
   // A timer the cover set on `hwnd` went off; false when `id` is not one of
   // its own.
@@ -97,6 +100,9 @@ class MonitorCover {
   // One extra window on each monitor but the main window's own.
   void PlaceExtraWindows(HWND main, Spread& spread);
   HWND MakeExtraWindow(Form& form, HWND main, const RECT& area);
+  // Destroys an extra window; the windows it owns are main's first, so
+  // they do not go with it.
+  static void DestroyExtraWindow(HWND extra, HWND main);
   // The main window and its extra windows, where they are now.
   static std::vector<RECT> WhereAll(HWND main, const Spread& spread);
 

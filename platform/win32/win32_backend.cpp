@@ -249,9 +249,27 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
     return;
   }
   HWND ownerHwnd = owner != nullptr ? WindowOf(*owner) : nullptr;
+  if (form.windowState == WindowState::Normal && form.startUpPosition != StartUpPosition::Manual) {
+    RECT window{};
+    ::GetWindowRect(hwnd, &window);
+    std::optional<Rect> ownerBounds;
+    RECT ownerRect{};
+    if (ownerHwnd != nullptr && ::IsIconic(ownerHwnd) == FALSE &&
+        ::GetWindowRect(ownerHwnd, &ownerRect) != FALSE) {
+      ownerBounds = win32::FromRECT(ownerRect);
+    }
+    const Rect area = CentringArea(form, owner, ownerBounds, Monitors(), PointerPosition());
+    const Point at = CentredOn(area, window.right - window.left, window.bottom - window.top);
+    ::SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   if (ownerHwnd != nullptr) {
     // GWLP_HWNDPARENT of a top-level window is its owner: it stays above it.
-    ::SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(ownerHwnd));
+    // Over a form that spans all monitors that is the form's window on this
+    // window's monitor, so the window is above the tint wherever it opens:
+    // X window managers keep a window above its owner, but not above a
+    // full-screen window on another monitor than the one with the focus.
+    ::SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT,
+                        reinterpret_cast<LONG_PTR>(cover_.WindowOn(ownerHwnd, hwnd)));
   }
 
   if (form.windowState == WindowState::Maximized) {
@@ -272,19 +290,6 @@ void Win32Backend::ShowFormWindow(Form& form, Form* owner) {
   } else if (form.windowState == WindowState::Minimized) {
     ::ShowWindow(hwnd, SW_SHOWMINIMIZED);
   } else {
-    if (form.startUpPosition != StartUpPosition::Manual) {
-      RECT window{};
-      ::GetWindowRect(hwnd, &window);
-      std::optional<Rect> ownerBounds;
-      RECT ownerRect{};
-      if (ownerHwnd != nullptr && ::IsIconic(ownerHwnd) == FALSE &&
-          ::GetWindowRect(ownerHwnd, &ownerRect) != FALSE) {
-        ownerBounds = win32::FromRECT(ownerRect);
-      }
-      const Rect area = CentringArea(form, owner, ownerBounds, Monitors(), PointerPosition());
-      const Point at = CentredOn(area, window.right - window.left, window.bottom - window.top);
-      ::SetWindowPos(hwnd, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
     ::ShowWindow(hwnd, form.TakesKeyboard ? SW_SHOW : SW_SHOWNA);
     // A form shown over its owner (the panel) takes the keyboard.
     if (ownerHwnd != nullptr && form.TakesKeyboard) TakeKeyboard(hwnd);
@@ -345,9 +350,11 @@ void Win32Backend::UpdateTimer(Form& form, Timer& timer) {
 // --- messages ---------------------------------------------------------------
 
 // The messages that ask the whole program to stop, to any window of ours:
-// a close message (taskkill without /F sends one to every window), and the
-// session ending at logoff or shutdown, which the process will not outlive.
-// Each is an orderly end, never a window gone behind the program's back.
+// a close message to a window that cannot close on its own (the hidden
+// owner; a disabled window: the overlay's extra windows, a window under a
+// modal one), and the session ending at logoff or shutdown, which the
+// process will not outlive. Each is an orderly end, never a window gone
+// behind the program's back.
 std::optional<LRESULT> Win32Backend::OnStopMessage(UINT msg, WPARAM wParam) {
   switch (msg) {
     case WM_CLOSE:
@@ -427,6 +434,16 @@ LRESULT Win32Backend::OnMessage(Form& form, HWND hwnd, UINT msg, WPARAM wParam, 
       }
       break;
     case WM_CLOSE:
+      // A close message to this window alone closes its form as the user's
+      // close does (the panel stores and goes, the overlay ends night mode).
+      // Under a modal window of ours (the colour dialog over the panel) the
+      // form's own event procedure still runs: then the program ends in
+      // order, as when every window is asked to close.
+      if (::IsWindowEnabled(hwnd) != FALSE) {
+        Runtime::Get().DeliverClose(form);
+        return 0;
+      }
+      return *OnStopMessage(msg, wParam);
     case WM_QUERYENDSESSION:
     case WM_ENDSESSION:
       return *OnStopMessage(msg, wParam);

@@ -115,7 +115,7 @@ def build_probes():
     os.makedirs(E2E, exist_ok=True)
     out = {}
     for name in ('clickprobe', 'winlist', 'resprobe', 'envprobe',
-                 'monprobe'):
+                 'monprobe', 'closeprobe'):
         src = os.path.join(here, name + '.cpp')
         exe = os.path.join(E2E, name + '.exe')
         if (not os.path.exists(exe)
