@@ -60,7 +60,9 @@ class MonitorCover {
   void Restacked(HWND main, HWND insertAfter, UINT flags);
   void Repaint(HWND main);
   // The window of main's form on the monitor that holds most of `hwnd`:
-  // one of its extra windows, or main itself.
+  // one of its extra windows, or main itself. A window shown over the form
+  // is owned by that one, so that it stays above the tint of its monitor;
+  // an extra window that goes hands the windows it owns to main.
   HWND WindowOn(HWND main, HWND hwnd) const;
 
   // A timer the cover set on `hwnd` went off; false when `id` is not one of
