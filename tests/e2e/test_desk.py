@@ -95,3 +95,21 @@ def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
     finally:
         if not display.second_monitor_on():
             display.set_second_monitor(True)
+
+
+def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display):
+    """The panel's monitor goes while the panel is up there: the panel still
+    closes itself, and F7 opens it again on the monitor that is left."""
+    app.start_for_panel()
+    app.focus_window()
+    app.display.move(*ON_SECOND)
+    time.sleep(0.3)
+    app.open_panel()
+    try:
+        display.set_second_monitor(False)
+        app.wait_panel_closed()
+        app.display.move(*ON_PRIMARY)
+        app.open_panel(step='again')
+    finally:
+        if not display.second_monitor_on():
+            display.set_second_monitor(True)
