@@ -10,24 +10,13 @@
 
 #include "platform/desktop_services.h"
 #include "platform/jobs_beside.h"
+#include "platform/win32/monitor_cover.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_units.h"
 #include "platform/window_system.h"
 #include "platform/windows_services.h"
 
 namespace platform {
-
-namespace win32 {
-// The window's real DPI (the system's where the per-window query is missing).
-int WindowDpi(HWND hwnd);
-// Twips of the model to whole device pixels at `dpi`.
-using platform::ToPixels;
-// Device pixels back to twips of the model at `dpi`.
-Twips ToTwips(int pixels, int dpi);
-Rect FromRECT(const RECT& rect);
-RECT ToRECT(const Rect& rect);
-// A model colour to GDI; the high bit selects a system colour.
-COLORREF ToColorRef(Colour colour);
-}  // namespace win32
 
 class Win32Backend final : public WindowSystem, public DesktopServices, public WindowsServices {
  public:
@@ -91,30 +80,15 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
   void OnCaptureLost(Form& form, HWND hwnd);
   void OnTimer(Form& form, HWND hwnd, UINT_PTR id);
   void OnDpiChanged(Form& form, HWND hwnd, int dpi, const RECT& suggested);
-  // A maximised form after the screen changed: the whole monitor again.
-  std::optional<RECT> MonitorToCover(HWND hwnd);
-  // Moves the window over that monitor; one in place already gets its
-  // frame worked out again (its surface may still have an old size) when
-  // `refreshInPlace`, and is left alone otherwise.
-  void CoverMonitor(HWND hwnd, bool refreshInPlace = true);
-  void ScheduleCoverCheck(HWND hwnd);
-  void OnCoverCheck(HWND hwnd);
-  void WatchDesk(Form& form, HWND hwnd);
-  void OnDeskWatch(Form& form, HWND hwnd);
-  void SyncSatellites(Form& form, HWND main);
-  HWND MakeSatellite(Form& form, HWND main, const RECT& area);
-  const std::vector<HWND>& SatellitesOf(HWND hwnd) const;
   void SizeToClient(Form& form, HWND hwnd);
   void SetIcons(const Form& form, HWND hwnd);
-  void PresentNow();
   // The outer size whose client area is the form's client size at `dpi`.
   SIZE WindowSizeFor(const Form& form, HWND hwnd, int dpi);
   HWND WindowOf(const Form& form) const;
+  // Everything kept about a window that is being destroyed goes.
+  void ForgetWindow(HWND hwnd, const Form& form);
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
-  // Pumps one message; false once WM_QUIT came (it is posted again, so the
-  // outer loop sees it too).
-  bool PumpOne(bool wait);
 
   // win32_paint.cpp
   void Paint(Form& form, HWND hwnd);
@@ -140,29 +114,9 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
   std::unordered_map<const Timer*, HWND> armedTimers_;
   // Mouse buttons held over each window, for capture.
   std::unordered_map<HWND, int> buttonsHeld_;
-  // Maximised windows whose cover of the monitor is being checked after a
-  // change of size: the monitor as last seen, checks done, and how many of
-  // them in a row found the window off the monitor.
-  struct CoverCheck {
-    RECT monitor{};
-    int step = 0;
-    int mismatches = 0;
-  };
-  std::unordered_map<HWND, CoverCheck> covers_;
-  // What the desk watch saw last, per window of a form that spans all
-  // monitors: the monitors, where that window and its satellites were,
-  // whether the watch looks quickly now and how many quick looks are left.
-  struct DeskSeen {
-    static constexpr int kQuickLooks = 8;
-    bool looked = false;
-    std::vector<RECT> monitors;
-    std::vector<RECT> windows;
-    bool quick = false;
-    int quickLooksLeft = kQuickLooks;
-  };
-  std::unordered_map<HWND, DeskSeen> desksSeen_;
-  // The windows on the other monitors of each form that spans them all.
-  std::unordered_map<const Form*, std::vector<HWND>> satellites_;
+  // The overlay's extra windows on the other monitors, and every maximised
+  // window's cover of its monitor.
+  MonitorCover cover_;
 
   // Face, bold, italic, character set, em height in pixels.
   using FontKey = std::tuple<std::string, bool, bool, int, int>;

@@ -1,5 +1,6 @@
 // The desktop services: per-user settings in the registry, the system
-// folder, files, resources, processes and the system colour dialog.
+// folder, files, resources, processes, the system colour dialog, the
+// message box and the single-instance check.
 #include "platform/win32/win32_backend.h"
 // After <windows.h>, which win32_handles.h brings in (WIN32_LEAN_AND_MEAN
 // leaves the common dialogs out).
@@ -20,7 +21,7 @@ using ChooseColorFn = BOOL(WINAPI*)(LPCHOOSECOLORW);
 // comdlg32 is loaded when the colour dialog is first asked for, not with
 // the program: it brings shell32, comctl32, ole32 and the print spooler
 // along (under Wine the spooler loads CUPS and its TLS libraries), some
-// 5 MB and tens of milliseconds that the tint and the splash never use.
+// megabytes and start-up time that the tint and the splash never use.
 // From the system folder by its full path, never by a search.
 ChooseColorFn ChooseColorPtr(const std::optional<std::string>& systemFolder) {
   static ChooseColorFn fn = nullptr;
@@ -173,6 +174,32 @@ bool Win32Backend::ShowColorDialog(Form& owner, Colour& colour) {
   if (chooseColor == nullptr || chooseColor(&choose) == FALSE) return false;
   colour = static_cast<Colour>(choose.rgbResult & 0x00FFFFFFU);
   return true;
+}
+
+void Win32Backend::MsgBox(const std::string& prompt, int buttons, const std::string& caption) {
+  HWND owner = ::GetActiveWindow();
+  // Topmost: the box must not end up beneath a running overlay's tint.
+  UINT type = static_cast<UINT>(buttons) | MB_SETFOREGROUND | MB_TOPMOST;
+  if (owner == nullptr) type |= MB_TASKMODAL;
+  ::MessageBoxW(owner, win32::Widen(prompt).c_str(), win32::Widen(caption).c_str(), type);
+}
+
+bool Win32Backend::PrevInstance(const std::string& title) {
+  if (prevInstance_) return *prevInstance_;
+  std::wstring name = win32::Widen(title);
+  // A backslash would name a namespace.
+  std::replace(name.begin(), name.end(), L'\\', L'_');
+  name = L"Local\\" + name;
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = ::GetLastError();
+  // Access denied: the mutex exists, made by another user's instance in the
+  // same session.
+  const bool exists =
+      mutex != nullptr ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
+  // Held until the process ends: that is what tells later starts.
+  instanceMutex_.reset(mutex);
+  prevInstance_ = exists;
+  return exists;
 }
 
 }  // namespace platform

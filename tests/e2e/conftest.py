@@ -170,7 +170,8 @@ def new_display(displays):
 # Helper programs and Wine
 
 
-WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'monprobe')
+WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'monprobe',
+                  'closeprobe')
 
 
 @pytest.fixture(scope='session')

@@ -1,7 +1,7 @@
 """The whole desk, on a real X server with two monitors side by side
 (xorg_dummy: 1024x768 primary, 800x600 to its right): both tinted with one
 colour and one opacity, a slider move changing both, the panel opening on
-the monitor of the pointer, and the tint following the second monitor as
+the monitor of the pointer above its tint, and the tint following the second monitor as
 it goes and comes back. Each test runs on both targets (test_x[wine],
 test_x[native]); screenshots of the whole desk are kept.
 """
@@ -11,8 +11,8 @@ import time
 import pytest
 
 import harness as h
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, TRACK_X1, TRACK_X2,
-                          TWIPS, client, slider_alpha, track_point,
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, PANEL_GREY, TRACK_X1,
+                          TRACK_X2, TWIPS, client, slider_alpha, track_point,
                           within_alpha)
 from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
 
@@ -65,6 +65,11 @@ def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, di
               abs(centre[1] - (sy + sh // 2)) <= 16,
               'the panel is not centred on the second monitor: centre %s' %
               (centre,))
+    # Above that monitor's tint: its own grey, not dimmed and recoloured.
+    got = app.panel_shot.pixel(x + 8, y + 8)
+    app.check(h.close(got, PANEL_GREY, 3), 'the panel on the second monitor '
+              'shows %s, not its grey %s: it lies under the tint' % (
+                  got, PANEL_GREY))
 
 
 def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
@@ -87,6 +92,24 @@ def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
         app.check(ok, 'the second monitor is not tinted 2 s after it came '
                   'back')
         tints(app, 'both-again')
+    finally:
+        if not display.second_monitor_on():
+            display.set_second_monitor(True)
+
+
+def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display):
+    """The panel's monitor goes while the panel is up there: the panel still
+    closes itself, and F7 opens it again on the monitor that is left."""
+    app.start_for_panel()
+    app.focus_window()
+    app.display.move(*ON_SECOND)
+    time.sleep(0.3)
+    app.open_panel()
+    try:
+        display.set_second_monitor(False)
+        app.wait_panel_closed()
+        app.display.move(*ON_PRIMARY)
+        app.open_panel(step='again')
     finally:
         if not display.second_monitor_on():
             display.set_second_monitor(True)

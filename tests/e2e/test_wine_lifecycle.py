@@ -1,7 +1,7 @@
 """A day of use of the Windows executable under Wine around the edges of its
 life: a second start while the first runs, typing in another program
-before and after the panel, taskkill, and the files start-up must never
-touch.
+before and after the panel, taskkill, a close message to one window, and
+the files start-up must never touch.
 
 Screenshots go to build/e2e/shots/<test>*.png.
 """
@@ -96,6 +96,34 @@ def test_taskkill_stores_the_moved_opacity_and_the_next_start_runs(app):
     app.start_and_settle()
     app.expect_pixel(h.blend_over_white(alpha, DEFAULT_COLOUR),
                      'the next start', at=FREE, step='next-start')
+
+
+def test_a_close_message_to_the_panel_closes_it_alone(app):
+    """Another program closes the panel's window: the panel stores and goes
+    as its idle close does, the tint stays; a close to the overlay ends."""
+    app.start_and_settle()
+    app.start_notepad()
+    panel, _ = app.open_panel()
+    x_px = (TRACK_X1 + (TRACK_X2 - TRACK_X1) // 4) // TWIPS
+    alpha = slider_alpha(x_px)
+    app.display.click(*track_point(panel, x_px))
+    time.sleep(0.5)
+    app.wine.run(app.probes['closeprobe'], str(panel['hwnd']))
+    app.check(h.wait_until(lambda: app.panel() is None, 3, 0.1),
+              'the panel is still up 3 s after its close message')
+    time.sleep(0.5)
+    app.shot('panel-closed')
+    app.check(app.running() and app.overlay(), 'night mode ended with the '
+              'panel\'s close message')
+    app.expect_pixel(h.blend_over_white(alpha, DEFAULT_COLOUR), 'the tint '
+                     'after the panel closed', at=FREE, step='tint-stays')
+    app.check(app.settings() == {'intLig': str(alpha),
+                                 'lngColor': str(DEFAULT_COLOUR)},
+              'the settings key holds %s after the panel closed, expected '
+              'opacity %d' % (app.settings(), alpha))
+    app.wine.run(app.probes['closeprobe'], str(app.overlay()['hwnd']))
+    app.check(h.wait_until(lambda: not app.running(), 3, 0.05),
+              'the tool still runs 3 s after a close message to the overlay')
 
 
 def test_a_hidden_system_component_of_another_program_is_never_replaced(app):

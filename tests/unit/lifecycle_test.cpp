@@ -139,6 +139,22 @@ INSTANTIATE_TEST_SUITE_P(Ways, StopRequest,
                                                       Runtime::Get().DeliverClose(frmNight);
                                                     }}));
 
+// A close message to the panel alone closes it as its idle close does and
+// leaves the tint; one to every window afterwards still ends night mode.
+TEST_F(LifecycleTest, AClosedPanelStoresAndLeavesTheTintUntilEveryWindowIsClosed) {
+  OpenPanelFromTheEditor();
+  Drag(3532.5F);
+  desktop.Post([] { Runtime::Get().DeliverClose(frmSet); });
+  EXPECT_FALSE(frmSet.IsLoaded());
+  ASSERT_FALSE(desktop.Finished());
+  EXPECT_TRUE(frmNight.IsShown());
+  EXPECT_EQ(desktop.foreground, kEditor);
+  EXPECT_EQ(desktop.storeWrites, (Writes{{"intLig", "128"}, {"lngColor", "16384"}}));
+  desktop.Post([] { Runtime::Get().DeliverEndRequest(); });
+  EXPECT_TRUE(desktop.Ended());
+  EXPECT_EQ(Stored(settings::kOpacityKey), "128");
+}
+
 TEST_F(LifecycleTest, AStopRequestWithThePanelClosedStoresTheOverlaysValues) {
   Store(settings::kOpacityKey, "77");
   Store(settings::kColourKey, "255");
