@@ -12,10 +12,10 @@ Control::Control(Form& form, std::string name) : form_(form), name_(std::move(na
 
 // A visual change repaints the control's old and new place, and only that.
 void Control::BeforeChange() {
-  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, this);
+  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, *this);
 }
 void Control::AfterChange() {
-  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, this);
+  if (form_.IsLoaded()) Runtime::Get().windowSystem().Invalidate(form_, *this);
 }
 
 Label::Label(Form& form, std::string name) : Control(form, std::move(name)) {}
@@ -64,7 +64,8 @@ bool Form::Visible() {
 void Form::Show(int modal, Form* owner) { Runtime::Get().Show(*this, modal, owner); }
 
 void Form::AfterChange() {
-  if (loaded_) Runtime::Get().windowSystem().Invalidate(*this, nullptr);
+  // BackColor is the form's one property.
+  if (loaded_) Runtime::Get().windowSystem().BackColorChanged(*this);
 }
 
 void Unload(Form& form) { Runtime::Get().Unload(form, vbFormCode); }

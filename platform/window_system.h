@@ -35,9 +35,13 @@ class WindowSystem {
   virtual void EnableFormWindow(Form& form, bool enable) = 0;
   // Runs a nested message loop until `form` is unloaded or hidden.
   virtual void RunModalLoop(Form& form) = 0;
-  // Repaints what `control` covers (the whole client area for null).
-  // Called before and after a change, so both old and new places repaint.
-  virtual void Invalidate(Form& form, const Control* control) = 0;
+  // Repaints what `control` covers. Called before and after a change, so
+  // both old and new places repaint.
+  virtual void Invalidate(Form& form, const Control& control) = 0;
+  // The form's back colour changed: its whole window repaints, and where
+  // the form is the overlay, its tint takes the new colour on every
+  // monitor, whatever carries it.
+  virtual void BackColorChanged(Form& form) = 0;
   // The size an auto-sized label takes for its caption and font, in twips;
   // nothing when the backend cannot measure text.
   virtual std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) = 0;

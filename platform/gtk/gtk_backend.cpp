@@ -399,20 +399,21 @@ void GtkBackend::RunModalLoop(Form& form) {
   while (form.IsShown() && !quit_) g_main_context_iteration(nullptr, TRUE);
 }
 
-void GtkBackend::Invalidate(Form& form, const Control* control) {
+void GtkBackend::Invalidate(Form& form, const Control& control) {
   gtk::Window* w = WindowOf(form);
   if (w == nullptr || w->area == nullptr) return;
-  // The whole form repaints when its back colour changed: the overlay's is
-  // the tint's colour.
-  if (form.SpansAllMonitors && control == nullptr) TellTint();
-  if (control == nullptr) {
-    gtk_widget_queue_draw(w->area);
-    return;
-  }
-  const GdkRectangle box = ControlBounds(*w, *control, ScreenDpi());
+  const GdkRectangle box = ControlBounds(*w, control, ScreenDpi());
   if (box.width > 0 && box.height > 0) {
     gtk_widget_queue_draw_area(w->area, box.x + w->frame, box.y + w->frame, box.width, box.height);
   }
+}
+
+void GtkBackend::BackColorChanged(Form& form) {
+  gtk::Window* w = WindowOf(form);
+  if (w == nullptr || w->area == nullptr) return;
+  // The overlay's colour is the tint's.
+  if (form.SpansAllMonitors) TellTint();
+  gtk_widget_queue_draw(w->area);
 }
 
 void GtkBackend::UpdateTimer(Form& form, Timer& timer) {

@@ -342,9 +342,12 @@ void HeadlessBackend::RunModalLoop(Form& form) {
   Loop([&form] { return form.IsShown(); });
 }
 
-void HeadlessBackend::Invalidate(Form& /*form*/, const Control* control) {
-  ++invalidations_[control];
+void HeadlessBackend::Invalidate(Form& /*form*/, const Control& control) {
+  ++invalidations_[&control];
 }
+
+// Counted as a repaint of the whole form.
+void HeadlessBackend::BackColorChanged(Form& /*form*/) { ++invalidations_[nullptr]; }
 
 std::optional<std::pair<Twips, Twips>> HeadlessBackend::MeasureLabel(Form& /*form*/,
                                                                      const Label& label) {

@@ -176,7 +176,8 @@ class HeadlessBackend : public WindowSystem, public DesktopServices, public Wind
   void RunModalLoop(Form& form) override;
   std::vector<Monitor> Monitors() override { return monitors; }
   std::optional<Point> PointerPosition() override { return pointer; }
-  void Invalidate(Form& form, const Control* control) override;
+  void Invalidate(Form& form, const Control& control) override;
+  void BackColorChanged(Form& form) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
   void RunMessageLoop() override;

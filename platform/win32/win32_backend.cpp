@@ -317,16 +317,18 @@ void Win32Backend::RunModalLoop(Form& form) {
   }
 }
 
-void Win32Backend::Invalidate(Form& form, const Control* control) {
+void Win32Backend::Invalidate(Form& form, const Control& control) {
   HWND hwnd = WindowOf(form);
   if (hwnd == nullptr) return;
-  if (control == nullptr) {
-    ::InvalidateRect(hwnd, nullptr, FALSE);
-    cover_.Repaint(hwnd);
-    return;
-  }
-  const RECT bounds = ControlBounds(hwnd, *control, win32::WindowDpi(hwnd));
+  const RECT bounds = ControlBounds(hwnd, control, win32::WindowDpi(hwnd));
   if (::IsRectEmpty(&bounds) == FALSE) ::InvalidateRect(hwnd, &bounds, FALSE);
+}
+
+void Win32Backend::BackColorChanged(Form& form) {
+  HWND hwnd = WindowOf(form);
+  if (hwnd == nullptr) return;
+  ::InvalidateRect(hwnd, nullptr, FALSE);
+  cover_.Repaint(hwnd);
 }
 
 void Win32Backend::UpdateTimer(Form& form, Timer& timer) {

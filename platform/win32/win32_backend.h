@@ -31,7 +31,8 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
   bool FormWindowEnabled(Form& form) override;
   void EnableFormWindow(Form& form, bool enable) override;
   void RunModalLoop(Form& form) override;
-  void Invalidate(Form& form, const Control* control) override;
+  void Invalidate(Form& form, const Control& control) override;
+  void BackColorChanged(Form& form) override;
   std::optional<std::pair<Twips, Twips>> MeasureLabel(Form& form, const Label& label) override;
   void UpdateTimer(Form& form, Timer& timer) override;
   std::vector<Monitor> Monitors() override;
