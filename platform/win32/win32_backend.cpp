@@ -1,5 +1,5 @@
 // Windows of forms, input, timers and message loops. Painting lives in
-// win32_paint.cpp, the desktop services in win32_services.cpp; the overlay's
+// win32_backend_paint.cpp, the desktop services in win32_backend_services.cpp; the overlay's
 // cover of every monitor is a MonitorCover, the message pump message_pump.h.
 #include "platform/win32/win32_backend.h"
 

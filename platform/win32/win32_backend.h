@@ -54,7 +54,7 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
                             std::uint32_t flags) override;
   std::int16_t GetAsyncKeyState(std::int32_t vKey) override;
 
-  // Desktop services (win32_services.cpp).
+  // Desktop services (win32_backend_services.cpp).
   std::optional<std::string> GetSetting(const std::string& app, const std::string& section,
                                         const std::string& key) override;
   bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
@@ -63,7 +63,7 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
   void MsgBox(const std::string& prompt, int buttons, const std::string& caption) override;
   bool ShowColorDialog(Form& owner, Colour& colour) override;
 
-  // The services only Windows has (win32_services.cpp).
+  // The services only Windows has (win32_backend_services.cpp).
   std::optional<std::string> SystemDirectory() override;
   bool FileExists(const std::string& path) override;
   bool WriteNewFile(const std::string& path, const std::string& partial,
@@ -91,7 +91,7 @@ class Win32Backend final : public WindowSystem, public DesktopServices, public W
   // The owner of every form kept out of the taskbar; never shown.
   HWND HiddenOwner();
 
-  // win32_paint.cpp
+  // win32_backend_paint.cpp
   void Paint(Form& form, HWND hwnd);
   void DrawLabel(HDC dc, const Label& label, int dpi);
   void DrawLine(HDC dc, const Line& line, int dpi);

@@ -9,9 +9,8 @@ CRTC gamma ramps. Xvfb has a single fixed screen and no gamma.
 The X screen is the bounding box of the monitors: 1824x768 with both,
 1024x768 with DUMMY0 alone (width and height follow it); Virtual 2048x768
 in the configuration only sets what the server starts with. Programs see a
-change at once: GTK within some 30 ms, a running Wine program's
-EnumDisplayMonitors within some 150 ms, though Wine sends no
-WM_DISPLAYCHANGE for it.
+change soon after (docs/performance.md has the figures), though Wine sends
+no WM_DISPLAYCHANGE for it.
 
 The root window is painted white as on harness.Display, so a tinted pixel
 reads 255 - a*(255-c)/255 per channel. The class has the interface of
