@@ -33,6 +33,8 @@ from Xlib.protocol import display as xprotocol
 from Xlib.protocol import event as xevent
 from Xlib.protocol import request as xrequest
 
+import shared
+
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), os.pardir,
                                     os.pardir))
 BUILD = os.path.join(REPO, 'build')
@@ -66,16 +68,9 @@ def log(*parts):
 
 
 def wait_until(predicate, timeout, interval=0.2):
-    """Polls predicate until it returns something truthy; returns that, or
-    None when timeout seconds pass."""
-    end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= end:
-            return None
-        time.sleep(interval)
+    """What predicate returns once it is truthy; None when timeout seconds
+    pass first."""
+    return shared.poll(predicate, timeout, interval)
 
 
 def locale_name():

@@ -23,17 +23,25 @@ def built(tree, name):
     return path
 
 
-def wait_until(cond, timeout, what, interval=0.1):
-    """Polls cond until it gives something truthy and returns that; fails
-    the test naming `what` when timeout seconds pass first."""
+def poll(cond, timeout, interval=0.1):
+    """Polls cond until it gives something truthy and returns that; None
+    when timeout seconds pass first."""
     end = time.monotonic() + timeout
     while True:
         value = cond()
         if value:
             return value
         if time.monotonic() >= end:
-            raise AssertionError('%s: not within %g s' % (what, timeout))
+            return None
         time.sleep(interval)
+
+
+def wait_until(cond, timeout, what, interval=0.1):
+    """As poll, but fails the test naming `what` when the time runs out."""
+    value = poll(cond, timeout, interval)
+    if not value:
+        raise AssertionError('%s: not within %g s' % (what, timeout))
+    return value
 
 
 def pixel(display, x, y):
