@@ -38,6 +38,13 @@ def tints(app, step, alpha=DEFAULT_ALPHA, colour=DEFAULT_COLOUR):
     return img
 
 
+def start_with_pointer_on_second(app):
+    app.start_for_panel()
+    app.focus_window()
+    app.display.move(*ON_SECOND)
+    time.sleep(0.3)
+
+
 def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
     app.start_for_panel()
     tints(app, 'start')
@@ -50,10 +57,7 @@ def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
 
 
 def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, display):
-    app.start_for_panel()
-    app.focus_window()
-    app.display.move(*ON_SECOND)
-    time.sleep(0.3)
+    start_with_pointer_on_second(app)
     panel, _ = app.open_panel()
     x, y, w, hgt = client(panel)
     sx, sy, sw, sh = SECOND
@@ -100,10 +104,7 @@ def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
 def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display):
     """The panel's monitor goes while the panel is up there: the panel still
     closes itself, and F7 opens it again on the monitor that is left."""
-    app.start_for_panel()
-    app.focus_window()
-    app.display.move(*ON_SECOND)
-    time.sleep(0.3)
+    start_with_pointer_on_second(app)
     app.open_panel()
     try:
         display.set_second_monitor(False)
