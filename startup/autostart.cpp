@@ -144,10 +144,8 @@ std::optional<Parsed> Parse(const std::vector<std::string>& args) {
 }
 
 std::string Folder(const char* xdgConfigHome, const char* home) {
-  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
-    return std::string(xdgConfigHome) + "/autostart";
-  }
-  return std::string(home != nullptr ? home : "") + "/.config/autostart";
+  return platform::gtk::files::ConfigFolder(xdgConfigHome, home != nullptr ? home : "") +
+         "/autostart";
 }
 
 std::string ExecArgument(const std::string& path) {

@@ -86,6 +86,11 @@ std::string PrivatePath(std::string_view name) {
   return folder + "/" + std::string(name);
 }
 
+std::string ConfigFolder(const char* xdgConfigHome, std::string_view home) {
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return xdgConfigHome;
+  return std::string(home) + "/.config";
+}
+
 bool WriteWhole(const std::string& path, const std::string& partial, std::string_view bytes,
                 mode_t mode, Replace replace) {
   if (path.empty() || partial.empty()) return false;

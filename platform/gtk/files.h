@@ -39,6 +39,10 @@ class UniqueFd {
 // bytes above ASCII (a title in Chinese); anything else becomes '_'.
 std::string SafeName(std::string_view text);
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
+// path, else .config in `home`.
+std::string ConfigFolder(const char* xdgConfigHome, std::string_view home);
+
 // This user's folder for the instance lock and the ramp record, the same
 // whatever the environment says ($XDG_RUNTIME_DIR, $TMPDIR, $HOME):
 // .cache/morvane-night in the home folder the system names for the user.

@@ -22,17 +22,9 @@ namespace platform {
 
 namespace {
 
-bool Absolute(const char* path) { return path != nullptr && path[0] == '/'; }
-
-// $XDG_CONFIG_HOME, or ~/.config when it is unset or not absolute.
-std::string ConfigFolder() {
-  const char* configured = std::getenv("XDG_CONFIG_HOME");
-  if (Absolute(configured)) return configured;
-  return std::string(g_get_home_dir()) + "/.config";
-}
-
 std::string SettingsFile(const std::string& app) {
-  return ConfigFolder() + "/" + gtk::files::SafeName(app) + "/settings.ini";
+  return gtk::files::ConfigFolder(std::getenv("XDG_CONFIG_HOME"), g_get_home_dir()) + "/" +
+         gtk::files::SafeName(app) + "/settings.ini";
 }
 
 struct KeyFileDeleter {
