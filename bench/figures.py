@@ -47,13 +47,10 @@ import subprocess
 import sys
 import time
 
-import Xlib.X
-import Xlib.display
-import Xlib.error
-
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, 'tests', 'e2e'))
 import harness as h  # noqa: E402
+import shared  # noqa: E402
 
 BENCH = os.path.join(h.BUILD, 'bench')
 # What the tool is measured against, built with the trees by scripts/build.
@@ -86,36 +83,21 @@ def stripped_size(exe):
 
 
 class PixelReader:
-    """One python-xlib connection; GetImage of a single pixel of the root
-    window (which xcompmgr paints the composited screen into). Well under
-    a millisecond a read, where a full screenshot takes a tenth of a
-    second."""
+    """Single pixels of the screen as shown, through the display's own
+    python-xlib connection: well under a millisecond a read, where a full
+    screenshot takes a tenth of a second."""
 
     def __init__(self, display):
-        try:
-            self.d = Xlib.display.Display(display.name)
-        except Xlib.error.DisplayError as e:
-            raise h.HarnessError('cannot open display %s: %s'
-                                 % (display.name, e))
-        self.root = self.d.screen().root
+        self.display = display
 
     def rgb(self, px, py):
-        try:
-            img = self.root.get_image(px, py, 1, 1, Xlib.X.ZPixmap,
-                                      0xFFFFFFFF)
-        except Xlib.error.XError:
-            return None
-        b, g, r = img.data[:3]  # 32-bit TrueColor: blue, green, red, pad
-        return (r, g, b)
+        return shared.pixel(self.display, px, py)
 
     def is_tint(self, point):
         return h.close(self.rgb(*point), TINT, TOL)
 
     def is_white(self, point):
         return h.close(self.rgb(*point), (255, 255, 255), TOL)
-
-    def close(self):
-        self.d.close()
 
 
 # ---------------------------------------------------------------------------
@@ -417,7 +399,6 @@ def measure(args, wine_exes, native_exes, keepwarm):
     {'Wine': (starts, idle), 'native': (starts, idle)}."""
     display = h.start_display('xvfb', logdir=BENCH)
     subjects = []
-    pixels = None
     results = {}
     try:
         template = h.TemplatePrefix(display, root=BENCH)
@@ -444,8 +425,6 @@ def measure(args, wine_exes, native_exes, keepwarm):
     finally:
         for s in subjects:
             s.close()
-        if pixels:
-            pixels.close()
         display.stop()
 
 
