@@ -170,7 +170,7 @@ def new_display(displays):
 # Helper programs and Wine
 
 
-WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'monprobe',
+WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe',
                   'closeprobe')
 
 

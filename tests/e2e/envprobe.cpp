@@ -14,7 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cwctype>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -28,11 +28,7 @@ using probe::NtQueryInformationProcessFn;
 using probe::utf8;
 
 bool same_name(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
+  return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
 // The name of one "NAME=VALUE" entry; entries such as "=C:=C:\" that start
@@ -152,11 +148,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::string line = mode == L"launch" ? launch(argc, argv)
                            : mode == L"read" ? read(argc, argv)
                                              : std::string("{\"error\":\"unknown mode\"}");
-  // Written under a temporary name and renamed, so a reader never sees half a line.
-  const std::wstring tmp = std::wstring(argv[1]) + L".tmp";
-  FILE* f = _wfopen(tmp.c_str(), L"wb");
-  if (!f) return 3;
-  std::fprintf(f, "%s\n", line.c_str());
-  std::fclose(f);
-  return MoveFileExW(tmp.c_str(), argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+  return probe::write_whole(argv[1], line + "\n");
 }

@@ -1,5 +1,6 @@
 // What the Windows-side test probes share: UTF-8 and JSON text for their
-// output, and the process query of ntdll they read other processes with.
+// output, writing it, and the process query of ntdll they read other
+// processes with.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +35,17 @@ inline std::string json_string(const std::string& s) {
     }
   }
   return out + "\"";
+}
+
+// Writes text to path under a temporary name and renames it, so a reader
+// never sees half of it; the exit code of the probe.
+inline int write_whole(const std::wstring& path, const std::string& text) {
+  const std::wstring tmp = path + L".tmp";
+  FILE* f = _wfopen(tmp.c_str(), L"wb");
+  if (!f) return 3;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  return MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
 }
 
 using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);

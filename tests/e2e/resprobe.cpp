@@ -16,8 +16,8 @@
 //   gdi_table           live entries in the process's GDI handle table,
 //                       read from its PEB (GdiSharedHandleTable)
 //   windows             its windows: top-level, their descendants and
-//                       message-only ones; visible_windows of those visible
-//   working_set, private_bytes   GetProcessMemoryInfo, in bytes
+//                       message-only ones
+//   working_set         GetProcessMemoryInfo, in bytes
 #define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32, no psapi.dll
 // clang-format off
 #include <windows.h>
@@ -131,15 +131,12 @@ long long system_handle_count(DWORD pid) {
 struct WindowTally {
   DWORD pid;
   long long all = 0;
-  long long visible = 0;
 };
 
 void tally(HWND h, WindowTally& t) {
   DWORD owner = 0;
   GetWindowThreadProcessId(h, &owner);
-  if (owner != t.pid) return;
-  ++t.all;
-  if (IsWindowVisible(h)) ++t.visible;
+  if (owner == t.pid) ++t.all;
 }
 
 BOOL CALLBACK on_child(HWND h, LPARAM lp) {
@@ -153,7 +150,7 @@ BOOL CALLBACK on_top(HWND h, LPARAM lp) {
   return TRUE;
 }
 
-WindowTally window_count(DWORD pid) {
+long long window_count(DWORD pid) {
   WindowTally t{pid};
   EnumWindows(on_top, reinterpret_cast<LPARAM>(&t));
   for (HWND h = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); h;
@@ -161,7 +158,7 @@ WindowTally window_count(DWORD pid) {
     tally(h, t);
     EnumChildWindows(h, on_child, reinterpret_cast<LPARAM>(&t));
   }
-  return t;
+  return t.all;
 }
 
 std::string counts(DWORD pid) {
@@ -172,27 +169,20 @@ std::string counts(DWORD pid) {
                   static_cast<unsigned long>(pid), static_cast<unsigned long>(GetLastError()));
     return buf;
   }
-  SetLastError(0);
   const long long gdi = GetGuiResources(process, GR_GDIOBJECTS);
-  const unsigned long gdi_error = GetLastError();
-  SetLastError(0);
   const long long user = GetGuiResources(process, GR_USEROBJECTS);
   DWORD handles = 0;
   const long long handle_count = GetProcessHandleCount(process, &handles) ? handles : -1;
-  PROCESS_MEMORY_COUNTERS_EX memory{};
+  PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
-  const bool have_memory = GetProcessMemoryInfo(
-      process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
-  const WindowTally windows = window_count(pid);
+  const bool have_memory = GetProcessMemoryInfo(process, &memory, sizeof memory);
   char buf[512];
   std::snprintf(buf, sizeof buf,
-                "{\"pid\":%lu,\"gui_gdi\":%lld,\"gui_user\":%lld,\"gui_error\":%lu,"
-                "\"handles\":%lld,\"sys_handles\":%lld,\"gdi_table\":%lld,\"windows\":%lld,"
-                "\"visible_windows\":%lld,\"working_set\":%lld,\"private_bytes\":%lld}",
-                static_cast<unsigned long>(pid), gdi, user, gdi_error, handle_count,
-                system_handle_count(pid), gdi_table_count(process), windows.all, windows.visible,
-                have_memory ? static_cast<long long>(memory.WorkingSetSize) : -1LL,
-                have_memory ? static_cast<long long>(memory.PrivateUsage) : -1LL);
+                "{\"gui_gdi\":%lld,\"gui_user\":%lld,\"handles\":%lld,\"sys_handles\":%lld,"
+                "\"gdi_table\":%lld,\"windows\":%lld,\"working_set\":%lld}",
+                gdi, user, handle_count, system_handle_count(pid), gdi_table_count(process),
+                window_count(pid),
+                have_memory ? static_cast<long long>(memory.WorkingSetSize) : -1LL);
   CloseHandle(process);
   return buf;
 }
@@ -226,17 +216,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 3) return 2;
-  std::string line;
-  if (std::wstring(argv[2]) == L"self") {
-    line = self_test();
-  } else {
-    line = counts(static_cast<DWORD>(_wtoi(argv[2])));
-  }
-  // Written under a temporary name and renamed, so a reader never sees half a line.
-  const std::wstring tmp = std::wstring(argv[1]) + L".tmp";
-  FILE* f = _wfopen(tmp.c_str(), L"wb");
-  if (!f) return 3;
-  std::fprintf(f, "%s\n", line.c_str());
-  std::fclose(f);
-  return MoveFileExW(tmp.c_str(), argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+  const std::string line =
+      std::wstring(argv[2]) == L"self" ? self_test() : counts(static_cast<DWORD>(_wtoi(argv[2])));
+  return probe::write_whole(argv[1], line + "\n");
 }

@@ -1,7 +1,7 @@
 // Lists the top-level windows of the Wine desktop it runs on, one JSON
 // object per line, with their child windows, so the end-to-end tests can
-// check what is on screen from the Windows side (captions, styles, layered
-// alpha, client rectangles, the texts of a message box or a dialog).
+// check what is on screen from the Windows side (captions, classes, client
+// rectangles, the texts of a message box or a dialog).
 //
 //   winlist.exe <output file>
 #include <windows.h>
@@ -49,22 +49,18 @@ std::string describe(HWND h) {
   RECT client{origin.x, origin.y, origin.x + cr.right, origin.y + cr.bottom};
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
-  char head[256];
-  std::snprintf(head, sizeof head,
-                "\"hwnd\":%llu,\"pid\":%lu,\"id\":%lld,\"visible\":%s,\"style\":%lu,"
-                "\"exstyle\":%lu",
+  char head[160];
+  std::snprintf(head, sizeof head, "\"hwnd\":%llu,\"pid\":%lu,\"id\":%lld,\"visible\":%s",
                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(h)), pid,
                 static_cast<long long>(GetWindowLongPtrW(h, GWLP_ID)),
-                IsWindowVisible(h) ? "true" : "false",
-                static_cast<unsigned long>(GetWindowLongW(h, GWL_STYLE)),
-                static_cast<unsigned long>(GetWindowLongW(h, GWL_EXSTYLE)));
+                IsWindowVisible(h) ? "true" : "false");
   return std::string(head) + ",\"class\":" + json_string(class_of(h)) +
          ",\"text\":" + json_string(text_of(h)) + ",\"rect\":" + rect_json(wr) +
          ",\"client\":" + rect_json(client);
 }
 
 struct Output {
-  FILE* f;
+  std::string lines;
   std::string children;
 };
 
@@ -79,15 +75,7 @@ BOOL CALLBACK on_top(HWND h, LPARAM lp) {
   auto* out = reinterpret_cast<Output*>(lp);
   out->children.clear();
   EnumChildWindows(h, on_child, lp);
-  BYTE alpha = 0;
-  DWORD flags = 0;
-  COLORREF key = 0;
-  bool layered = GetLayeredWindowAttributes(h, &key, &alpha, &flags) != 0;
-  char extra[96];
-  std::snprintf(extra, sizeof extra, ",\"alpha\":%d,\"lwa\":%lu", layered ? alpha : -1,
-                static_cast<unsigned long>(layered ? flags : 0));
-  std::fprintf(out->f, "{%s%s,\"children\":[%s]}\n", describe(h).c_str(), extra,
-               out->children.c_str());
+  out->lines += "{" + describe(h) + ",\"children\":[" + out->children + "]}\n";
   return TRUE;
 }
 
@@ -97,12 +85,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv || argc < 2) return 2;
-  // Written under a temporary name and renamed, so a reader never sees half a list.
-  std::wstring tmp = std::wstring(argv[1]) + L".tmp";
-  FILE* f = _wfopen(tmp.c_str(), L"wb");
-  if (!f) return 3;
-  Output out{f, {}};
+  Output out;
   EnumWindows(on_top, reinterpret_cast<LPARAM>(&out));
-  std::fclose(f);
-  return MoveFileExW(tmp.c_str(), argv[1], MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+  return probe::write_whole(argv[1], out.lines);
 }
