@@ -22,9 +22,7 @@
 
 namespace {
 
-using probe::BasicInfo;
 using probe::json_string;
-using probe::NtQueryInformationProcessFn;
 using probe::utf8;
 
 bool same_name(const std::wstring& a, const std::wstring& b) {
@@ -84,22 +82,13 @@ constexpr std::size_t kParametersEnvironmentOffset = 0x80;  // x64 process param
 
 // The target's environment block, read page by page up to its double NUL.
 bool read_environment(HANDLE process, std::wstring& block) {
-  auto query = reinterpret_cast<NtQueryInformationProcessFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
-  BasicInfo info{};
-  if (!query || query(process, 0, &info, sizeof info, nullptr) != 0 || !info.peb) return false;
-  std::uintptr_t parameters = 0;
-  std::uintptr_t environment = 0;
+  const std::uintptr_t peb = probe::peb_of(process);
+  const std::uintptr_t parameters =
+      peb ? probe::read_pointer(process, peb + kPebParametersOffset) : 0;
+  const std::uintptr_t environment =
+      parameters ? probe::read_pointer(process, parameters + kParametersEnvironmentOffset) : 0;
+  if (!environment) return false;
   SIZE_T got = 0;
-  if (!ReadProcessMemory(process, static_cast<char*>(info.peb) + kPebParametersOffset, &parameters,
-                         sizeof parameters, &got) ||
-      !parameters ||
-      !ReadProcessMemory(process,
-                         reinterpret_cast<void*>(parameters + kParametersEnvironmentOffset),
-                         &environment, sizeof environment, &got) ||
-      !environment) {
-    return false;
-  }
   constexpr std::uintptr_t kPage = 4096;
   std::uintptr_t at = environment;
   while (block.size() < (1U << 20)) {

@@ -1,10 +1,10 @@
 // What the Windows-side test probes share: UTF-8 and JSON text for their
-// output, writing it, and the process query of ntdll they read other
-// processes with.
+// output, writing it, and reading another process's memory from its PEB.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -48,16 +48,36 @@ inline int write_whole(const std::wstring& path, const std::string& text) {
   return MoveFileExW(tmp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
 }
 
-using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+// An ntdll export, through void* so the cast says what is meant.
+inline void* ntdll(const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name));
+}
 
-// ProcessBasicInformation.
-struct BasicInfo {
-  LONG exit_status;
-  void* peb;
-  ULONG_PTR affinity;
-  LONG base_priority;
-  ULONG_PTR pid;
-  ULONG_PTR parent_pid;
-};
+// The pointer stored at address in another process, or 0.
+inline std::uintptr_t read_pointer(HANDLE process, std::uintptr_t address) {
+  std::uintptr_t value = 0;
+  SIZE_T got = 0;
+  if (!ReadProcessMemory(process, reinterpret_cast<void*>(address), &value, sizeof value, &got) ||
+      got != sizeof value) {
+    return 0;
+  }
+  return value;
+}
+
+// The address of another process's PEB, or 0.
+inline std::uintptr_t peb_of(HANDLE process) {
+  struct BasicInfo {  // ProcessBasicInformation
+    LONG exit_status;
+    void* peb;
+    ULONG_PTR affinity;
+    LONG base_priority;
+    ULONG_PTR pid;
+    ULONG_PTR parent_pid;
+  } info{};
+  using Query = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<Query>(ntdll("NtQueryInformationProcess"));
+  if (!query || query(process, 0, &info, sizeof info, nullptr) != 0) return 0;
+  return reinterpret_cast<std::uintptr_t>(info.peb);
+}
 
 }  // namespace probe

@@ -34,8 +34,7 @@
 
 namespace {
 
-using probe::BasicInfo;
-using probe::NtQueryInformationProcessFn;
+using probe::ntdll;
 
 // The entry layout of the shared GDI handle table on x64.
 struct GdiEntry {
@@ -63,26 +62,11 @@ struct ExtendedHandle {
   ULONG reserved;
 };
 
-// An ntdll export, through void* so the cast says what is meant.
-void* ntdll(const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name));
-}
-
 long long gdi_table_count(HANDLE process) {
-  auto query = reinterpret_cast<NtQueryInformationProcessFn>(ntdll("NtQueryInformationProcess"));
-  if (!query) return -1;
-  BasicInfo info{};
-  if (query(process, 0 /* ProcessBasicInformation */, &info, sizeof info, nullptr) != 0 ||
-      !info.peb) {
-    return -1;
-  }
-  std::uint64_t table = 0;
+  const std::uintptr_t peb = probe::peb_of(process);
+  const std::uintptr_t table = peb ? probe::read_pointer(process, peb + kPebGdiTableOffset) : 0;
+  if (!table) return -1;
   SIZE_T got = 0;
-  if (!ReadProcessMemory(process, static_cast<char*>(info.peb) + kPebGdiTableOffset, &table,
-                         sizeof table, &got) ||
-      got != sizeof table || table == 0) {
-    return -1;
-  }
   // Read in slices; entries past the last one ever used were never written.
   std::vector<GdiEntry> slice(4096);
   long long live = 0;
