@@ -1,28 +1,24 @@
-"""Tests at other DPI settings and across a change of screen resolution.
+"""The splash and the panel at other DPI settings, and the overlay across a
+change of screen resolution.
 
-DPI: Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop
-"LogPixels" when a process starts. At 96, 120, 144 and 192 DPI one test
-each measures the splash and the settings panel (client sizes are their twips
-at that DPI), finds every label's text on screen and checks that it stays in
-its label and grows with the DPI, then presses on the slider's track and
-checks the opacity the press gives, live on the tint and stored when the
-panel closes.
-
-Resolution: the X server is given a smaller mode through RandR before the
-tool starts and its full size again while the tint is up; the maximised
-overlay must then cover the whole larger screen.
+Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop "LogPixels"
+when a process starts: at each DPI the forms' client sizes are their twips
+at that DPI, every label's text stays in its label and grows with the DPI,
+and a press on the slider gives the opacity its twips give.
 """
 
 import os
 import time
+from functools import partial
 
 import pytest
 
 import harness as h
-from shared import pixel, wait_until
+import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           OVERLAY_CAPTION, PANEL_GREY, SPLASH_RED, TRACK_X1,
-                          TRACK_X2, TRACK_Y, round_half_even)
+                          TRACK_X2, TRACK_Y, TWIPS, round_half_even, thumb_px,
+                          within_alpha)
 from wine_target import LOGS, SHOTS
 
 pytestmark = [pytest.mark.wine, pytest.mark.soak]
@@ -60,9 +56,6 @@ PANEL_RIGHT_LIMITS = {
     'lbLig': lambda dpi: px(TRACK_X1, dpi) - 10 * dpi / 96,
 }
 
-THUMB_TWIPS_AT_DEFAULT = (TRACK_X2 - TRACK_X1) / 255 * (255 - DEFAULT_ALPHA) \
-    + TRACK_X1
-
 
 def px(twips, dpi):
     return twips * dpi / 1440
@@ -87,21 +80,18 @@ def is_ink(p, colour, back):
 
 
 def ink_box(img, left, top, right, bottom, colour, back):
-    """The bounding box (l, t, r, b, count) of the text pixels inside
-    [left, right) x [top, bottom) of the screenshot, or None."""
-    xs, ys, n = [], [], 0
-    for y in range(max(0, top), min(img.height, bottom)):
-        for x in range(max(0, left), min(img.width, right)):
-            if is_ink(img.pixel(x, y), colour, back):
-                xs.append(x)
-                ys.append(y)
-                n += 1
-    if not n:
+    """The bounding box (l, t, r, b) of the text pixels inside [left, right)
+    x [top, bottom) of the screenshot, or None."""
+    ink = [(x, y) for y in range(max(0, top), min(img.height, bottom))
+           for x in range(max(0, left), min(img.width, right))
+           if is_ink(img.pixel(x, y), colour, back)]
+    if not ink:
         return None
-    return min(xs), min(ys), max(xs) + 1, max(ys) + 1, n
+    xs, ys = zip(*ink)
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
 
 
-def check_texts(app, img, client, labels, dpi, right_limits=None):
+def check_texts(img, client, labels, dpi, right_limits=None):
     """Every label's text is found where the label is laid out at this DPI,
     stays inside a label of fixed size, does not run into the control to the
     right of a self-sizing one or out of the client area, and is as tall as
@@ -143,11 +133,12 @@ def check_texts(app, img, client, labels, dpi, right_limits=None):
         if not ink:
             problems.append('%s: no text found' % name)
             continue
-        il, it, ir, ib, _ = ink
+        il, it, ir, ib = ink
         height = ib - it
         if not 0.6 * em <= height <= 1.2 * em:
             problems.append('%s: text %d px tall, expected about %.0f px '
-                            '(%.2f pt at %d DPI)' % (name, height, em, pt, dpi))
+                            '(%.2f pt at %d DPI)' % (name, height, em, pt,
+                                                     dpi))
         if w is not None:
             if (il < box_l - tol or ir > box_r + tol or it < box_t - tol
                     or ib > box_b + tol or any(spill or [])):
@@ -167,26 +158,23 @@ def check_texts(app, img, client, labels, dpi, right_limits=None):
                                 'neighbour or the edge (x < %d, y < %d)' % (
                                     name, il - cx, ir - cx, it - cy, ib - cy,
                                     region[2] - cx, region[3] - cy))
-    app.check(not problems, '%d DPI: %s' % (dpi, '; '.join(problems)))
-
-
-def app_windows(app, wins=None):
-    """The tool's visible windows other than the overlay: (overlay, list)."""
-    wins = wins if wins is not None else app.windows()
-    ov = app.overlay(wins)
-    if not ov:
-        return None, []
-    return ov, [w for w in wins if w['pid'] == ov['pid'] and w['visible']
-                and w['hwnd'] != ov['hwnd'] and w['class'] == 'NightModeForm']
+    assert not problems, '%d DPI: %s' % (dpi, '; '.join(problems))
 
 
 def form_of_size(app, tw, th, dpi):
-    _, mine = app_windows(app)
-    for w in mine:
-        if near(w['client'][2], px(tw, dpi)) and near(w['client'][3],
-                                                      px(th, dpi)):
-            return w
-    return None
+    return next((w for w in app.forms() if w['class'] == 'NightModeForm'
+                 and near(w['client'][2], px(tw, dpi))
+                 and near(w['client'][3], px(th, dpi))), None)
+
+
+def wait_form(app, tw, th, dpi, what, timeout):
+    """The tool's window whose client area is tw x th twips at this DPI."""
+    form = h.wait_until(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
+    assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI ' \
+        'within %d s: windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi),
+                                     dpi, timeout,
+                                     [w['client'] for w in app.forms()])
+    return form
 
 
 def slider_press_x(dpi):
@@ -200,8 +188,9 @@ def slider_press_x(dpi):
     raise AssertionError('no press point')
 
 
-def red_run_centre(img, y, x0, x1):
-    xs = [x for x in range(x0, x1) if h.close(img.pixel(x, y), (255, 0, 0), 40)]
+def red_run_centre(read, y, x0, x1):
+    """The middle of the red pixels read(x, y) finds on a row, or None."""
+    xs = [x for x in range(x0, x1) if h.close(read(x, y), (255, 0, 0), 40)]
     return (min(xs) + max(xs)) / 2 if xs else None
 
 
@@ -209,68 +198,50 @@ def red_run_centre(img, y, x0, x1):
 def test_dpi_splash_panel_slider(app, dpi):
     app.wine.reg_add(DESKTOP_KEY, 'LogPixels', dpi, 'REG_DWORD')
     app.start_app()
-    seen = app.wait_splash()
-    app.check(seen, 'no splash within 25 s at %d DPI' % dpi)
-    splash = h.wait_until(lambda: form_of_size(app, 6270, 3105, dpi), 3, 0.2)
-    img = app.shot('splash')
-    if not splash:
-        _, mine = app_windows(app)
-        app.fail('splash client area is not 6270 x 3105 twips = %.1f x %.1f'
-                 ' px at %d DPI: windows %s' % (
-                     px(6270, dpi), px(3105, dpi), dpi,
-                     [w['client'] for w in mine]))
-    check_texts(app, img, splash['client'], SPLASH_LABELS, dpi)
-    app.check(app.wait_splash_gone(), 'splash still up 10 s after it showed')
+    assert app.wait_splash(), 'no splash within 25 s at %d DPI' % dpi
+    splash = wait_form(app, 6270, 3105, dpi, 'splash', 3)
+    check_texts(app.shot('splash'), splash['client'], SPLASH_LABELS, dpi)
+    assert app.wait_splash_gone(), 'splash still up 10 s after it showed'
 
     app.start_notepad()
     app.focus_notepad()
     app.display.key('F7')
-    panel = h.wait_until(lambda: form_of_size(app, 6120, 2775, dpi), 6, 0.2)
-    if not panel:
-        _, mine = app_windows(app)
-        app.fail('no panel of 6120 x 2775 twips = %.1f x %.1f px at %d DPI '
-                 'within 6 s of F7: windows %s' % (
-                     px(6120, dpi), px(2775, dpi), dpi,
-                     [w['client'] for w in mine]))
+    panel = wait_form(app, 6120, 2775, dpi, 'panel after F7', 6)
     cx, cy = panel['client'][:2]
     thumb_y = cy + round(px(1395, dpi)) - 3
-    want = round(px(THUMB_TWIPS_AT_DEFAULT, dpi))
-    wait_until(lambda: red_run_centre(app.display.shot(), thumb_y,
-                                      cx + want - 20, cx + want + 21),
-               5, 'the panel painted, its thumb in view')
+    want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
+    live = partial(shared.pixel, app.display)
+    shared.wait_until(lambda: red_run_centre(live, thumb_y, cx + want - 20,
+                                             cx + want + 21),
+                      5, 'the panel painted, its thumb in view')
     img = app.shot('panel')
-    check_texts(app, img, panel['client'], PANEL_LABELS, dpi,
-                PANEL_RIGHT_LIMITS)
+    check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
-    got = red_run_centre(img, thumb_y, cx + want - 20, cx + want + 21)
-    app.check(got is not None and abs(got - cx - want) <= 2,
-              'thumb for opacity %d at client x %s, expected %d' % (
-                  DEFAULT_ALPHA, None if got is None else got - cx, want))
+    got = red_run_centre(img.pixel, thumb_y, cx + want - 20, cx + want + 21)
+    assert got is not None and abs(got - cx - want) <= 2, \
+        'thumb for opacity %d at client x %s, expected %d' % (
+            DEFAULT_ALPHA, None if got is None else got - cx, want)
 
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
     app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
-    wait_until(lambda: h.close(pixel(app.display, cx + x, thumb_y),
-                               (255, 0, 0), 40),
-               5, 'the thumb redrawn at client x %d after a press' % x)
+    shared.wait_until(lambda: h.close(live(cx + x, thumb_y), (255, 0, 0), 40),
+                      5, 'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
-    got = red_run_centre(img, thumb_y, cx + x - 20, cx + x + 21)
-    app.check(got is not None and abs(got - cx - x) <= 1,
-              'thumb after a press at client x %d is at %s' % (
-                  x, None if got is None else got - cx))
+    got = red_run_centre(img.pixel, thumb_y, cx + x - 20, cx + x + 21)
+    assert got is not None and abs(got - cx - x) <= 1, \
+        'thumb after a press at client x %d is at %s' % (
+            x, None if got is None else got - cx)
     tint = img.pixel(*FREE)
-    lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR)
-              for v in (alpha + 1, alpha - 1))
-    app.check(all(lo[i] - 2 <= tint[i] <= hi[i] + 2 for i in range(3)),
-              'tint %s after a press at client x %d, expected %s (opacity '
-              '%d)' % (tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR),
-                       alpha))
+    assert within_alpha(tint, alpha, DEFAULT_COLOUR, tol=2), \
+        'tint %s after a press at client x %d, expected %s (opacity %d)' % (
+            tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR), alpha)
     app.display.move(5, 5)
-    app.check(h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9,
-                           0.3), 'the settings panel is still open after 9 s')
+    assert h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9,
+                        0.3), 'the settings panel is still open after 9 s'
     stored = app.settings().get('intLig')
-    app.check(stored == str(alpha), 'stored intLig %r after a press at '
-              'client x %d at %d DPI, expected %d' % (stored, x, dpi, alpha))
+    assert stored == str(alpha), 'stored intLig %r after a press at client ' \
+        'x %d at %d DPI, expected %d' % (stored, x, dpi, alpha)
     app.note('%d DPI: splash %dx%d, panel %dx%d, press at x %d gave %d' % (
         dpi, splash['client'][2], splash['client'][3],
         panel['client'][2], panel['client'][3], x, alpha))
@@ -282,12 +253,11 @@ def test_dpi_splash_panel_slider(app, dpi):
 
 def tinted_everywhere(display, tol=3):
     """The pixels at the corners and the centre that are not tinted."""
-    img = display.shot()
     w, hgt = display.width, display.height
     points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4),
               (w // 2, hgt // 2)]
-    return [(p, img.pixel(*p)) for p in points
-            if not h.close(img.pixel(*p), TINT, tol)]
+    seen = [(p, shared.pixel(display, *p)) for p in points]
+    return [(p, got) for p, got in seen if not h.close(got, TINT, tol)]
 
 
 def test_display_change_overlay_covers_new_size(app, new_display):
@@ -296,47 +266,53 @@ def test_display_change_overlay_covers_new_size(app, new_display):
     small = (1024, 768)
     display = new_display('xvfb', width=full[0], height=full[1])
     wine = h.Wine(app.wine.prefix, display)
+
+    def overlay_rects():
+        return [w['rect'] for w in wine.windows(app.probes['winlist'])
+                if w['visible'] and w['text'] == OVERLAY_CAPTION]
+
+    def covered(size):
+        return overlay_rects() == [[0, 0] + list(size)] \
+            and not tinted_everywhere(display)
+
+    def shot(step):
+        display.shot(os.path.join(SHOTS, app.name + '-' + step + '.png'))
     try:
         display.set_screen_size(*small)
         root = display.x().screen().root
-        wait_until(lambda: root.get_geometry().width == small[0], 5,
-                   'the X screen %dx%d' % small)
+        shared.wait_until(lambda: root.get_geometry().width == small[0], 5,
+                          'the X screen %dx%d' % small)
         log = os.path.join(LOGS, app.name + '.log')
         os.makedirs(LOGS, exist_ok=True)
         proc = wine.start(h.EXE, log_name=log)
         ok = h.wait_until(lambda: not tinted_everywhere(display), 25, 0.3)
-        display.shot(os.path.join(SHOTS, app.name + '-small.png'))
-        app.check(ok, 'no tint over the whole %dx%d screen after start: %s' % (
-            small + (tinted_everywhere(display),)))
-        app.check(proc.poll() is None, 'the program ended')
+        shot('small')
+        assert ok, 'no tint over the whole %dx%d screen after start: %s' % (
+            small + (tinted_everywhere(display),))
+        assert proc.poll() is None, 'the program ended'
 
         display.set_screen_size(*full)
         t0 = time.monotonic()
         # The tool checks its cover for some seconds after a change of size.
         ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
-        display.shot(os.path.join(SHOTS, app.name + '-grown.png'))
-        ov = [w for w in wine.windows(app.probes['winlist'])
-              if w['visible'] and w['text'] == OVERLAY_CAPTION]
-        app.check(ok, 'after the screen grew to %dx%d the tint does not cover '
-                  'it: untinted %s; overlay at %s' % (
-                      full + (tinted_everywhere(display),
-                            [w['rect'] for w in ov])))
+        shot('grown')
+        assert ok, 'after the screen grew to %dx%d the tint does not cover ' \
+            'it: untinted %s; overlay at %s' % (
+                full + (tinted_everywhere(display), overlay_rects()))
         app.note('covered %.1f s after the screen grew'
                  % (time.monotonic() - t0))
-        app.check(ov and ov[0]['rect'] == [0, 0] + list(full),
-                  'overlay at %s, expected the screen %s' % (
-                      [w['rect'] for w in ov], [0, 0] + list(full)))
+        rects = overlay_rects()
+        assert rects[:1] == [[0, 0] + list(full)], \
+            'overlay at %s, expected the screen %s' % (rects,
+                                                       [0, 0] + list(full))
 
         display.set_screen_size(*small)
-        ok = h.wait_until(lambda: [w['rect'] for w in wine.windows(
-            app.probes['winlist']) if w['visible']
-            and w['text'] == OVERLAY_CAPTION] == [[0, 0] + list(small)]
-            and not tinted_everywhere(display), 11.5, 0.5)
-        display.shot(os.path.join(SHOTS, app.name + '-shrunk.png'))
-        app.check(ok and not tinted_everywhere(display),
-                  'after the screen shrank back the overlay is not the screen '
-                  '%s: untinted %s' % ([0, 0] + list(small),
-                                       tinted_everywhere(display)))
-        app.check(proc.poll() is None, 'the program ended')
+        ok = h.wait_until(lambda: covered(small), 11.5, 0.5)
+        shot('shrunk')
+        assert ok and not tinted_everywhere(display), \
+            'after the screen shrank back the overlay is not the screen %s: ' \
+            'at %s, untinted %s' % ([0, 0] + list(small), overlay_rects(),
+                                    tinted_everywhere(display))
+        assert proc.poll() is None, 'the program ended'
     finally:
         wine.kill()

@@ -2,18 +2,11 @@
 moves of the slider, leave the tool's GDI objects, USER objects and handles
 where they were.
 
-The counts come from resprobe.exe, which reads the tool's process from
-outside. Wine 8 answers GetGuiResources with 0 and ERROR_CALL_NOT_IMPLEMENTED
-and GetProcessHandleCount with 0, so the probe also counts by other means:
-the live entries of the process's GDI handle table (read through its PEB),
-its entries in the system handle list, and its windows (top-level, their
-descendants and message-only ones; windows are the USER objects this tool
-makes). Before relying on any count, the test runs the probe's self
-test, which makes 10 brushes, 10 events and 3 windows and measures again: a
-count that does not move by what was made is reported and left out.
-
-The first 20 panel cycles and the first 1,000 moves are the baseline: caches
-(fonts, the panel's brushes) fill there, so growth is measured after them.
+resprobe.exe reads the counts from outside the tool, each by every means
+the system offers (Wine answers some with a stub 0); its self test, which
+makes 10 brushes, 10 events and 3 windows, shows which counts are real. The
+first 20 cycles and 1,000 moves fill the caches (fonts, the panel's
+brushes): growth is measured after them.
 """
 
 import time
@@ -21,10 +14,10 @@ import time
 import pytest
 
 import harness as h
-from shared import pixel, wait_until
+import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           PANEL_GREY, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
-                          slider_alpha)
+                          slider_alpha, within_alpha)
 
 pytestmark = [pytest.mark.wine, pytest.mark.soak]
 
@@ -43,7 +36,7 @@ COUNTS = {
 def real_counts(app):
     """The names of the counts that the probe's self test shows to be real."""
     got = h.probe_json(app.wine, app.probes['resprobe'], 'self')
-    app.check(got and 'during' in got, 'resprobe self test failed: %s' % got)
+    assert got and 'during' in got, 'resprobe self test failed: %s' % got
     made, before, during, after = (got['made'], got['before'], got['during'],
                                    got['after'])
     real, stubs = [], []
@@ -53,12 +46,12 @@ def real_counts(app):
               and (grew >= made[kind] if kind == 'windows'
                    else grew == made[kind]))
         (real if ok else stubs).append(name)
-    app.check('gdi_table' in real or 'gui_gdi' in real,
-              'no real GDI object count under this Wine: %s' % got)
-    app.check('sys_handles' in real or 'handles' in real,
-              'no real handle count under this Wine: %s' % got)
-    app.check('windows' in real or 'gui_user' in real,
-              'no real USER object count under this Wine: %s' % got)
+    assert 'gdi_table' in real or 'gui_gdi' in real, \
+        'no real GDI object count under this Wine: %s' % got
+    assert 'sys_handles' in real or 'handles' in real, \
+        'no real handle count under this Wine: %s' % got
+    assert 'windows' in real or 'gui_user' in real, \
+        'no real USER object count under this Wine: %s' % got
     app.note('stubs here: %s' % (', '.join(stubs) or 'none'))
     return real
 
@@ -74,8 +67,7 @@ def linux_rss_kib(unix_pid):
 
 def measure(app, pid):
     got = h.probe_json(app.wine, app.probes['resprobe'], pid)
-    app.check(got and 'error' not in got, 'resprobe on pid %s: %s'
-              % (pid, got))
+    assert got and 'error' not in got, 'resprobe on pid %s: %s' % (pid, got)
     got['rss_kib'] = linux_rss_kib(app.proc.pid)
     return got
 
@@ -84,8 +76,9 @@ def expect_flat(app, real, base, end, what):
     grew = {n: end[n] - base[n] for n in real}
     for name in real:
         allowed = COUNTS[name][1]
-        app.check(grew[name] <= allowed, '%s: %s grew from %d to %d (allowed '
-                  '+%d)' % (what, name, base[name], end[name], allowed))
+        assert grew[name] <= allowed, \
+            '%s: %s grew from %d to %d (allowed +%d)' % (
+                what, name, base[name], end[name], allowed)
     app.note('%s: %s; working set %d->%d KiB, Linux RSS %d->%d KiB' % (
         what, ', '.join('%s %d->%d' % (n, base[n], end[n]) for n in real),
         base['working_set'] // 1024, end['working_set'] // 1024,
@@ -101,61 +94,39 @@ def panel_cycles(app, overlay, count):
         panel = h.wait_until(
             lambda: [x for x in app.display.windows_by_pid(pid)
                      if x != overlay], 5, 0.03)
-        app.check(panel, 'cycle %d: no panel within 5 s of F7' % (i + 1))
+        assert panel, 'cycle %d: no panel within 5 s of F7' % (i + 1)
         # Painting is what makes GDI objects: wait for the panel's face.
-        wait_until(lambda: h.close(pixel(app.display, CX - 160, CY + 75),
-                                   PANEL_GREY, 4), 5,
-                   'cycle %d: the panel painted' % (i + 1), interval=0.02)
+        shared.wait_until(lambda: h.close(shared.pixel(
+            app.display, CX - 160, CY + 75), PANEL_GREY, 4), 5,
+            'cycle %d: the panel painted' % (i + 1), interval=0.02)
         if (i + 1) % 50 == 0:
             # Now and then, see that it really is the painted panel.
             img = app.shot('cycle%d' % (i + 1))
             row = [img.pixel(x, CY + 75) for x in range(CX - 195, CX - 120)]
             grey = sum(1 for p in row if h.close(p, PANEL_GREY, 4))
-            app.check(grey > len(row) * 0.9, 'cycle %d: no panel face on '
-                      'the screen (%d of %d pixels grey)'
-                      % (i + 1, grey, len(row)))
+            assert grey > len(row) * 0.9, \
+                'cycle %d: no panel face on the screen (%d of %d pixels ' \
+                'grey)' % (i + 1, grey, len(row))
         app.display.xdotool('windowactivate', '--sync', panel[0], 'key',
                             'alt+F4', check=False, timeout=10)
         gone = h.wait_until(
             lambda: all(x == overlay
                         for x in app.display.windows_by_pid(pid)), 5, 0.03)
-        app.check(gone, 'cycle %d: the panel is still up 5 s after Alt+F4'
-                  % (i + 1))
-
-
-def tint_range(x):
-    """The tint at a free point once the thumb is at track x (client
-    pixels), one step of opacity either way, with a little slack."""
-    alpha = slider_alpha(x)
-    lo, hi = (h.blend_over_white(v, DEFAULT_COLOUR) for v in (alpha + 1,
-                                                               alpha - 1))
-    return [c - 3 for c in lo], [c + 3 for c in hi]
-
-
-def tint_for(app, x, timeout=10):
-    """Waits until the screen shows the tint of track x: the tool has taken
-    every move up to there, and the compositor, which repaints the whole
-    screen for each opacity, has worked through its backlog."""
-    lo, hi = tint_range(x)
-    h.wait_until(lambda: all(lo[i] <= p[i] <= hi[i] for i in range(3))
-                 if (p := app.display.pixel_rgb(*FREE)) else False,
-                 timeout, 0.3)
+        assert gone, \
+            'cycle %d: the panel is still up 5 s after Alt+F4' % (i + 1)
 
 
 def slider_moves(app, panel, count, batch=500):
-    """count pointer moves along the track with the left button held, in
-    batches of one xdotool call each, 2 ms apart (Wine merges motion that
-    queues up faster than the tool takes it). After each batch the screen
-    must show its last position before the next starts, so no backlog of
-    moves builds up in the X server and the tool (the panel closes when it
-    has seen no interaction for a tick of its timer, and a backlog of
-    seconds would count as none). Returns the last x (client pixels)."""
+    """count moves along the track with the left button held, 2 ms apart
+    (Wine merges motion that queues up faster) in batches of one xdotool
+    call. Each batch waits for its last tint on screen: a backlog of
+    seconds would count as no interaction and close the panel. Returns the
+    last x (client pixels)."""
     cx, cy = panel['client'][:2]
     y = cy + TRACK_Y // TWIPS
     lo, hi = TRACK_X1 // TWIPS + 5, TRACK_X2 // TWIPS - 5
     span = hi - lo + 1
-    n = 0
-    x = lo
+    n, x = 0, lo
     while n < count:
         args = ['mousemove', cx + x, y, 'mousedown', 1]
         for _ in range(min(batch, count - n)):
@@ -164,9 +135,11 @@ def slider_moves(app, panel, count, batch=500):
             args += ['mousemove', cx + x, y, 'sleep', 0.002]
         args += ['mouseup', 1]
         app.display.xdotool(*args, timeout=120)
-        tint_for(app, x)
-        app.check(app.panel(), 'the panel closed during the moves (after '
-                  '%d of %d)' % (n, count))
+        h.wait_until(lambda: within_alpha(shared.pixel(app.display, *FREE),
+                                          slider_alpha(x), DEFAULT_COLOUR),
+                     10, 0.3)
+        assert app.panel(), \
+            'the panel closed during the moves (after %d of %d)' % (n, count)
     return x
 
 
@@ -186,13 +159,14 @@ def test_leaks_panel_200_cycles_slider_10000_moves(app):
     end = measure(app, win_pid)
     app.note('200 cycles in %.0f s' % (time.monotonic() - t0))
     expect_flat(app, real, base, end, 'panel cycles 20->200')
-    app.check(app.proc.poll() is None, 'the tool ended during the cycles')
-    app.check(h.close(app.shot('cycled').pixel(*FREE), tint, 3),
-              'the tint changed over the cycles')
+    assert app.proc.poll() is None, 'the tool ended during the cycles'
+    got = app.shot('cycled').pixel(*FREE)
+    assert h.close(got, tint, 3), 'the tint changed over the cycles: %s, ' \
+        'expected %s' % (got, tint)
     got = app.settings()
-    app.check(got == {'intLig': str(DEFAULT_ALPHA),
-                      'lngColor': str(DEFAULT_COLOUR)},
-              'stored values after 200 closes: %s' % got)
+    assert got == {'intLig': str(DEFAULT_ALPHA),
+                   'lngColor': str(DEFAULT_COLOUR)}, \
+        'stored values after 200 closes: %s' % got
 
     # The slider, moved 10,000 times with the button held.
     panel, _ = app.open_panel(step='slider')
@@ -204,15 +178,14 @@ def test_leaks_panel_200_cycles_slider_10000_moves(app):
     x = slider_moves(app, panel, 9000)
     app.note('9000 moves in %.0f s' % (time.monotonic() - t0))
     alpha = slider_alpha(x)
-    lo, hi = tint_range(x)
     got = app.shot('moved').pixel(*FREE)
-    app.check(all(lo[i] <= got[i] <= hi[i] for i in range(3)),
-              'after the last move (track x=%d) the tint is %s, expected %s'
-              % (x, got, h.blend_over_white(alpha, DEFAULT_COLOUR)))
+    assert within_alpha(got, alpha, DEFAULT_COLOUR), \
+        'after the last move (track x=%d) the tint is %s, expected %s' % (
+            x, got, h.blend_over_white(alpha, DEFAULT_COLOUR))
     app.close_panel_alt_f4(overlay)
     end = measure(app, win_pid)
     expect_flat(app, real, base, end, 'slider moves 1000->10000')
-    app.check(app.proc.poll() is None, 'the tool ended during the moves')
+    assert app.proc.poll() is None, 'the tool ended during the moves'
     stored = app.settings().get('intLig', '')
-    app.check(stored.isdigit() and abs(int(stored) - alpha) <= 1,
-              'stored intLig %r, expected %d' % (stored, alpha))
+    assert stored.isdigit() and abs(int(stored) - alpha) <= 1, \
+        'stored intLig %r, expected %d' % (stored, alpha)

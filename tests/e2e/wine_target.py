@@ -1,37 +1,46 @@
 """The Windows executable under Wine, as the end-to-end tests drive it.
 
-WineApp is the program in one Wine prefix on one display: it starts the
-executable, reads the windows of the prefix's desktop (winlist.exe), the
-stored settings (`reg query`), and gives the focus to a notepad of the
-test's own before a key press: a Wine program sees a key only while a Wine
-window has the keyboard focus.
+WineApp is the program in one Wine prefix on one display. It reads the
+windows of the prefix's desktop (winlist.exe) and the stored settings (`reg
+query`), and gives the focus to a notepad of the test's own before a key
+press: a Wine program sees a key only while a Wine window has the focus.
 """
 
+import contextlib
+import json
 import os
 import signal
 import subprocess
-import time
+
+import pytest
 
 import harness as h
 import scenario_kit as kit
-from scenario_kit import OVERLAY_CAPTION, PANEL_H, PANEL_W
+import shared
+from scenario_kit import (DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H,
+                          PANEL_W, TRACK_X1, TRACK_X2, TWIPS)
 
 SHOTS = os.path.join(h.E2E, 'shots')
 LOGS = os.path.join(h.E2E, 'logs')
 
-
 MESSAGE = 'Morvane夜间模式工具已经启动，欢迎继续使用。'
 COMPONENTS = ('CMDLGCHS.DLL', 'COMDLG32.ocx')
+COMPONENTS_KEY = 'HKCU\\Software\\' + h.APP_TITLE + '\\Components'
+# Three quarters along the slider's track (client pixels): brighter than the
+# default opacity.
+X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
 
 
 def find_in(folder, name):
     """The file of that name in folder, whatever its case, or None."""
-    if not os.path.isdir(folder):
-        return None
-    for f in os.listdir(folder):
-        if f.lower() == name.lower():
-            return os.path.join(folder, f)
-    return None
+    names = os.listdir(folder) if os.path.isdir(folder) else []
+    return next((os.path.join(folder, f) for f in names
+                 if f.lower() == name.lower()), None)
+
+
+def centre(c):
+    x, y, w, hgt = c['client']
+    return x + w // 2, y + hgt // 2
 
 
 class WineApp(kit.BaseApp):
@@ -39,8 +48,6 @@ class WineApp(kit.BaseApp):
 
     SHOTS = SHOTS
     SPLASH_TIMEOUT = 25
-    SETTLE = 0.6
-    PANEL_SETTLE = 0.3
     CENTRE_TOL = (6, 16)
     STORE = 'registry'
     F7_EXPECTS_UNSAVED = True
@@ -52,15 +59,47 @@ class WineApp(kit.BaseApp):
         self.notepad_xid = None
         self.click_log = None
 
+    def _expect_at(self, at, good, what, want, step):
+        """Waits until the pixel at `at` is good (the compositor may still
+        be fading a window), screenshots, and fails naming what showed."""
+        __tracebackhide__ = True
+        seen = [None]
+
+        def read():
+            seen[0] = shared.pixel(self.display, *at)
+            return good(seen[0])
+        shared.poll(read, 5)
+        self.shot(step)
+        assert good(seen[0]), '%s: pixel %s is %s, expected %s' % (
+            what, at, seen[0], want)
+
     def expect_centre(self, rgb, what, tol=3, step=None, at=(kit.CX, kit.CY)):
         __tracebackhide__ = True
-        return self.expect_pixel(rgb, what, at=at, tol=tol, step=step)
+        self._expect_at(at, lambda p: h.close(p, rgb, tol), what,
+                        '%s (+-%d)' % (rgb, tol), step)
+
+    def expect_tint(self, alpha, what, colour=DEFAULT_COLOUR, at=FREE,
+                    step=None):
+        """The tint of that opacity, one step either way."""
+        __tracebackhide__ = True
+        self._expect_at(at, lambda p: kit.within_alpha(p, alpha, colour),
+                        what, '%s (opacity %d)' % (
+                            h.blend_over_white(alpha, colour), alpha), step)
+
+    def press_track(self, panel, x_px, what='a press on the slider'):
+        """A click on the slider's track at client x; waits for the tint it
+        gives and returns that opacity."""
+        alpha = kit.slider_alpha(x_px)
+        self.display.click(*kit.track_point(panel, x_px))
+        self.expect_tint(alpha, '%s at track x=%d' % (what, x_px),
+                         step='press')
+        return alpha
 
     # -- the program --------------------------------------------------------
 
     def start_app(self):
         if not os.path.exists(h.EXE):
-            self.fail('executable not built: ' + h.EXE)
+            pytest.fail('executable not built: ' + h.EXE, pytrace=False)
         log = os.path.join(LOGS, self.name + '.log')
         os.makedirs(LOGS, exist_ok=True)
         p = self.wine.start(h.EXE, log_name=log)
@@ -68,45 +107,70 @@ class WineApp(kit.BaseApp):
             self.proc = p
         return p
 
+    def start_with_environment(self, *changes):
+        """Starts the tool from envprobe with the environment changed (-NAME
+        removes a variable, NAME=VALUE sets one); returns its Windows pid.
+        Wine fills in some variables (windir) for every program started
+        from Linux, so only a Windows parent can start one without them."""
+        out = self.wine.prefix + '-launch.json'
+        if os.path.exists(out):
+            os.remove(out)
+        # Not wine.run: the tool inherits the launcher's output, and a
+        # reader of those pipes would wait for the tool to end.
+        self.wine.start(self.probes['envprobe'], self.wine.winpath(out),
+                        'launch', self.wine.winpath(h.EXE),
+                        *changes).wait(timeout=60)
+        got = None
+        if os.path.exists(out):
+            with open(out, encoding='utf-8') as f:
+                got = json.load(f)
+        assert got and 'pid' in got, 'envprobe could not start the tool: %s' \
+            % got
+        return got['pid']
+
     def windows(self):
         return self.wine.windows(self.probes['winlist'])
 
     def overlay(self, wins=None):
-        for w in wins if wins is not None else self.windows():
-            if w['text'] == OVERLAY_CAPTION and w['visible']:
-                return w
-        return None
+        return next((w for w in (self.windows() if wins is None else wins)
+                     if w['text'] == OVERLAY_CAPTION and w['visible']), None)
 
-    def panel(self, wins=None):
-        wins = wins if wins is not None else self.windows()
+    def forms(self):
+        """The tool's visible windows other than the overlay."""
+        wins = self.windows()
         ov = self.overlay(wins)
-        if not ov:
-            return None
-        for w in wins:
-            if (w['pid'] == ov['pid'] and w['visible']
-                    and w['hwnd'] != ov['hwnd']
-                    and abs(w['client'][2] - PANEL_W) <= 3
-                    and abs(w['client'][3] - PANEL_H) <= 3):
-                return w
-        return None
+        return [w for w in wins if ov and w['pid'] == ov['pid']
+                and w['visible'] and w['hwnd'] != ov['hwnd']]
+
+    def panel(self):
+        return next((w for w in self.forms()
+                     if abs(w['client'][2] - PANEL_W) <= 3
+                     and abs(w['client'][3] - PANEL_H) <= 3), None)
 
     def start_notepad(self):
         # By full path: a bare name goes through start.exe, another process.
         pad = self.wine.start('C:\\windows\\system32\\notepad.exe')
         xids = h.wait_until(lambda: self.display.windows_by_pid(pad.pid),
                             20, 0.3)
-        self.check(xids, 'notepad did not open a window')
+        assert xids, 'notepad did not open a window within 20 s'
         self.notepad_xid = xids[-1]
         return pad
 
     def message_box(self, pid=None):
         """The visible "already running" box (of the process with that
         Windows pid, when given), or None."""
-        for w in self.windows():
-            texts = [c['text'] for c in w['children']]
-            if w['visible'] and MESSAGE in texts and pid in (None, w['pid']):
-                return w
-        return None
+        return next((w for w in self.windows() if w['visible']
+                     and MESSAGE in [c['text'] for c in w['children']]
+                     and pid in (None, w['pid'])), None)
+
+    def start_second(self):
+        """Starts a second instance and waits for its "already running"
+        box: (its Popen, the box)."""
+        second = self.start_app()
+        box = h.wait_until(self.message_box, 20, 0.4)
+        self.shot('msgbox')
+        assert box, 'no window with the text %r within 20 s' % MESSAGE
+        return second, box
 
     def answer_message(self, box, proc):
         """OK on a message box of the process `proc`: Return, or where the
@@ -118,21 +182,17 @@ class WineApp(kit.BaseApp):
         if h.wait_until(lambda: proc.poll() is not None, 5) is None:
             button = [c for c in box['children']
                       if c['class'].lower() == 'button' and c['visible']][0]
-            x, y, w, hgt = button['client']
-            self.display.click(x + w // 2, y + hgt // 2)
+            self.display.click(*centre(button))
             self.note('Return did not reach the box; clicked OK')
-        self.check(h.wait_until(lambda: proc.poll() is not None, 10),
-                   'the second instance still runs 15 s after its message '
-                   'was answered')
+        assert h.wait_until(lambda: proc.poll() is not None, 10), \
+            'the second instance still runs 15 s after its message was ' \
+            'answered'
 
     def typed(self):
         """The text in notepad."""
-        for w in self.windows():
-            if w['class'] == 'Notepad':
-                for c in w['children']:
-                    if c['class'] == 'Edit':
-                        return c['text']
-        return None
+        return next((c['text'] for w in self.windows()
+                     if w['class'] == 'Notepad' for c in w['children']
+                     if c['class'] == 'Edit'), None)
 
     def focus_panel(self, panel):
         """Openbox leaves the X focus with notepad, and the keys with it,
@@ -141,9 +201,14 @@ class WineApp(kit.BaseApp):
         x, y, _, hgt = panel['client']
         self.display.click(x + 10, y + hgt - 10)
 
+    def notepad_active(self):
+        return self.display.active_window() == self.notepad_xid
+
     def focus_notepad(self):
         self.display.activate(self.notepad_xid)
-        time.sleep(0.4)
+        assert h.wait_until(self.notepad_active, 5, 0.05), \
+            'notepad (%s) is not the active window 5 s after activating it: ' \
+            '%s is' % (self.notepad_xid, self.display.active_window())
 
     # -- what the shared tests ask of a target ------------------------------
 
@@ -157,8 +222,8 @@ class WineApp(kit.BaseApp):
         """Starts the program, then notepad, which has the focus for F7."""
         self.start_and_settle()
         if expect_unsaved:
-            self.check(self.settings() == {}, 'settings stored before any '
-                       'panel closed: %s' % self.settings())
+            assert self.settings() == {}, \
+                'settings stored before any panel closed: %s' % self.settings()
         self.start_notepad()
 
     def forget_app(self):
@@ -167,60 +232,69 @@ class WineApp(kit.BaseApp):
 
     def start_click_probe(self):
         """Starts the white click-logging window (clickprobe.exe) beneath
-        everything."""
+        everything; it logs "down <x> <y>" per press."""
         self.click_log = os.path.join(LOGS, self.name + '-clicks.log')
         os.makedirs(LOGS, exist_ok=True)
         if os.path.exists(self.click_log):
             os.remove(self.click_log)
         self.wine.start(self.probes['clickprobe'],
                         self.wine.winpath(self.click_log))
-        self.check(h.wait_until(lambda: os.path.exists(self.click_log), 30),
-                   'clickprobe did not start')
+        assert h.wait_until(lambda: os.path.exists(self.click_log), 30), \
+            'clickprobe did not start within 30 s'
 
     def clicks_seen(self):
-        """The click probe's log lines: "down <x> <y>" per press."""
         with open(self.click_log, encoding='utf-8', errors='replace') as f:
             return [line.strip() for line in f.read().splitlines()]
 
     def colour_dialog(self):
         """The colour dialog (the one with a Blue field, id 708), or None."""
-        for w in self.windows():
-            if w['visible'] and w['class'] == '#32770' and any(
-                    c['id'] == 708 for c in w['children']):
-                return w
-        return None
+        return next((w for w in self.windows() if w['visible']
+                     and w['class'] == '#32770'
+                     and any(c['id'] == 708 for c in w['children'])), None)
 
     def dialog_missing_detail(self):
         return ''
 
-    def pick_colour(self, dlg, rgb):
-        """Types the colour into the dialog's Red, Green and Blue fields and
-        presses OK."""
+    def _type_fields(self, dlg, values):
+        """Types values into the dialog's Red, Green, Blue fields (ids
+        706-708) and waits until the fields hold them."""
         kids = {c['id']: c for c in dlg['children']}
-        for cid, value in zip((706, 707, 708), rgb):
-            self.display.click(*self._centre(kids[cid]))
+        for cid, value in zip((706, 707, 708), values):
+            self.display.click(*centre(kids[cid]))
             self.display.key('End', 'BackSpace', 'BackSpace', 'BackSpace')
             self.display.xdotool('type', value)
-        self.display.key('Tab')
-        time.sleep(0.3)
-        self.display.click(*self._centre(kids[1]))  # OK
+        want = [str(v) for v in values]
+
+        def fields():
+            now = self.colour_dialog()
+            texts = now and {c['id']: c['text'] for c in now['children']}
+            return texts and [texts[i] for i in (706, 707, 708)][:len(want)]
+        shared.wait_until(lambda: fields() == want, 5, 'the colour dialog\'s '
+                          'fields showing %s' % want)
+        return kids
+
+    def _close_dialog(self, button):
+        self.display.click(*centre(button))
+        shared.wait_until(lambda: self.colour_dialog() is None, 5,
+                          'the colour dialog gone after a click on %r'
+                          % button['text'])
+
+    def pick_colour(self, dlg, rgb):
+        kids = self._type_fields(dlg, rgb)
+        self.display.key('Tab')  # the dialog takes a field's value as it
+        self._close_dialog(kids[1])  # loses the focus; then OK
 
     def cancel_colour(self, dlg, rgb):
         """Types the colour's red part into the dialog, then Cancel."""
-        kids = {c['id']: c for c in dlg['children']}
-        self.display.click(*self._centre(kids[706]))
-        self.display.key('End', 'BackSpace', 'BackSpace', 'BackSpace')
-        self.display.xdotool('type', str(rgb[0]))
-        self.display.click(*self._centre(kids[2]))  # Cancel
-        time.sleep(0.8)
-
-    @staticmethod
-    def _centre(c):
-        x, y, w, hgt = c['client']
-        return x + w // 2, y + hgt // 2
+        kids = self._type_fields(dlg, rgb[:1])
+        self._close_dialog(kids[2])
 
     def settings(self):
         return self.wine.reg_query(h.SETTINGS_KEY)
+
+    def store(self, **values):
+        for name, data in values.items():
+            self.wine.reg_add(h.SETTINGS_KEY, name, data)
 
     # -- the component step -------------------------------------------------
 
@@ -240,14 +314,32 @@ class WineApp(kit.BaseApp):
             return found if all(found) else None
         found = h.wait_until(paths, timeout, 0.2)
         missing = [n for n in COMPONENTS if not find_in(self.system32(), n)]
-        self.check(found, '%s%s not written to C:\\windows\\system32 '
-                   'within %d s' % (what + ': ' if what else '',
-                                    ' and '.join(missing), timeout))
+        assert found, '%s%s not written to C:\\windows\\system32 within %d s' \
+            % (what + ': ' if what else '', ' and '.join(missing), timeout)
         return found
 
-    def store(self, **values):
-        for name, data in values.items():
-            self.wine.reg_add(h.SETTINGS_KEY, name, data)
+    def expect_components(self, what=''):
+        """Waits for both component files; each must be its embedded slot
+        file byte for byte. Returns their paths."""
+        paths = self.wait_components(what)
+        for name, path in zip(COMPONENTS, paths):
+            slot = os.path.join(h.COMPONENTS, name)
+            if not os.path.exists(slot):
+                self.note('no slot file at ' + slot)
+                continue
+            with open(path, 'rb') as a, open(slot, 'rb') as b:
+                assert a.read() == b.read(), '%s%s differs from the ' \
+                    'embedded slot file' % (what + ': ' if what else '', name)
+        return paths
+
+    def registration(self):
+        """The record of the COMDLG32 registration, or None."""
+        return h.reg_values(self.wine, COMPONENTS_KEY).get('COMDLG32')
+
+    def wait_registration(self, what):
+        assert h.wait_until(self.registration, 10, 1.0), \
+            '%s: no record of the COMDLG32 registration under %s within ' \
+            '10 s' % (what, COMPONENTS_KEY)
 
     # -- the tool's processes, however it was started -----------------------
 
@@ -256,58 +348,56 @@ class WineApp(kit.BaseApp):
         started (a Windows parent's children are not our Popen)."""
         r = subprocess.run(['pgrep', '-f', h.APP_TITLE + 'V1.0.exe'],
                            capture_output=True, text=True, check=False)
+        mine = ('WINEPREFIX=' + self.wine.prefix).encode()
         pids = []
-        for pid in r.stdout.split():
-            try:
-                with open('/proc/%s/environ' % pid, 'rb') as f:
-                    env = f.read().split(b'\0')
-            except OSError:
-                continue
-            if ('WINEPREFIX=' + self.wine.prefix).encode() in env:
-                pids.append(int(pid))
+        for pid in map(int, r.stdout.split()):
+            with contextlib.suppress(OSError), \
+                    open('/proc/%d/environ' % pid, 'rb') as f:
+                if mine in f.read().split(b'\0'):
+                    pids.append(pid)
         return pids
 
     def running(self):
         return bool(self.unix_pids())
 
-    def xids(self):
+    def xids(self, pids=None):
         """The tool's visible X windows."""
-        xids = []
-        for pid in self.unix_pids():
-            xids += self.display.windows_by_pid(pid)
-        return xids
+        pids = self.unix_pids() if pids is None else pids
+        return [x for pid in pids for x in self.display.windows_by_pid(pid)]
 
     def stop_tool(self):
-        """Ends the tool's processes (ours, by pid) and waits until they are
-        gone; notepad and the rest of the prefix stay up."""
-        for pid in self.unix_pids():
-            try:
+        """Ends the tool's processes (ours, by pid) and waits until they and
+        their windows are gone; notepad and the rest of the prefix stay."""
+        pids = self.unix_pids()
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        self.check(h.wait_until(lambda: not self.running(), 10, 0.1),
-                   'the tool did not end')
+        shared.wait_until(lambda: not self.running(), 10, 'the tool ended',
+                          interval=0.1)
         if self.proc is not None:
             self.proc.wait()
             self.proc = None
-        time.sleep(0.3)
+        shared.wait_until(lambda: not self.xids(pids), 5,
+                          'the windows of the killed tool gone')
 
     def overlay_xid(self):
         """The X window of the overlay: the tool's one visible window while
         no splash or panel is up."""
         xids = h.wait_until(self.xids, 10, 0.2)
-        self.check(xids and len(xids) == 1, 'expected the overlay alone on '
-                   'screen, the tool shows X windows %s' % xids)
+        assert xids and len(xids) == 1, \
+            'expected the overlay alone on screen, the tool shows X ' \
+            'windows %s' % xids
         return xids[0]
 
     def close_panel_alt_f4(self, overlay, timeout=5):
         """Alt+F4 on the panel: it closes through its normal unload, which
         stores both values."""
         panels = [x for x in self.xids() if x != overlay]
-        self.check(panels, 'no panel window to close')
+        assert panels, 'no panel window to close (tool windows: %s)' \
+            % self.xids()
         # The panel may be gone before the key's release is sent: no check.
         self.display.xdotool('windowactivate', '--sync', panels[0], 'key',
                              'alt+F4', check=False, timeout=10)
         gone = h.wait_until(lambda: all(x == overlay for x in self.xids()),
                             timeout, 0.05)
-        self.check(gone, 'the panel is still up %d s after Alt+F4' % timeout)
+        assert gone, 'the panel is still up %d s after Alt+F4' % timeout
