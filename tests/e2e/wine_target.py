@@ -108,10 +108,9 @@ class WineApp(kit.BaseApp):
         return p
 
     def start_with_environment(self, *changes):
-        """Starts the tool from envprobe with the environment changed (-NAME
-        removes a variable, NAME=VALUE sets one); returns its Windows pid.
-        Wine fills in some variables (windir) for every program started
-        from Linux, so only a Windows parent can start one without them."""
+        """Starts the tool from envprobe, a Windows parent (Wine fills in
+        windir for a program started from Linux), with -NAME removed and
+        NAME=VALUE set; returns its Windows pid."""
         out = self.wine.prefix + '-launch.json'
         if os.path.exists(out):
             os.remove(out)
@@ -281,8 +280,9 @@ class WineApp(kit.BaseApp):
 
     def pick_colour(self, dlg, rgb):
         kids = self._type_fields(dlg, rgb)
-        self.display.key('Tab')  # the dialog takes a field's value as it
-        self._close_dialog(kids[1])  # loses the focus; then OK
+        # The dialog takes a field's value as the field loses the focus.
+        self.display.key('Tab')
+        self._close_dialog(kids[1])  # OK
 
     def cancel_colour(self, dlg, rgb):
         """Types the colour's red part into the dialog, then Cancel."""
