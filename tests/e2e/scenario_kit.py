@@ -33,10 +33,6 @@ SWATCH = (1665, 225, 3750, 420)
 THUMB_Y = 1395 // TWIPS - 3  # client row below the track, inside the thumb
 
 
-class Failure(Exception):
-    """What the program did is not what a check expected."""
-
-
 def round_half_even(v):
     return int(round(v))  # Python's round() rounds halves to even
 
@@ -100,15 +96,6 @@ class BaseApp:
         self.proc = None  # the Popen of the program's first instance
 
     # -- outcome ------------------------------------------------------------
-
-    def fail(self, reason):
-        __tracebackhide__ = True  # pytest: the test's own line is enough
-        raise Failure(reason)
-
-    def check(self, cond, reason):
-        __tracebackhide__ = True
-        if not cond:
-            self.fail(reason)
 
     def note(self, text):
         """Something worth knowing about a run that passed as well."""
