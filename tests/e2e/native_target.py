@@ -1,19 +1,15 @@
-"""The native Linux program (the GTK backend), as the end-to-end tests
-drive it.
+"""The native Linux program (the GTK backend) as an X client on a test
+display. Each NativeApp has its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR
+under build/native-e2e/<test>/: tests share no settings and no lock."""
 
-build/linux/bin/morvane-night runs as an X client on a test display. Each
-NativeApp gets its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR under
-build/native-e2e/<test>/, so tests share no settings and no instance lock;
-its windows are read from the X server, its settings from its key file.
-"""
-
+import configparser
 import os
 import shutil
 import subprocess
-import time
 
 import harness as h
 import scenario_kit as kit
+import shared
 from scenario_kit import PANEL_H, PANEL_W
 
 BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
@@ -22,6 +18,14 @@ SHOTS = os.path.join(NATIVE, 'shots')
 SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
 DIALOG_TITLE = '颜色'
 FRAME = 3  # the dialog frame drawn round the panel and the splash
+
+
+def read_settings(path):
+    """{key: text} of a key file's [Settings] group; {} without the file."""
+    ini = configparser.ConfigParser(interpolation=None, strict=False)
+    ini.optionxform = str  # keys keep their case
+    ini.read(path, encoding='utf-8')
+    return dict(ini['Settings']) if ini.has_section('Settings') else {}
 
 
 class NativeApp(kit.BaseApp):
@@ -68,21 +72,7 @@ class NativeApp(kit.BaseApp):
             f.write(data if isinstance(data, bytes) else data.encode())
 
     def settings(self):
-        """{key: text} of the [Settings] group; {} when there is no file."""
-        try:
-            with open(self.ini_path(), encoding='utf-8') as f:
-                lines = f.read().splitlines()
-        except FileNotFoundError:
-            return {}
-        values, group = {}, None
-        for line in lines:
-            line = line.strip()
-            if line.startswith('[') and line.endswith(']'):
-                group = line[1:-1]
-            elif group == 'Settings' and '=' in line and not line.startswith('#'):
-                k, v = line.split('=', 1)
-                values[k.strip()] = v.strip()
-        return values
+        return read_settings(self.ini_path())
 
     def store(self, **values):
         """Writes a settings file holding just these values."""
@@ -92,8 +82,7 @@ class NativeApp(kit.BaseApp):
     # -- the program ------------------------------------------------------------
 
     def start_app(self):
-        if not os.path.exists(BIN):
-            self.fail('program not built: ' + BIN)
+        assert os.path.exists(BIN), 'program not built: ' + BIN
         log = open(os.path.join(self.base, 'app-%d.log' % len(self.procs)),
                    'wb')
         p = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
@@ -106,14 +95,10 @@ class NativeApp(kit.BaseApp):
 
     def windows(self, proc=None):
         """Visible top-level windows of a process: [(xid, name, x, y, w, h)]."""
-        proc = proc or self.proc
-        found = []
-        for xid in self.display.windows_by_pid(proc.pid):
-            geo = self.display.window_geometry(xid)
-            if geo is None:
-                continue
-            found.append((xid, self.display.window_name(xid)) + geo)
-        return found
+        d = self.display
+        return [(xid, d.window_name(xid)) + geo
+                for xid in d.windows_by_pid((proc or self.proc).pid)
+                for geo in [d.window_geometry(xid)] if geo is not None]
 
     def panel(self):
         """The panel's client area (x, y, w, h) on screen, or None."""
@@ -124,10 +109,7 @@ class NativeApp(kit.BaseApp):
         return None
 
     def colour_dialog(self):
-        for win in self.windows():
-            if win[1] == DIALOG_TITLE:
-                return win
-        return None
+        return next((w for w in self.windows() if w[1] == DIALOG_TITLE), None)
 
     def start_probe(self):
         """The white X window beneath everything, which logs clicks and keys
@@ -138,11 +120,10 @@ class NativeApp(kit.BaseApp):
                              stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         self.procs.append(p)
-        ready = h.wait_until(lambda: os.path.exists(self.probe_log) and
-                             'ready' in open(self.probe_log).read(), 10)
-        self.check(ready, 'the click probe did not start')
+        shared.wait_until(lambda: os.path.exists(self.probe_log) and
+                          'ready' in open(self.probe_log).read(), 10,
+                          'the click probe starting')
         self.probe_xid = int(open(self.probe_log).read().split()[1])
-        time.sleep(0.3)
         return p
 
     def probe_lines(self):
@@ -159,10 +140,10 @@ class NativeApp(kit.BaseApp):
 
     def focus_probe(self):
         self.display.activate(self.probe_xid)
-        time.sleep(0.3)
-        active = self.display.active_window()
-        self.check(active == self.probe_xid, 'the probe window does not '
-                   'have the focus (active window %r)' % active)
+        active = h.wait_until(lambda: self.display.active_window() ==
+                              self.probe_xid, 3, 0.05)
+        assert active, 'the probe window does not have the focus (active ' \
+            'window %r)' % self.display.active_window()
 
     # -- what the shared tests ask of a target ------------------------------
 
@@ -178,12 +159,24 @@ class NativeApp(kit.BaseApp):
         self.start_probe()
         self.start_and_settle()
         if expect_unsaved:
-            self.check(self.settings() == {}, 'settings stored before any '
-                       'panel closed: %s' % self.settings())
+            assert self.settings() == {}, \
+                'settings stored before any panel closed: %s' % self.settings()
 
     def expect_key_seen(self):
-        self.check(any(line.startswith('key ') for line in self.probe_lines()),
-                   'the probe, which had the focus, saw no key press')
+        assert any(line.startswith('key ') for line in self.probe_lines()), \
+            'the probe, which had the focus, saw no key press: %s' % (
+                self.probe_lines(),)
+
+    def wait_keys_back(self):
+        super().wait_keys_back()
+        shared.wait_until(lambda: self.display.active_window() ==
+                          self.probe_xid, 5, 'the probe active again')
+
+    def message_box(self, proc, timeout=10):
+        """The "already running" message of a second start, once it is up:
+        [its window]; None when it has not shown within timeout."""
+        return h.wait_until(lambda: proc.poll() is None and [
+            w for w in self.windows(proc) if w[1] == h.APP_TITLE], timeout)
 
     def forget_app(self):
         self.proc = None
@@ -200,13 +193,12 @@ class NativeApp(kit.BaseApp):
 
     def pick_colour(self, dlg, rgb):
         self._type_colour(dlg, rgb)
-        time.sleep(0.3)
         self.shot('typed')
         self.display.key('alt+s')
 
     def cancel_colour(self, dlg, rgb):
         self._type_colour(dlg, rgb)
         self.display.key('Escape')
-        self.check(h.wait_until(lambda: self.colour_dialog() is None, 5),
-                   'colour chooser still open after Escape')
-        time.sleep(0.6)
+        assert h.wait_until(lambda: self.colour_dialog() is None, 5), \
+            'colour chooser still open after Escape'
+        self.steady()

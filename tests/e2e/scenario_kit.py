@@ -1,25 +1,17 @@
-"""What the end-to-end tests of both targets share: the Windows program
-under Wine (wine_target.py) and the native Linux program (native_target.py).
-
-Geometry and defaults of the tool, Failure, the slider arithmetic, and a
-BaseApp class with everything about driving the program that is the same
-on both targets. The tests themselves live in the test_*.py files; those
-in test_both.py are written once and run on either target.
-
-A target's BaseApp subclass supplies the target-specific parts:
-start_app, windows, panel (any shape; client() turns it into x, y, w, h),
-settings, store, focus_window (gives the focus to a window of the test's
-own before a key press), start_for_panel, forget_app, describe_windows, typed (what reached
-that window as text),
-start_click_probe and clicks_seen, and for the colour dialog
-colour_dialog, pick_colour, cancel_colour and dialog_missing_detail, plus
-the class attributes below that differ between the targets.
+"""What the end-to-end tests of both targets share: the tool's geometry and
+defaults, the slider arithmetic, and BaseApp, everything about driving the
+program that is the same under Wine (wine_target.py) and natively
+(native_target.py). A target's subclass supplies start_app, windows, panel,
+settings, store, focus_window, start_for_panel, forget_app,
+describe_windows, typed, start_click_probe, clicks_seen, and for the colour
+dialog colour_dialog, pick_colour, cancel_colour and dialog_missing_detail.
 """
 
 import os
 import time
 
 import harness as h
+import shared
 
 CX, CY = h.SCREEN_W // 2, h.SCREEN_H // 2
 # Where the tint is read while the panel (centre) and any helper window
@@ -38,10 +30,7 @@ SPLASH_W, SPLASH_H = 6270 // TWIPS, 3105 // TWIPS  # 418 x 207 client
 TRACK_X1, TRACK_X2, TRACK_Y = 1800, 5265, 1170  # twips, panel client area
 EXIT_LEFT, EXIT_TOP = 2295, 2205
 SWATCH = (1665, 225, 3750, 420)
-
-
-class Failure(Exception):
-    """What the program did is not what a check expected."""
+THUMB_Y = 1395 // TWIPS - 3  # client row below the track, inside the thumb
 
 
 def round_half_even(v):
@@ -58,6 +47,10 @@ def thumb_px(alpha):
     return ((TRACK_X2 - TRACK_X1) / 255 * (255 - alpha) + TRACK_X1) / TWIPS
 
 
+# Three quarters along the track (client pixels): brighter than the default.
+X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
+
+
 def within_alpha(got, alpha, colour, slack=1, tol=3):
     """Whether a pixel is the blend for an opacity within alpha +- slack."""
     lo = h.blend_over_white(min(255, alpha + slack), colour)
@@ -68,8 +61,7 @@ def within_alpha(got, alpha, colour, slack=1, tol=3):
 
 
 def client(panel):
-    """(x, y, w, h) of a panel as either runner describes it: a window
-    record with a 'client' entry, or the client area itself."""
+    """(x, y, w, h) of a panel given as a window record or as its client."""
     return tuple(panel['client']) if isinstance(panel, dict) else tuple(panel)
 
 
@@ -78,15 +70,19 @@ def track_point(panel, x_px):
     return cx + x_px, cy + TRACK_Y // TWIPS
 
 
+def thumb_seen(img, panel, x_px):
+    """The red thumb's pixels within 8 of client x on a screenshot."""
+    cx, cy = client(panel)[:2]
+    return [x for x in range(cx + x_px - 8, cx + x_px + 9)
+            if h.close(img.pixel(x, cy + THUMB_Y), (255, 0, 0), 40)]
+
+
 class BaseApp:
-    """The program under test on one display, for one test: the parts that
-    do not depend on the target. `name` names the test's screenshots and
-    logs."""
+    """The program under test on one display, for one test. `name` names
+    the test's screenshots and logs."""
 
     SHOTS = None            # where screenshots go
     SPLASH_TIMEOUT = 15     # s to wait for the splash
-    SETTLE = 0.5            # s after the splash for the compositor
-    PANEL_SETTLE = 0.4      # s after the panel showed, before its screenshot
     CENTRE_TOL = (4, 4)     # how far off centre the panel/splash may sit
     STORE = 'settings'      # what the stored settings are called in messages
     PANEL_HEADINGS = False  # whether the panel layout check counts headings
@@ -101,15 +97,6 @@ class BaseApp:
 
     # -- outcome ------------------------------------------------------------
 
-    def fail(self, reason):
-        __tracebackhide__ = True  # pytest: the test's own line is enough
-        raise Failure(reason)
-
-    def check(self, cond, reason):
-        __tracebackhide__ = True
-        if not cond:
-            self.fail(reason)
-
     def note(self, text):
         """Something worth knowing about a run that passed as well."""
         self.notes.append(text)
@@ -121,13 +108,30 @@ class BaseApp:
         fname = self.name + ('-' + step if step else '') + '.png'
         return self.display.shot(os.path.join(self.SHOTS, fname))
 
+    def pixel(self, x, y):
+        return shared.pixel(self.display, x, y)
+
+    def steady(self, points=((CX, CY), FREE), want=None, timeout=3):
+        """Waits until the screen at points reads the same twice in a row
+        (and shows want at the first point, when given): a compositor may
+        still be fading a window in or out. Gives up quietly after timeout:
+        the check that follows says what is wrong."""
+        last = [None]
+
+        def same():
+            now = [self.pixel(*p) for p in points]
+            done = now == last[0] and (want is None or h.close(now[0], want, 4))
+            last[0] = now
+            return done
+        shared.poll(same, timeout, 0.1)
+
     def expect_pixel(self, rgb, what, at=(CX, CY), tol=3, step=None):
         __tracebackhide__ = True
         img = self.shot(step)
         got = img.pixel(*at)
         where = 'screen centre' if at == (CX, CY) else 'pixel %s' % (at,)
-        self.check(h.close(got, rgb, tol), '%s: %s is %s, expected %s (+-%d)'
-                   % (what, where, got, rgb, tol))
+        assert h.close(got, rgb, tol), '%s: %s is %s, expected %s (+-%d)' % (
+            what, where, got, rgb, tol)
         return img
 
     # -- the program --------------------------------------------------------
@@ -143,18 +147,14 @@ class BaseApp:
 
     def wait_splash(self, timeout=None):
         """Waits for the splash to show: (time seen, screenshot, box)."""
-        timeout = self.SPLASH_TIMEOUT if timeout is None else timeout
-        t0 = time.monotonic()
-        while time.monotonic() - t0 < timeout:
+        def seen():
             img = self.display.shot()
             box = self.splash_box(img)
-            if box:
-                return time.monotonic(), img, box
-            if self.proc is not None and self.proc.poll() is not None:
-                self.fail('the program exited (code %s) before its splash '
-                          'showed' % self.proc.returncode)
-            time.sleep(0.1)
-        return None
+            assert box or self.proc is None or self.proc.poll() is None, (
+                'the program exited (code %s) before its splash showed'
+                % self.proc.returncode)
+            return box and (time.monotonic(), img, box)
+        return shared.poll(seen, timeout or self.SPLASH_TIMEOUT)
 
     def wait_splash_gone(self, timeout=10):
         t = h.wait_until(lambda: self.splash_box(self.display.shot()) is None,
@@ -166,11 +166,12 @@ class BaseApp:
         self.start_app()
         if not self.wait_splash():
             self.note('no splash seen')
-        elif not self.wait_splash_gone():
-            self.fail('the splash is still up 10 s after it showed')
-        time.sleep(self.SETTLE)  # let the compositor settle
-        self.check(self.proc.poll() is None, 'the program exited (code %s) '
-                   'after start-up' % self.proc.returncode)
+        else:
+            assert self.wait_splash_gone(), \
+                'the splash is still up 10 s after it showed'
+        self.steady()
+        assert self.proc.poll() is None, \
+            'the program exited (code %s) after start-up' % self.proc.returncode
 
     def open_panel(self, key='F7', step='panel'):
         """Presses the key with the test's own window in front; returns the
@@ -178,16 +179,17 @@ class BaseApp:
         self.focus_window()
         self.display.key(key)
         p = h.wait_until(self.panel, 6, 0.2)
-        self.check(p, 'no settings panel within 6 s of %s (windows: %s)'
-                   % (key, self.describe_windows()))
+        assert p, 'no settings panel within 6 s of %s (windows: %s)' % (
+            key, self.describe_windows())
         t = time.monotonic()
-        time.sleep(self.PANEL_SETTLE)
+        cx, cy, _, ch = client(p)
+        self.steady([(cx + 4, cy + ch - 6), FREE], want=PANEL_GREY)
         self.panel_shot = self.shot(step)
         return p, t
 
     def wait_panel_closed(self, timeout=9):
         t = h.wait_until(lambda: self.panel() is None, timeout, 0.3)
-        self.check(t, 'the settings panel is still open after %d s' % timeout)
+        assert t, 'the settings panel is still open after %d s' % timeout
         return time.monotonic()
 
     # -- hooks with a default -------------------------------------------------
@@ -200,34 +202,37 @@ class BaseApp:
         """Where the panel does not take the keyboard as it opens, gives it
         the keyboard as the user would."""
 
+    def wait_keys_back(self):
+        """Once the panel is off the screen: waits until keys can reach the
+        window that had them before it."""
+        assert h.wait_until(lambda: self.panel() is None, 5), \
+            'the panel window is still there after it left the screen'
+
 
 def expect_panel_layout(s, panel, img, alpha, colour):
     """What the user should see on a freshly opened panel."""
     __tracebackhide__ = True
     cx, cy, cw, ch = client(panel)
     tx_c, ty_c = s.CENTRE_TOL
-    s.check(abs(cx + cw / 2 - CX) <= tx_c and abs(cy + ch / 2 - CY) <= ty_c,
-            'panel not centred: client area at %s' % (client(panel),))
+    assert abs(cx + cw / 2 - CX) <= tx_c and abs(cy + ch / 2 - CY) <= ty_c, \
+        'panel not centred: client area at %s' % (client(panel),)
     got = img.pixel(cx + 4, cy + ch - 6)
-    s.check(h.close(got, PANEL_GREY, 4), 'panel background is %s, expected '
-            'dark grey %s' % (got, PANEL_GREY))
+    assert h.close(got, PANEL_GREY, 4), \
+        'panel background is %s, expected dark grey %s' % (got, PANEL_GREY)
     got = img.pixel(cx + SWATCH[0] // TWIPS + 4, cy + SWATCH[1] // TWIPS + 4)
     want = h.blend_over_white(255, colour)
-    s.check(h.close(got, want, 6), 'swatch shows %s, expected the overlay '
-            'colour %s' % (got, want))
-    tx = round(cx + thumb_px(alpha))
-    ty = cy + 1395 // TWIPS - 3  # below the track, inside the thumb
-    reds = [x for x in range(tx - 8, tx + 9)
-            if h.close(img.pixel(x, ty), (255, 0, 0), 40)]
-    s.check(reds, 'no red thumb near x=%d (client %d) for opacity %d' %
-            (tx, tx - cx, alpha))
+    assert h.close(got, want, 6), \
+        'swatch shows %s, expected the overlay colour %s' % (got, want)
+    tx = round(thumb_px(alpha))
+    assert thumb_seen(img, panel, tx), \
+        'no red thumb near x=%d (client %d) for opacity %d' % (cx + tx, tx,
+                                                               alpha)
     if s.PANEL_HEADINGS:
         # Texts: the white headings left of the swatch and the track.
         whites = sum(1 for y in range(cy + 10, cy + 80)
                      for x in range(cx + 30, cx + 105)
                      if h.close(img.pixel(x, y), (255, 255, 255), 60))
-        s.check(whites > 100, 'panel headings missing (%d white pixels)'
-                % whites)
+        assert whites > 100, 'panel headings missing (%d white pixels)' % whites
 
 
 # ---------------------------------------------------------------------------

@@ -1,26 +1,18 @@
-"""A day of use of the native Linux program around the edges of its life:
-the keyboard before and after the panel, SIGTERM and a lost X display
-storing what the exit label stores, and a second start with F7 pressed
-while its message is up.
-
-Screenshots go to build/native-e2e/shots/<test>*.png.
-"""
+"""The native program around the edges of its life: the keyboard before
+and after the panel, SIGTERM and a lost X display storing what the exit
+label stores, a second start with F7 pressed while its message is up."""
 
 import signal
-import time
 
 import pytest
 
 import harness as h
 import native_target
-from shared import pixel, wait_until
-from scenario_kit import (DEFAULT_COLOUR, FREE, TRACK_X1, TRACK_X2, TWIPS,
-                          slider_alpha, track_point)
+import shared
+from scenario_kit import (DEFAULT_COLOUR, FREE, X_MOVED, slider_alpha,
+                          track_point)
 
 pytestmark = pytest.mark.native
-
-# Three quarters along the track: brighter than the default.
-X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
 
 
 def move_slider(app, panel):
@@ -29,8 +21,8 @@ def move_slider(app, panel):
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
     want = h.blend_over_white(alpha, DEFAULT_COLOUR)
-    wait_until(lambda: h.close(pixel(app.display, *FREE), want, 4), 5,
-               'the tint %s after a click on the track' % (want,))
+    shared.wait_until(lambda: h.close(app.pixel(*FREE), want, 4), 5,
+                      'the tint %s after a click on the track' % (want,))
     return alpha
 
 
@@ -40,16 +32,15 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.display.key('a')
     app.open_panel()
     app.wait_panel_closed()
-    wait_until(lambda: app.display.active_window() == app.probe_xid, 5,
-               'the probe active again after the panel')
+    app.wait_keys_back()
     app.display.key('x')
-    app.check(h.wait_until(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2),
-              'after the panel the probe saw the keys %s, expected the last '
-              'to be x' % app.keys_seen())
-    app.check(app.keys_seen()[0] == 'a', 'keys seen: %s' % app.keys_seen())
+    assert h.wait_until(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2), \
+        'after the panel the probe saw the keys %s, expected the last to ' \
+        'be x' % app.keys_seen()
+    assert app.keys_seen()[0] == 'a', 'keys seen: %s' % app.keys_seen()
     active = app.display.active_window()
-    app.check(active == app.probe_xid, 'the active window after the panel '
-              'is %r, not the probe %r' % (active, app.probe_xid))
+    assert active == app.probe_xid, 'the active window after the panel ' \
+        'is %r, not the probe %r' % (active, app.probe_xid)
 
 
 @pytest.mark.parametrize('signame', ['SIGTERM', 'SIGINT', 'SIGHUP'])
@@ -58,14 +49,13 @@ def test_a_stop_signal_stores_the_moved_opacity_and_ends(app, signame):
     panel, _ = app.open_panel()
     alpha = move_slider(app, panel)
     app.proc.send_signal(getattr(signal, signame))
-    app.check(h.wait_until(lambda: app.proc.poll() is not None, 2, 0.05),
-              'still running 2 s after %s' % signame)
-    app.check(app.proc.returncode == 0, 'exit status %s after %s' %
-              (app.proc.returncode, signame))
-    app.check(app.settings() == {'intLig': str(alpha),
-                                 'lngColor': str(DEFAULT_COLOUR)},
-              'stored %s, expected the moved opacity %d' %
-              (app.settings(), alpha))
+    assert h.wait_until(lambda: app.proc.poll() is not None, 2, 0.05), \
+        'still running 2 s after %s' % signame
+    assert app.proc.returncode == 0, 'exit status %s after %s' % (
+        app.proc.returncode, signame)
+    assert app.settings() == {'intLig': str(alpha),
+                              'lngColor': str(DEFAULT_COLOUR)}, \
+        'stored %s, expected the moved opacity %d' % (app.settings(), alpha)
     app.shot('ended')
     # The lock went with the process: the next start runs normally.
     app.forget_app()
@@ -83,11 +73,11 @@ def test_the_display_closing_stores_and_ends(new_display, xclickprobe):
         panel, _ = app.open_panel()
         alpha = move_slider(app, panel)
         display.stop()  # the X server goes, and with it the connection
-        app.check(h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1),
-                  'still running 5 s after its display closed')
-        app.check(app.settings().get('intLig') == str(alpha),
-                  'stored %s, expected the moved opacity %d' %
-                  (app.settings(), alpha))
+        assert h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1), \
+            'still running 5 s after its display closed'
+        assert app.settings().get('intLig') == str(alpha), \
+            'stored %s, expected the moved opacity %d' % (app.settings(),
+                                                          alpha)
     finally:
         app.stop()
 
@@ -96,22 +86,20 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
     app.store(intLig='120', lngColor='255')
     app.start_for_panel()
     second = app.start_app()
-    box = h.wait_until(lambda: second.poll() is None and [
-        w for w in app.windows(second) if w[1] == h.APP_TITLE], 10, 0.3)
-    app.check(box, 'no "already running" message from the second start')
+    box = app.message_box(second)
+    assert box, 'no "already running" message from the second start: %s' % (
+        app.windows(second),)
     app.focus_window()
     app.display.key('F7')
-    # Longer than a panel's idle close.
-    until = time.monotonic() + 7
-    while time.monotonic() < until:
-        others = [w for w in app.windows(second) if w[1] != h.APP_TITLE]
-        app.check(not others, 'the second start shows more than its '
-                  'message: %s' % others)
-        time.sleep(0.3)  # fixed: nothing more may show meanwhile
+    # Nothing more may show for longer than a panel's idle close.
+    others = shared.poll(lambda: [w for w in app.windows(second)
+                                  if w[1] != h.APP_TITLE], 7, 0.3)
+    assert not others, 'the second start shows more than its message: %s' % (
+        others,)
     app.shot('box-and-f7')
     app.display.activate(box[0][0])
     app.display.key('Return')
-    app.check(h.wait_until(lambda: second.poll() is not None, 5),
-              'the second start did not end after its message')
-    app.check(app.settings() == {'intLig': '120', 'lngColor': '255'},
-              'the stored values changed: %s' % app.settings())
+    assert h.wait_until(lambda: second.poll() is not None, 5), \
+        'the second start did not end after its message'
+    assert app.settings() == {'intLig': '120', 'lngColor': '255'}, \
+        'the stored values changed: %s' % app.settings()

@@ -1,20 +1,16 @@
-"""The native program on a Wayland desktop with layer shell: headless sway
-(sway_session.py), where the tint is a layer surface on every output and F7
-reaches the program only through the desktop, here as sway's binding of F7
-to `morvane-night --settings`.
-
-Screenshots go to build/wayland-e2e/shots/<test>-<step>.png.
-"""
+"""The native program on headless sway (layer shell): the tint is a layer
+surface on every output, and F7 reaches the program through sway's binding
+of F7 to `morvane-night --settings`."""
 
 import time
 
 import pytest
 
 import harness as h
+from native_target import FRAME
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP,
                           PANEL_GREY, PANEL_H, PANEL_W, SPLASH_H, SPLASH_RED,
-                          SWATCH,
-                          SPLASH_W, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS,
+                          SPLASH_W, SWATCH, THUMB_Y, TRACK_Y, TWIPS, X_MOVED,
                           slider_alpha, thumb_px, within_alpha)
 from sway_session import HEIGHT, WIDTH
 
@@ -22,7 +18,6 @@ pytestmark = [pytest.mark.native, pytest.mark.wayland]
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)  # (105, 143, 105)
 WHITE = (255, 255, 255)
-FRAME = 3  # the dialog frame round the panel and the splash
 # The panel's and the splash's client areas, centred on the output.
 PANEL = ((WIDTH - PANEL_W - 2 * FRAME) // 2 + FRAME,
          (HEIGHT - PANEL_H - 2 * FRAME) // 2 + FRAME)
@@ -30,7 +25,6 @@ SPLASH = ((WIDTH - SPLASH_W - 2 * FRAME) // 2 + FRAME,
           (HEIGHT - SPLASH_H - 2 * FRAME) // 2 + FRAME)
 # Plain desktop (the probe) away from the panel, the splash and dialogs.
 FREE = [(3, 3), (WIDTH - 4, HEIGHT - 4), (100, 700), (900, 100)]
-X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
 
 
 def expect_everywhere(img, rgb, what, points=FREE):
@@ -42,9 +36,17 @@ def expect_everywhere(img, rgb, what, points=FREE):
 
 def panel_up(img):
     """Whether the panel is on screen untinted: its own grey in the bottom
-    corner of its client area, and its red thumb."""
+    corner of its client area."""
     x, y = PANEL
     return img.pixel(x + 4, y + PANEL_H - 6) == PANEL_GREY
+
+
+def thumb_up(img, alpha):
+    """Whether the panel shows its red thumb where opacity alpha puts it."""
+    x, y = PANEL
+    thumb = round(x + thumb_px(alpha))
+    return any(img.pixel(tx, y + THUMB_Y) == (255, 0, 0)
+               for tx in range(thumb - 4, thumb + 5))
 
 
 def splash_up(img):
@@ -64,6 +66,18 @@ def wait_screen(sway, predicate, timeout, what, step):
         sway.shot(step)
         pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step),
                     pytrace=False)
+    return img
+
+
+def settled(sway, timeout, what, step):
+    """Screenshots until two in a row are the same; returns the last."""
+    last = [None]
+
+    def same(img):
+        done, last[0] = img.raw == last[0], img.raw
+        return done
+    img = wait_screen(sway, same, timeout, what, step)
+    sway.shot(step)
     return img
 
 
@@ -91,6 +105,12 @@ def start_and_settle(sway, *args):
     return app
 
 
+def open_panel(sway, what='no panel after F7'):
+    """F7, which sway runs as `morvane-night --settings`; the panel's shot."""
+    sway.key('F7')
+    return wait_screen(sway, panel_up, 5, what, 'no-panel')
+
+
 def probe_lines(path):
     with open(path) as f:
         return f.read().splitlines()
@@ -115,33 +135,28 @@ def test_defaults_tint_exactly_and_clicks_pass_through(sway):
 def test_f7_panel_slider_store_and_exit(sway):
     probe = sway.start_probe()
     app = start_and_settle(sway)
-    # F7 is sway's: it runs `morvane-night --settings`, which asks the
-    # running program over D-Bus.
     t0 = time.monotonic()
-    sway.key('F7')
-    img = wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    open_panel(sway)
     h.log('wayland: panel %.2f s after F7' % (time.monotonic() - t0))
-    time.sleep(0.3)
-    img = sway.shot('panel')
+    img = wait_screen(sway, lambda i: thumb_up(i, DEFAULT_ALPHA), 2,
+                      'no red thumb on the panel', 'no-thumb')
+    sway.shot('panel')
     x, y = PANEL
-    thumb = round(x + thumb_px(DEFAULT_ALPHA))
-    assert any(img.pixel(tx, y + 1395 // TWIPS - 3) == (255, 0, 0)
-               for tx in range(thumb - 4, thumb + 5)), 'no red thumb'
     expect_everywhere(img, TINT, 'the tint around the panel')
     # The panel has the keyboard while it is up.
     sway.key('c')
-    time.sleep(0.3)
+    time.sleep(0.3)  # fixed: the key must not reach the probe meanwhile
     assert 'key c' not in probe_lines(probe), 'the panel let a key through'
 
     track_y = y + TRACK_Y // TWIPS
     alpha = slider_alpha(X_MOVED)
     sway.drag(round(x + thumb_px(DEFAULT_ALPHA)), track_y, x + X_MOVED, track_y)
-    time.sleep(0.3)
-    img = sway.shot('dragged')
-    got = img.pixel(*FREE[2])
-    assert within_alpha(got, alpha, DEFAULT_COLOUR, slack=1, tol=0), \
-        'after the drag the screen is %s, expected %s (opacity %d)' % (
-            got, h.blend_over_white(alpha, DEFAULT_COLOUR), alpha)
+    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), alpha,
+                                             DEFAULT_COLOUR, slack=1, tol=0),
+                3, 'after the drag the screen is not %s (opacity %d)' % (
+                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha),
+                'dragged')
+    sway.shot('dragged')
     assert sway.settings() == {}, 'stored while the panel is open'
 
     sway.move(900, 700)  # off the panel: it closes by itself
@@ -161,10 +176,8 @@ def test_f7_panel_slider_store_and_exit(sway):
         'keys after the panel went to %s' % probe_lines(probe)
 
     # The exit label ends night mode, and the tint goes with it.
-    sway.key('F7')
-    wait_screen(sway, panel_up, 5, 'no panel after the second F7', 'no-panel-2')
+    open_panel(sway, 'no panel after the second F7')
     sway.move(x + EXIT_LEFT // TWIPS + 10, y + EXIT_TOP // TWIPS + 10)
-    time.sleep(0.2)
     sway.click(x + EXIT_LEFT // TWIPS + 20, y + EXIT_TOP // TWIPS + 10)
     assert h.wait_until(lambda: app.poll() is not None, 3, 0.05), \
         'still running after the exit label'
@@ -200,10 +213,9 @@ def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
     first = start_and_settle(sway)
     second = sway.start_program()
     # Its message, somewhere over the middle of the screen.
-    img = wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) != TINT,
-                      8, 'no message from the second start', 'no-message')
-    time.sleep(0.3)
-    img = sway.shot('message')
+    wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) != TINT,
+                8, 'no message from the second start', 'no-message')
+    img = settled(sway, 3, 'the message did not settle', 'message')
     assert second.poll() is None, 'the second start ended without its message'
     # Its only button is at the bottom of the box, in the middle.
     bottom = max(y for y in range(HEIGHT // 2, HEIGHT)
@@ -229,8 +241,7 @@ def test_settings_with_nothing_running_starts_with_the_panel(sway):
 def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     sway.start_probe()
     start_and_settle(sway)
-    sway.key('F7')
-    wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    open_panel(sway)
     x, y = PANEL
     sway.click(x + SWATCH[0] // TWIPS + 40, y + SWATCH[1] // TWIPS + 10)
     # The panel steps aside; the dialog lies open beneath the tint, and its
@@ -238,14 +249,12 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     wait_screen(sway, lambda i: not panel_up(i) and
                 i.pixel(WIDTH // 2, HEIGHT // 2) != TINT, 5,
                 'no colour dialog', 'no-dialog')
-    time.sleep(0.5)
-    sway.shot('dialog')
+    settled(sway, 3, 'the dialog did not settle', 'dialog')
     sway.key('a', mod='ctrl')
     sway.type('#FF8000')
     sway.key('Return')  # takes the text
-    time.sleep(0.3)
     # "Select" is at the right of the dialog's header bar; sway centres it.
-    img = sway.shot('typed')
+    img = settled(sway, 3, 'the typed colour did not settle', 'typed')
     top = next(py for py in range(HEIGHT) if img.pixel(WIDTH // 2, py) != TINT)
     left = next(px for px in range(WIDTH) if img.pixel(px, top + 25) != TINT)
     sway.click(WIDTH - left - 48, top + 23)
@@ -266,8 +275,7 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
 def test_keys_on_the_panel(sway):
     probe = sway.start_probe()
     start_and_settle(sway)
-    sway.key('F7')
-    wait_screen(sway, panel_up, 5, 'no panel after F7', 'no-panel')
+    open_panel(sway)
     want = DEFAULT_ALPHA - 10 * 5
     for key in ['Right'] * 10:
         sway.key(key)

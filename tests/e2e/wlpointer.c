@@ -1,20 +1,15 @@
-/* A virtual pointer for the Wayland end-to-end tests. A headless
- * compositor has no input devices, so its seat offers no pointer and no
- * client ever binds one. This gives the seat one, and moves and presses it
- * as told on its standard input, a command a line:
+/* A virtual pointer for the Wayland end-to-end tests: a headless
+ * compositor's seat has no pointer, so no client ever binds one. Commands,
+ * a line each on standard input, each sent with a frame (a client may hold
+ * pointer events back until it comes) and answered "ok" once the
+ * compositor has it; "ready" comes first:
  *
  *   move X Y W H     to X, Y of a layout W x H pixels large
  *   press / release  the left button
  *
- * Each is sent with a frame, as a real device's events are (a client may
- * hold back pointer events until the frame comes), and answered with "ok"
- * once the compositor has it. "ready" comes first. The device goes when
- * the input closes.
- *
- * The protocol (wlr-virtual-pointer-unstable-v1) is small and not shipped
- * by any package here, so its two interfaces are spelled out below as
- * wayland-scanner would generate them; only the requests used matter for
- * their opcodes, which follow the protocol's order. */
+ * wlr-virtual-pointer-unstable-v1 is not shipped by any package here: its
+ * two interfaces are spelled out below as wayland-scanner would generate
+ * them; request opcodes follow the protocol's order. */
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
