@@ -232,16 +232,14 @@ class Display:
             self.start_server()
             self._spawn('openbox', ['openbox', '--sm-disable'])
             paint_root_white(self.name)  # before xcompmgr, which reads it at start
-            owners = ['WM_S0']
             if self.compositor:
                 self._spawn('xcompmgr', ['xcompmgr'])
-                owners.append('_NET_WM_CM_S0')
-            d = self.x()
-            for sel in owners:
-                atom = d.intern_atom(sel)
+                d = self.x()
+                atom = d.intern_atom('_NET_WM_CM_S0')
                 if not poll(lambda: d.get_selection_owner(atom) != X.NONE, 20, 0.02):
-                    raise HarnessError('%s: no owner of %s (window manager or compositor '
-                                       'did not start; see %s)' % (self.name, sel, self.logdir))
+                    raise HarnessError('%s: xcompmgr did not start (see %s)' % (self.name,
+                                                                               self.logdir))
+            self._wait_window_manager()
             points = self.white_points()
             if not poll(lambda: all(self.pixel_rgb(*p) == WHITE for p in points), 10, 0.05):
                 raise HarnessError('the desktop of %s is not white: %s' % (
@@ -251,6 +249,21 @@ class Display:
             self.stop()
             raise
         return self
+
+    def _wait_window_manager(self):
+        """Until openbox frames a window of ours: a window mapped while it
+        starts up can stay unmanaged, so the request is made again."""
+        d = self.x()
+        root = d.screen().root
+        w = root.create_window(0, 0, 1, 1, 0, d.screen().root_depth)
+        try:
+            if not poll(lambda: w.map() or d.sync() or poll(
+                    lambda: w.query_tree().parent != root, 0.5, 0.02), 20, 0):
+                raise HarnessError('%s: openbox manages no window (see %s)' % (self.name,
+                                                                               self.logdir))
+        finally:
+            w.destroy()
+            d.sync()
 
     def check_ready(self):
         """What a kind of display checks of itself once the desktop is up."""
