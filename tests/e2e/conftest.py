@@ -23,6 +23,7 @@ the tests marked install stay on one worker (--dist loadgroup).
 """
 
 import glob
+import itertools
 import os
 import shutil
 import threading
@@ -97,10 +98,11 @@ class Displays:
     def __init__(self):
         self.started = []
         self.shared = {}
+        self.count = itertools.count()
 
     def start(self, kind='xvfb', **kwargs):
-        n = len(self.started)
-        kwargs.setdefault('logdir', os.path.join(WORKER_ROOT, 'displays', '%s-%d' % (kind, n)))
+        kwargs.setdefault('logdir', os.path.join(WORKER_ROOT, 'displays',
+                                                 '%s-%d' % (kind, next(self.count))))
         d = h.start_display(kind, **kwargs)
         self.started.append(d)
         return d

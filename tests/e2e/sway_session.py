@@ -16,6 +16,7 @@ build/wayland-e2e/shots/.
 import json
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import tempfile
@@ -57,24 +58,12 @@ def _test_user():
 
 
 def parse_ppm(data):
-    """An h.Image from grim's binary PPM (P6, maxval 255)."""
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b'#':
-            pos = data.index(b'\n', pos)
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1
-    if fields[0] != b'P6' or fields[3] != b'255':
-        raise h.HarnessError('grim gave no 8-bit PPM')
-    width, height = int(fields[1]), int(fields[2])
-    raw = data[pos:pos + width * height * 3]
+    """An h.Image from grim's binary PPM (P6, maxval 255, no comments)."""
+    m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+    if not m:
+        raise h.HarnessError('grim gave no 8-bit PPM: %r' % data[:20])
+    width, height = int(m.group(1)), int(m.group(2))
+    raw = data[m.end():m.end() + width * height * 3]
     if len(raw) != width * height * 3:
         raise h.HarnessError('short screenshot from grim')
     return h.Image(raw, width, height)
