@@ -33,7 +33,6 @@ import pytest
 
 import harness as h
 import native_target
-import scenario_kit as kit
 import shared
 import sway_session
 import wine_target
@@ -308,7 +307,7 @@ def pytest_runtest_makereport(item, call):
     test's own checks failed, else in a section of its report."""
     shot = _last_shot()
     exc = call.excinfo.value if call.excinfo else None
-    if (shot and isinstance(exc, (kit.Failure, h.HarnessError, AssertionError))
+    if (shot and isinstance(exc, (h.HarnessError, AssertionError))
             and exc.args and isinstance(exc.args[0], str)
             and shot not in exc.args[0]):
         exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),
