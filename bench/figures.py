@@ -49,6 +49,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, 'tests', 'e2e'))
+sys.path.insert(0, os.path.join(HERE, os.pardir, 'scripts'))  # what harness builds on
 import harness as h  # noqa: E402
 import shared  # noqa: E402
 

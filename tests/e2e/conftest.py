@@ -1,66 +1,64 @@
 """Fixtures of the end-to-end tests.
 
-    displays      (session) starts X displays by kind and stops them all at
-                  the end; `display` is its shared one, new_display makes
-                  displays that live for one test
-    display       (session) the display the tests share: Xvfb with openbox,
-                  xcompmgr and a white desktop. Parametrise it indirectly to
-                  ask for another kind of server, e.g.
-                  @pytest.mark.parametrize('display', ['xorg-dummy'],
-                  indirect=True), once harness.DISPLAY_KINDS has that kind
-    probes        (session) the Windows helper programs, from the
-                  windows-cross tree (build/windows-cross/e2e/)
-    xclickprobe   (session) the X click probe of the native tests, from the
-                  linux tree (build/linux/e2e/); a helper not built skips
-                  the tests that need it
-    wine_template (session) one booted Wine prefix; each test copies it
-    wine          a copy of the template for one test, on `display`
-    wine_app      the Windows executable in that prefix (WineApp)
-    native_app    the native program with settings of its own (NativeApp)
-    app           the program on the test's target: a test marked wine or
-                  native gets that one; an unmarked test runs once on each
-                  (test_both.py), as test_x[wine] and test_x[native]
-    sway          a headless sway session of the test's own, run as an
-                  unprivileged user with its own D-Bus (sway_session.py);
-                  the test skips where sway cannot run
+    displays      (session) starts X displays by kind, stops them at the end;
+                  new_display makes one that lives for one test
+    display       (session) the shared Xvfb with openbox, xcompmgr and a
+                  white desktop; parametrise it indirectly for another kind
+                  (@pytest.mark.parametrize('display', ['xorg-dummy'],
+                  indirect=True))
+    bare_xorg     (module) Xorg with the dummy driver, no compositor
+    probes, xclickprobe, wayland_tools
+                  (session) helper programs from the build trees; a missing
+                  one skips the test
+    wine_template (session) one booted Wine prefix; `wine` copies it per test
+    wine_app, native_app, app
+                  the program under test; an `app` test marked with neither
+                  wine nor native runs on both (test_x[wine], test_x[native])
+    sway          a headless sway session of the test's own; skips where
+                  sway cannot run
 
-Nothing starts while tests are collected: a display, a prefix or a probe is
-made when the first test that needs it runs. Screenshots are named after
-the test, without its target (build/e2e/shots/ for Wine,
-build/native-e2e/shots/ for the native program); a failing test's message
-names the last screenshot it took.
+Nothing starts while tests are collected. Under pytest-xdist each worker
+has its own displays, template prefix and folders (build/e2e/<worker>/);
+the tests marked install stay on one worker (--dist loadgroup).
 """
 
 import glob
+import itertools
 import os
 import shutil
-import signal
+import threading
 import time
 
 import pytest
 
 import harness as h
 import native_target
-import scenario_kit as kit
 import shared
 import sway_session
 import wine_target
 import xorg_dummy
 
 TARGETS = ('wine', 'native')
+# What one pytest process (one xdist worker) keeps apart from the others.
+WORKER = os.environ.get('PYTEST_XDIST_WORKER')
+WORKER_ROOT = os.path.join(h.E2E, WORKER) if WORKER else h.E2E
 
 
 def pytest_configure(config):
     # SIGTERM ends the run like Ctrl-C, so fixtures stop their displays and
     # Wine servers instead of leaving them behind.
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt
-    signal.signal(signal.SIGTERM, interrupt)
+    if threading.current_thread() is threading.main_thread():
+        h.install_signal_exit()
+
+
+def pytest_collection_modifyitems(items):
+    for item in items:
+        if item.get_closest_marker('install'):
+            item.add_marker(pytest.mark.xdist_group('install'))
 
 
 def pytest_generate_tests(metafunc):
-    """Runs a test that asks for `app` and is marked with no target on
-    every target."""
+    """Runs an `app` test marked with no target on every target."""
     if 'app' not in metafunc.fixturenames:
         return
     if any(metafunc.definition.get_closest_marker(t) for t in TARGETS):
@@ -99,11 +97,11 @@ class Displays:
     def __init__(self):
         self.started = []
         self.shared = {}
+        self.count = itertools.count()
 
     def start(self, kind='xvfb', **kwargs):
-        n = len(self.started)
-        kwargs.setdefault('logdir', os.path.join(
-            h.E2E, 'displays', '%s-%d' % (kind, n)))
+        kwargs.setdefault('logdir', os.path.join(WORKER_ROOT, 'displays',
+                                                 '%s-%d' % (kind, next(self.count))))
         d = h.start_display(kind, **kwargs)
         self.started.append(d)
         return d
@@ -140,9 +138,8 @@ def display(request, displays):
 
 @pytest.fixture(scope='module')
 def bare_xorg():
-    """Xorg with the dummy driver and openbox but no compositing manager,
-    for one test module; the module is skipped where Xorg cannot run."""
-    d = xorg_dummy.XorgDummyDisplay(compositor=False)
+    d = xorg_dummy.XorgDummyDisplay(compositor=False,
+                                    logdir=os.path.join(WORKER_ROOT, 'xorg-dummy'))
     try:
         d.start()
     except xorg_dummy.XorgUnavailable as e:
@@ -192,7 +189,7 @@ def wine_template(request, displays):
     display = displays.shared_display('xvfb')
     h.log('e2e: booting the template prefix')
     t = time.monotonic()
-    template = h.TemplatePrefix(display).boot()
+    template = h.TemplatePrefix(display, root=WORKER_ROOT).boot()
     h.log('e2e: template booted in %.0f s' % (time.monotonic() - t))
     yield template
     if not request.config.getoption('--keep-prefixes'):
@@ -239,8 +236,14 @@ def native_app(request, display, xclickprobe):
     app = native_target.NativeApp(name, display, xclickprobe)
     yield app
     request.node.user_properties += [('note', n) for n in app.notes]
+    pids = [p.pid for p in app.procs]
     app.stop()
-    time.sleep(0.3)  # let the window manager and compositor catch up
+    # The next test starts on a desktop without this one's windows.
+    shared.wait_until(lambda: not any(display.windows_by_pid(p, False) for p in pids), 10,
+                      'the stopped program\'s windows gone')
+    centre = (display.width // 2, display.height // 2)
+    shared.wait_until(lambda: display.pixel_rgb(*centre) == (255, 255, 255), 10,
+                      'the desktop white again after the program stopped')
 
 
 @pytest.fixture(scope='session')
@@ -304,7 +307,7 @@ def pytest_runtest_makereport(item, call):
     test's own checks failed, else in a section of its report."""
     shot = _last_shot()
     exc = call.excinfo.value if call.excinfo else None
-    if (shot and isinstance(exc, (kit.Failure, h.HarnessError, AssertionError))
+    if (shot and isinstance(exc, (h.HarnessError, AssertionError))
             and exc.args and isinstance(exc.args[0], str)
             and shot not in exc.args[0]):
         exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),

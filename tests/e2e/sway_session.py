@@ -1,32 +1,25 @@
 """A headless sway session for the Wayland end-to-end tests of the native
-program.
-
-sway runs without a GPU (WLR_BACKENDS=headless, WLR_RENDERER=pixman) on one
-1024x768 output with a white background, XWayland off, no window borders,
-and F7 bound to `morvane-night --settings`, as a user would bind it. It
-refuses to run as root, so when the tests run as root everything of the
-session (D-Bus, sway, the program, the helpers) runs as an unprivileged
-user made for the tests, with a runtime folder of its own. Screenshots come
-from grim, keys from wtype, the pointer from wlpointer (a virtual pointer of
-ours: a headless seat has none, and sway's own cursor commands send no
-pointer frame, so a GTK client never sees their moves); an idle wtype holds
-a keyboard for the session.
+program: no GPU (headless backend, pixman), two white 1024x768 outputs,
+XWayland off, no borders, F7 bound to `morvane-night --settings` as a user
+would bind it, and a D-Bus session bus of its own. sway refuses to run as
+root, so as root the whole session runs as a test user made for it.
+Screenshots come from grim, keys from wtype, the pointer from wlpointer (a
+virtual pointer: a headless seat has none, and sway's own cursor commands
+send no pointer frame); an idle wtype holds a keyboard for the session.
 
 Each session lives in a folder of its own under /tmp, which the test user
-can reach whatever the permissions of the work tree: copies of the program
-and the helpers, config/ (the program's settings), the runtime folder (a
-short path: a socket's must fit 108 bytes) and the logs, which are copied to
-build/wayland-e2e/<test>/ when the session stops. Screenshots go to
+can reach (a socket's path must also fit 108 bytes); its logs and settings
+are copied to build/wayland-e2e/<test>/ when it stops, screenshots go to
 build/wayland-e2e/shots/.
 """
 
 import json
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import tempfile
-import time
 
 import harness as h
 import native_target
@@ -57,32 +50,20 @@ def _test_user():
                             '--home-dir', '/nonexistent', '--shell',
                             '/usr/sbin/nologin', USER],
                            capture_output=True, text=True, check=False)
-        if r.returncode != 0:
-            raise Unavailable('cannot make the test user %s: %s'
-                              % (USER, r.stderr.strip()))
-        entry = pwd.getpwnam(USER)
+        try:  # made meanwhile by a test run beside this one, or not at all
+            entry = pwd.getpwnam(USER)
+        except KeyError:
+            raise Unavailable('cannot make the test user %s: %s' % (USER, r.stderr.strip()))
     return entry.pw_uid, entry.pw_gid
 
 
 def parse_ppm(data):
-    """An h.Image from grim's binary PPM (P6, maxval 255)."""
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b'#':
-            pos = data.index(b'\n', pos)
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1
-    if fields[0] != b'P6' or fields[3] != b'255':
-        raise h.HarnessError('grim gave no 8-bit PPM')
-    width, height = int(fields[1]), int(fields[2])
-    raw = data[pos:pos + width * height * 3]
+    """An h.Image from grim's binary PPM (P6, maxval 255, no comments)."""
+    m = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', data)
+    if not m:
+        raise h.HarnessError('grim gave no 8-bit PPM: %r' % data[:20])
+    width, height = int(m.group(1)), int(m.group(2))
+    raw = data[m.end():m.end() + width * height * 3]
     if len(raw) != width * height * 3:
         raise h.HarnessError('short screenshot from grim')
     return h.Image(raw, width, height)
@@ -111,17 +92,15 @@ class SwaySession:
         if self.ids:
             os.chown(path, *self.ids)
 
-    def spawn(self, argv, log=None, stdin=subprocess.DEVNULL, env=None):
+    def _as_user(self):
+        return dict(user=self.ids[0], group=self.ids[1], extra_groups=[]) if self.ids else {}
+
+    def spawn(self, argv, log=None):
         """Starts a program of the session as its user."""
-        out = open(os.path.join(self.base, log), 'ab') if log else \
-            subprocess.DEVNULL
-        kwargs = {}
-        if self.ids:
-            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
+        out = open(os.path.join(self.base, log), 'ab') if log else subprocess.DEVNULL
         try:
-            p = subprocess.Popen(argv, env=env or self.env, stdin=stdin,
-                                 stdout=out, stderr=subprocess.STDOUT,
-                                 cwd=self.base, **kwargs)
+            p = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                 stderr=subprocess.STDOUT, cwd=self.base, **self._as_user())
         finally:
             if log:
                 out.close()
@@ -129,20 +108,24 @@ class SwaySession:
         return p
 
     def spawn_piped(self, argv):
-        kwargs = {}
-        if self.ids:
-            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
-        p = subprocess.Popen(argv, env=self.env, stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, cwd=self.base, **kwargs)
+        p = subprocess.Popen(argv, env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             cwd=self.base, **self._as_user())
         self.procs.append(p)
         return p
 
     def run(self, argv, timeout=10):
-        kwargs = {}
-        if self.ids:
-            kwargs = dict(user=self.ids[0], group=self.ids[1], extra_groups=[])
-        return subprocess.run(argv, env=self.env, capture_output=True,
-                              timeout=timeout, check=False, **kwargs)
+        return subprocess.run(argv, env=self.env, capture_output=True, timeout=timeout,
+                              check=False, **self._as_user())
+
+    def focused_pid(self):
+        """The pid of the view sway gives the keyboard, or None."""
+        todo = [json.loads(self.swaymsg('-t', 'get_tree'))]
+        while todo:
+            node = todo.pop()
+            if node.get('focused') and node.get('pid'):
+                return node['pid']
+            todo += node.get('nodes', []) + node.get('floating_nodes', [])
+        return None
 
     def start(self):
         if os.path.exists(self.logs):
@@ -213,7 +196,9 @@ class SwaySession:
         # its own, which a client that had none would bind too late for the
         # key; with this one held, every client has its keyboard already.
         self.spawn(['wtype', '-s', '3600000'], log='keyboard.log')
-        time.sleep(0.2)
+        if not h.wait_until(lambda: any(i['type'] == 'keyboard' for i in json.loads(
+                self.swaymsg('-t', 'get_inputs'))), 5, 0.05):
+            raise h.HarnessError('sway shows no keyboard of wtype: ' + self.log('keyboard.log'))
         return self
 
     def stop(self):
@@ -281,20 +266,18 @@ class SwaySession:
     def release(self):
         self._pointer('release')
 
+    # Each pointer command returns once sway has it (wlpointer waits for a
+    # round trip), and a client gets the motion before the button.
     def click(self, x, y):
         self.move(x, y)
-        time.sleep(0.1)
         self.press()
         self.release()
 
     def drag(self, x0, y0, x1, y1, steps=10):
         self.move(x0, y0)
-        time.sleep(0.1)
         self.press()
         for i in range(1, steps + 1):
-            self.move(round(x0 + (x1 - x0) * i / steps),
-                      round(y0 + (y1 - y0) * i / steps))
-        time.sleep(0.1)
+            self.move(round(x0 + (x1 - x0) * i / steps), round(y0 + (y1 - y0) * i / steps))
         self.release()
 
     def shot(self, step=None):
@@ -316,11 +299,12 @@ class SwaySession:
     def start_probe(self):
         """The white client beneath the tint, which logs what reaches it."""
         path = os.path.join(self.base, 'probe.log')
-        self.spawn([self.tools['probe'], path], log='probe.out')
-        if not h.wait_until(lambda: 'ready' in self.log('probe.log'), 10, 0.1):
-            raise h.HarnessError('the Wayland click probe did not start: '
-                                 + self.log('probe.out'))
-        time.sleep(0.2)
+        probe = self.spawn([self.tools['probe'], path], log='probe.out')
+        if not h.wait_until(lambda: 'ready' in self.log('probe.log')
+                            and self.focused_pid() == probe.pid, 10, 0.1):
+            raise h.HarnessError('the Wayland click probe did not start with the keyboard '
+                                 '(focused pid %s): %s' % (self.focused_pid(),
+                                                           self.log('probe.out')))
         return path
 
     def settings(self):
