@@ -151,6 +151,9 @@ GtkBackend::GtkBackend()
     signalSources_.push_back(g_unix_signal_add(signal, &GtkBackend::OnStopSignal, this));
   }
   WatchDisplay();
+  // F7 counts from the start: a press before the overlay's first poll
+  // waits in the watch's connection instead of being missed.
+  keys_ = std::make_unique<gtk::GlobalKeys>();
 }
 
 // The process ends right after this runs (End, or the last form gone): the
