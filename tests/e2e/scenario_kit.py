@@ -1,11 +1,6 @@
-"""What the end-to-end tests of both targets share: the tool's geometry and
-defaults, the slider arithmetic, and BaseApp, everything about driving the
-program that is the same under Wine (wine_target.py) and natively
-(native_target.py). A target's subclass supplies start_app, windows, panel,
-settings, store, focus_window, start_for_panel, forget_app,
-describe_windows, typed, start_click_probe, clicks_seen, and for the colour
-dialog colour_dialog, pick_colour, cancel_colour and dialog_missing_detail.
-"""
+"""What the tests of both targets share: the tool's geometry and defaults,
+the slider arithmetic, and BaseApp, the driving that is the same under Wine
+(wine_target.py) and natively (native_target.py)."""
 
 import os
 import time
@@ -95,14 +90,10 @@ class BaseApp:
         self.notes = []
         self.proc = None  # the Popen of the program's first instance
 
-    # -- outcome ------------------------------------------------------------
-
     def note(self, text):
         """Something worth knowing about a run that passed as well."""
         self.notes.append(text)
         h.log('note: ' + text)
-
-    # -- screen -------------------------------------------------------------
 
     def shot(self, step=None):
         fname = self.name + ('-' + step if step else '') + '.png'
@@ -134,8 +125,6 @@ class BaseApp:
             what, where, got, rgb, tol)
         return img
 
-    # -- the program --------------------------------------------------------
-
     def splash_box(self, img):
         """The dark red box on the centre row, or None."""
         for x in range(0, img.width, 3):
@@ -157,8 +146,7 @@ class BaseApp:
         return shared.poll(seen, timeout or self.SPLASH_TIMEOUT)
 
     def wait_splash_gone(self, timeout=10):
-        t = h.wait_until(lambda: self.splash_box(self.display.shot()) is None,
-                         timeout, 0.15)
+        t = h.wait_until(lambda: self.splash_box(self.display.shot()) is None, timeout, 0.15)
         return time.monotonic() if t else None
 
     def start_and_settle(self):
@@ -167,11 +155,10 @@ class BaseApp:
         if not self.wait_splash():
             self.note('no splash seen')
         else:
-            assert self.wait_splash_gone(), \
-                'the splash is still up 10 s after it showed'
+            assert self.wait_splash_gone(), 'the splash is still up 10 s after it showed'
         self.steady()
-        assert self.proc.poll() is None, \
-            'the program exited (code %s) after start-up' % self.proc.returncode
+        assert self.proc.poll() is None, 'the program exited (code %s) after start-up' % (
+            self.proc.returncode)
 
     def open_panel(self, key='F7', step='panel'):
         """Presses the key with the test's own window in front; returns the
@@ -188,23 +175,19 @@ class BaseApp:
         return p, t
 
     def wait_panel_closed(self, timeout=9):
-        t = h.wait_until(lambda: self.panel() is None, timeout, 0.3)
-        assert t, 'the settings panel is still open after %d s' % timeout
+        assert h.wait_until(lambda: self.panel() is None, timeout, 0.3), \
+            'the settings panel is still open after %d s' % timeout
         return time.monotonic()
 
-    # -- hooks with a default -------------------------------------------------
-
+    # Hooks a target may override.
     def expect_key_seen(self):
-        """After a key press: checks it went to the focused window, where
-        the target can tell."""
+        """After a key press: checks it went to the focused window."""
 
     def focus_panel(self, panel):
-        """Where the panel does not take the keyboard as it opens, gives it
-        the keyboard as the user would."""
+        """Gives the panel the keyboard where it does not take it itself."""
 
     def wait_keys_back(self):
-        """Once the panel is off the screen: waits until keys can reach the
-        window that had them before it."""
+        """Waits until keys reach again the window that had them."""
         assert h.wait_until(lambda: self.panel() is None, 5), \
             'the panel window is still there after it left the screen'
 
@@ -225,8 +208,7 @@ def expect_panel_layout(s, panel, img, alpha, colour):
         'swatch shows %s, expected the overlay colour %s' % (got, want)
     tx = round(thumb_px(alpha))
     assert thumb_seen(img, panel, tx), \
-        'no red thumb near x=%d (client %d) for opacity %d' % (cx + tx, tx,
-                                                               alpha)
+        'no red thumb near x=%d (client %d) for opacity %d' % (cx + tx, tx, alpha)
     if s.PANEL_HEADINGS:
         # Texts: the white headings left of the swatch and the track.
         whites = sum(1 for y in range(cy + 10, cy + 80)
@@ -234,30 +216,3 @@ def expect_panel_layout(s, panel, img, alpha, colour):
                      if h.close(img.pixel(x, y), (255, 255, 255), 60))
         assert whites > 100, 'panel headings missing (%d white pixels)' % whites
 
-
-# ---------------------------------------------------------------------------
-# scripts/run
-
-
-def show_started(s, display, splash_png, screen_png):
-    """The "start it for me" path on a private display, once the program
-    is started: waits out its splash, screenshots both and says whether it
-    still runs. Returns the exit status for the caller."""
-    seen = s.wait_splash()
-    if seen:
-        seen[1].save(splash_png)
-        h.log('run: splash up; waiting for it to close')
-        if not s.wait_splash_gone():
-            h.log('run: the splash did not close within 10 s')
-    else:
-        h.log('run: no splash seen within %d s' % s.SPLASH_TIMEOUT)
-    time.sleep(1.0)
-    img = display.shot(screen_png)
-    running = s.proc.poll() is None
-    h.log('run: the tool is %s; screen centre reads RGB %s' % (
-        'running' if running else 'NOT running (exit code %s)' %
-        s.proc.returncode, img.pixel(img.width // 2, img.height // 2)))
-    h.log('run: screenshot of the tinted screen: %s' % screen_png)
-    if seen:
-        h.log('run: screenshot of the splash: %s' % splash_png)
-    return 0 if running else 1
