@@ -1,17 +1,7 @@
-"""A display of a second kind: a real X server (Xorg) with the dummy video
-driver and two monitors side by side, for the tint on both monitors,
-monitors coming and going, and CRTC gamma ramps (Xvfb has one fixed screen
-and no gamma):
-
-    DUMMY0  1024x768 at (0, 0), primary
-    DUMMY1   800x600 at (1024, 0), on or off (set_second_monitor)
-
-The screen is the bounding box of the monitors (width and height follow
-it). Xorg must run as root here (there is no seat); it stays off the
-consoles (-sharevts -novtswitch), reads no system xorg.conf.d and has no
-input hardware: xdotool drives the XTEST devices every X server has.
-start() raises XorgUnavailable where the machine cannot run it, so tests
-skip, and HarnessError when the display it made is not as described.
+"""Xorg with the dummy driver: two monitors (DUMMY0 1024x768 primary at 0,0;
+DUMMY1 800x600 right of it, on or off) with CRTC gamma ramps, which Xvfb
+lacks. It runs as root (no seat), off the consoles, with no input hardware
+(xdotool uses XTEST). start() raises XorgUnavailable where it cannot run.
 """
 
 import os
@@ -70,7 +60,7 @@ _LOG_NOISE = ('dbus-core:', 'module "mouse"', 'module "kbd"', '(WW) warning, (EE
 
 
 class XorgUnavailable(HarnessError):
-    """This machine cannot run Xorg with the dummy driver at all."""
+    """This machine cannot run Xorg with the dummy driver."""
 
 
 _MONITOR_LINE = re.compile(r'^\s*\d+:\s+\+?(\*?)(\S+)\s+(\d+)/\d+x(\d+)/\d+\+(-?\d+)\+(-?\d+)')
@@ -78,13 +68,9 @@ _MONITOR_LINE = re.compile(r'^\s*\d+:\s+\+?(\*?)(\S+)\s+(\d+)/\d+x(\d+)/\d+\+(-?
 
 def parse_monitors(text):
     """[(name, x, y, w, h, primary)] from `xrandr --listmonitors`."""
-    out = []
-    for line in text.splitlines():
-        m = _MONITOR_LINE.match(line)
-        if m:
-            star, name, w, h, x, y = m.groups()
-            out.append((name, int(x), int(y), int(w), int(h), star == '*'))
-    return out
+    found = (_MONITOR_LINE.match(line) for line in text.splitlines())
+    return [(name, int(x), int(y), int(w), int(h), star == '*')
+            for star, name, w, h, x, y in (m.groups() for m in found if m)]
 
 
 def near(ramp, other):
@@ -94,8 +80,7 @@ def near(ramp, other):
 
 
 class XorgDummyDisplay(harness.Display):
-    """Xorg (dummy driver, two monitors) with openbox and, unless told
-    otherwise, xcompmgr; white desktop."""
+    """Xorg with openbox, xcompmgr unless told otherwise, and a white desktop."""
 
     KIND = 'xorg-dummy'
 
@@ -148,9 +133,8 @@ class XorgDummyDisplay(harness.Display):
         return [(x + w // 2, y + h // 2) for _, x, y, w, h, _ in self.monitors()]
 
     def check_ready(self):
-        """The display as the tests take it: both monitors, each with its
-        own gamma ramps, the second one turned off and on again, and the
-        pointer reaching it."""
+        """Both monitors, the second turned off and on again and reached by
+        the pointer, each with gamma ramps of its own."""
         self.expect_layout(LAYOUT)
         self.set_second_monitor(False)
         self.expect_layout(LAYOUT[:1])
@@ -181,8 +165,6 @@ class XorgDummyDisplay(harness.Display):
             raise HarnessError('gamma 1:1:1 on %s did not give the identity back' % SECOND)
         log('xorg-dummy: %s up, monitors %s' % (self.name, self.monitors()))
 
-    # -- layout -------------------------------------------------------------
-
     def xrandr(self, *args):
         r = subprocess.run(['xrandr'] + [str(a) for a in args], env=self.env,
                            capture_output=True, text=True, timeout=30, check=False)
@@ -205,8 +187,7 @@ class XorgDummyDisplay(harness.Display):
         return any(m[0] == SECOND for m in self.monitors())
 
     def set_second_monitor(self, on):
-        """Turns DUMMY1 on (right of DUMMY0) or off, and waits until RandR
-        reports it; width and height follow."""
+        """Turns DUMMY1 on or off and waits until RandR says so."""
         if on:
             self.xrandr('--output', SECOND, '--mode', SECOND_MODE, '--right-of', PRIMARY)
         else:
@@ -217,11 +198,8 @@ class XorgDummyDisplay(harness.Display):
         geo = self.x().screen().root.get_geometry()
         self.width, self.height = geo.width, geo.height
 
-    # -- gamma --------------------------------------------------------------
-
     def gamma(self, output=PRIMARY):
-        """The CRTC gamma ramps of an output: (red, green, blue), three lists
-        of 16-bit values."""
+        """The CRTC gamma ramps of an output: (red, green, blue) 16-bit lists."""
         d = self.x()
         res = d.screen().root.xrandr_get_screen_resources_current()
         for o in res.outputs:
