@@ -1,9 +1,6 @@
-"""Building blocks of the end-to-end tests. Displays, pixels, screenshots
-and Wine prefixes come from scripts/xdisplay.py and scripts/wineprefix.py,
-which scripts/run's launchers share (pytest.ini puts scripts/ on the path);
-here is what only the tests need on top: the template prefix copied for
-each test, the helper programs' JSON answers and the tint's arithmetic.
-"""
+"""What only the tests add to scripts/xdisplay.py and scripts/wineprefix.py
+(which the launchers share): the template prefix, the helper programs' JSON
+answers and the tint's arithmetic."""
 
 import json
 import os
@@ -14,16 +11,15 @@ import shared
 from wineprefix import (APP_TITLE, EXE, SETTINGS_KEY, Wine, reg_values,  # noqa: F401
                         wine_loader)
 from xdisplay import (BUILD, REPO, SAVED_SHOTS, SCREEN_H, SCREEN_W, DISPLAY_KINDS,  # noqa: F401
-                      Display, HarnessError, Image, Xvfb, close, display_works,
-                      install_signal_exit, locale_name, log, open_x, paint_root_white, spawn_server,
-                      start_display, stop_all, x_answers)
+                      Display, HarnessError, Image, close, install_signal_exit, locale_name, log,
+                      spawn_server, start_display, stop_all)
 
 E2E = os.path.join(BUILD, 'e2e')
 COMPONENTS = os.path.join(BUILD, 'windows-cross', 'components')
 
 
 def wait_until(predicate, timeout, interval=0.2):
-    """What predicate gives once it is truthy; None when the time runs out."""
+    """As shared.poll, polling a little less often."""
     return shared.poll(predicate, timeout, interval)
 
 
@@ -48,7 +44,6 @@ class TemplatePrefix:
         return self
 
     def copy(self, name, display=None):
-        """A copy for one test, on `display` (the template's by default)."""
         dest = os.path.join(self.copies, name)
         shutil.rmtree(dest, ignore_errors=True)
         os.makedirs(self.copies, exist_ok=True)
@@ -57,8 +52,8 @@ class TemplatePrefix:
 
 
 def probe_json(wine, exe, *args, timeout=60):
-    """Runs a helper program that writes one JSON line to the file named by
-    its first argument; the parsed line, or None."""
+    """The JSON line a helper program writes to the file its first argument
+    names, parsed; None when it wrote none."""
     out = wine.prefix + '-probe.json'
     if os.path.exists(out):
         os.remove(out)

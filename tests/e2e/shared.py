@@ -1,5 +1,4 @@
-"""Helpers every end-to-end test may use: where the build put a helper
-program, waiting on a condition, and one pixel read from the X server."""
+"""Helpers every end-to-end test may use: built programs, waits, pixels."""
 
 import os
 
@@ -8,8 +7,7 @@ from xdisplay import BUILD, REPO, poll  # noqa: F401
 
 
 def built(tree, name):
-    """build/<tree>/<name>, made by `scripts/build <tree>`; the test skips
-    when it is not there."""
+    """build/<tree>/<name> (scripts/build <tree>); the test skips without it."""
     path = os.path.join(BUILD, tree, name)
     if not os.path.exists(path):
         pytest.skip('%s is not built: %s is missing (scripts/build %s)' % (
