@@ -1,25 +1,20 @@
 """Fixtures of the end-to-end tests.
 
-    displays      (session) starts X displays by kind, stops them at the end;
-                  new_display makes one that lives for one test
-    display       (session) the shared Xvfb with openbox, xcompmgr and a
-                  white desktop; parametrise it indirectly for another kind
-                  (@pytest.mark.parametrize('display', ['xorg-dummy'],
-                  indirect=True))
+    display       (session) the shared Xvfb with openbox, xcompmgr and a white
+                  desktop; parametrise it indirectly for another kind
+                  ('xorg-dummy'); new_display makes one for one test
     bare_xorg     (module) Xorg with the dummy driver, no compositor
     probes, xclickprobe, wayland_tools
-                  (session) helper programs from the build trees; a missing
-                  one skips the test
-    wine_template (session) one booted Wine prefix; `wine` copies it per test
+                  helper programs from the build trees; a missing one skips
+    wine          a copy of the session's booted template prefix
     wine_app, native_app, app
-                  the program under test; an `app` test marked with neither
-                  wine nor native runs on both (test_x[wine], test_x[native])
-    sway          a headless sway session of the test's own; skips where
-                  sway cannot run
+                  the program; an `app` test marked neither wine nor native
+                  runs on both (test_x[wine], test_x[native])
+    sway          a headless sway session of the test's own, or a skip
 
-Nothing starts while tests are collected. Under pytest-xdist each worker
-has its own displays, template prefix and folders (build/e2e/<worker>/);
-the tests marked install stay on one worker (--dist loadgroup).
+Nothing starts while tests are collected. Each pytest-xdist worker has its
+own displays, template prefix and build/e2e/<worker>/; the tests marked
+install stay on one worker (--dist loadgroup).
 """
 
 import glob
@@ -59,19 +54,16 @@ def pytest_collection_modifyitems(items):
 
 def pytest_generate_tests(metafunc):
     """Runs an `app` test marked with no target on every target."""
-    if 'app' not in metafunc.fixturenames:
+    if 'app' not in metafunc.fixturenames or any(
+            metafunc.definition.get_closest_marker(t) for t in TARGETS):
         return
-    if any(metafunc.definition.get_closest_marker(t) for t in TARGETS):
-        return
-    metafunc.parametrize('app', [
-        pytest.param(t, marks=getattr(pytest.mark, t), id=t)
-        for t in TARGETS], indirect=True)
+    metafunc.parametrize('app', [pytest.param(t, marks=getattr(pytest.mark, t), id=t)
+                                 for t in TARGETS], indirect=True)
 
 
 def name_of_test(node):
-    """The name a test's screenshots, logs and prefix go by: the test
-    function, then its parameters other than the target, joined by '-'
-    (test_splash_above_tint, test_dpi_splash_panel_slider-120)."""
+    """The name of a test's screenshots, logs and prefix: the function and
+    its parameters but the target (test_dpi_splash_panel_slider-120)."""
     parts = [node.originalname]
     callspec = getattr(node, 'callspec', None)
     if callspec:
@@ -81,22 +73,14 @@ def name_of_test(node):
 
 
 def forget_old_shots(shots, name):
-    """Removes a test's screenshots of an earlier run."""
     base = os.path.join(glob.escape(shots), glob.escape(name))
     for path in glob.glob(base + '.png') + glob.glob(base + '-*.png'):
         os.remove(path)
 
 
-# ---------------------------------------------------------------------------
-# Displays
-
-
 class Displays:
-    """The displays of one test session."""
-
     def __init__(self):
-        self.started = []
-        self.shared = {}
+        self.started, self.shared = [], {}
         self.count = itertools.count()
 
     def start(self, kind='xvfb', **kwargs):
@@ -120,8 +104,7 @@ class Displays:
     def stop_all(self):
         for d in reversed(self.started):
             d.stop()
-        self.started = []
-        self.shared = {}
+        self.started, self.shared = [], {}
 
 
 @pytest.fixture(scope='session')
@@ -150,8 +133,7 @@ def bare_xorg():
 
 @pytest.fixture
 def new_display(displays):
-    """new_display(kind='xvfb', width=..., height=...): a display of its own
-    for this test, stopped when it ends."""
+    """new_display(kind='xvfb', width=..., height=...): a display for this test."""
     made = []
 
     def make(kind='xvfb', **kwargs):
@@ -163,12 +145,7 @@ def new_display(displays):
         displays.stop(d)
 
 
-# ---------------------------------------------------------------------------
-# Helper programs and Wine
-
-
-WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe',
-                  'closeprobe')
+WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'closeprobe')
 
 
 @pytest.fixture(scope='session')
@@ -205,21 +182,18 @@ def wine(request, display, wine_template):
         shutil.rmtree(w.prefix, ignore_errors=True)
 
 
-# ---------------------------------------------------------------------------
-# The program under test
-
-
-def _park_pointer(display):
-    # Away from everything the tests look at or click.
-    display.xdotool('mousemove', display.width - 1, display.height - 1,
-                    check=False)
+def _fresh_start(request, display, shots):
+    """The test's name, once its old screenshots are gone and the pointer is
+    away from everything the tests look at or click."""
+    name = name_of_test(request.node)
+    forget_old_shots(shots, name)
+    display.xdotool('mousemove', display.width - 1, display.height - 1, check=False)
+    return name
 
 
 @pytest.fixture
 def wine_app(request, display, wine, probes):
-    name = name_of_test(request.node)
-    forget_old_shots(wine_target.SHOTS, name)
-    _park_pointer(display)
+    name = _fresh_start(request, display, wine_target.SHOTS)
     app = wine_target.WineApp(name, display, wine, probes)
     yield app
     request.node.user_properties += [('note', n) for n in app.notes]
@@ -230,9 +204,7 @@ def native_app(request, display, xclickprobe):
     if not os.path.exists(native_target.BIN):
         pytest.fail('program not built: %s (GTK 3 development files '
                     'missing?)' % native_target.BIN, pytrace=False)
-    name = name_of_test(request.node)
-    forget_old_shots(native_target.SHOTS, name)
-    _park_pointer(display)
+    name = _fresh_start(request, display, native_target.SHOTS)
     app = native_target.NativeApp(name, display, xclickprobe)
     yield app
     request.node.user_properties += [('note', n) for n in app.notes]
@@ -274,44 +246,27 @@ def sway(request, wayland_tools):
 
 @pytest.fixture
 def app(request):
-    if hasattr(request, 'param'):
-        target = request.param
-    else:
-        target = next((t for t in TARGETS
-                       if request.node.get_closest_marker(t)), None)
-        if target is None:
-            pytest.fail('the app fixture needs a test marked wine or native',
-                        pytrace=False)
+    target = getattr(request, 'param', None) or next(
+        (t for t in TARGETS if request.node.get_closest_marker(t)), None)
+    if target is None:
+        pytest.fail('the app fixture needs a test marked wine or native', pytrace=False)
     return request.getfixturevalue(target + '_app')
-
-
-# ---------------------------------------------------------------------------
-# Reports
 
 
 @pytest.fixture(autouse=True)
 def _screenshots_of_this_test():
     del h.SAVED_SHOTS[:]
-    yield
-
-
-def _last_shot():
-    if not h.SAVED_SHOTS:
-        return None
-    return os.path.relpath(h.SAVED_SHOTS[-1], h.REPO)
 
 
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item, call):
     """A failure names the test's last screenshot: in its message when the
     test's own checks failed, else in a section of its report."""
-    shot = _last_shot()
+    shot = h.SAVED_SHOTS and os.path.relpath(h.SAVED_SHOTS[-1], h.REPO)
     exc = call.excinfo.value if call.excinfo else None
-    if (shot and isinstance(exc, (h.HarnessError, AssertionError))
-            and exc.args and isinstance(exc.args[0], str)
-            and shot not in exc.args[0]):
-        exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),
-                    ) + exc.args[1:]
+    if (shot and isinstance(exc, (h.HarnessError, AssertionError)) and exc.args
+            and isinstance(exc.args[0], str) and shot not in exc.args[0]):
+        exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),) + exc.args[1:]
     outcome = yield
     rep = outcome.get_result()
     if not rep.failed or not shot:
