@@ -1,18 +1,14 @@
-"""End-to-end tests written once for both targets: each runs on the Windows
-executable under Wine and on the native Linux program (test_x[wine],
-test_x[native]); what differs is in wine_target.py and native_target.py.
-"""
+"""Tests of both targets: test_x[wine] and test_x[native]; what differs is in
+wine_target.py and native_target.py."""
 
 import os
 import time
 
 import harness as h
 import shared
-from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT,
-                          EXIT_TOP, FREE, PANEL_GREY, SPLASH_H, SPLASH_W,
-                          SWATCH, TRACK_X1, TRACK_X2, TWIPS, client,
-                          expect_panel_layout, slider_alpha, track_point,
-                          within_alpha)
+from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, FREE,
+                          PANEL_GREY, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
+                          client, expect_panel_layout, slider_alpha, track_point, within_alpha)
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 WHITE = (255, 255, 255)
@@ -30,41 +26,36 @@ def test_click_through(app):
     app.expect_pixel(TINT, 'tint over the probe')
     app.display.click(300, 300)
     assert h.wait_until(lambda: 'down 300 300' in app.clicks_seen(), 5), \
-        'the click at (300,300) did not reach the window beneath (probe ' \
-        'log: %s)' % app.clicks_seen()
+        'the click at (300,300) did not reach the window beneath (probe log: %s)' % (
+            app.clicks_seen())
 
 
 def test_splash_above_tint(app):
     t_start = time.monotonic()
     app.start_app()
     seen = app.wait_splash()
-    assert seen, 'no dark red splash on the centre row within %d s' % (
-        app.SPLASH_TIMEOUT)
+    assert seen, 'no dark red splash on the centre row within %d s' % app.SPLASH_TIMEOUT
     t_seen, img, box = seen
     img.save(os.path.join(app.SHOTS, app.name + '.png'))
     left, top, w, hgt = box
     assert abs(w - SPLASH_W) <= 4 and abs(hgt - SPLASH_H) <= 4, \
         'splash is %dx%d, expected about %dx%d' % (w, hgt, SPLASH_W, SPLASH_H)
-    assert abs(left + w / 2 - CX) <= 4 and \
-        abs(top + hgt / 2 - CY) <= app.CENTRE_TOL[1], \
+    assert abs(left + w / 2 - CX) <= 4 and abs(top + hgt / 2 - CY) <= app.CENTRE_TOL[1], \
         'splash not centred: at (%d,%d) size %dx%d' % box
     assert h.close(img.pixel(20, 20), TINT, 3), \
         'no tint around the splash: (20,20) is %s' % (img.pixel(20, 20),)
     # The splash's own texts: green title and white hint lines.
-    box_pixels = [img.pixel(x, y) for y in range(top, top + hgt)
-                  for x in range(left, left + w)]
+    box_pixels = [img.pixel(x, y) for y in range(top, top + hgt) for x in range(left, left + w)]
     greens = sum(1 for p in box_pixels if h.close(p, (0, 255, 0), 60))
     whites = sum(1 for p in box_pixels if h.close(p, WHITE, 60))
     assert greens > 200 and whites > 100, \
         'splash texts missing: %d green and %d white pixels' % (greens, whites)
     # Fixed: the splash must not go sooner.
     time.sleep(max(0.0, t_seen + 2.5 - time.monotonic()))
-    assert app.splash_box(app.shot('2.5s')), \
-        'splash gone less than 2.5 s after it showed'
+    assert app.splash_box(app.shot('2.5s')), 'splash gone less than 2.5 s after it showed'
     t_gone = app.wait_splash_gone(timeout=8)
     assert t_gone, 'splash still up 10 s after it showed'
-    app.note('splash seen %.1f s after start, for %.1f s' %
-             (t_seen - t_start, t_gone - t_seen))
+    app.note('splash seen %.1f s after start, for %.1f s' % (t_seen - t_start, t_gone - t_seen))
     app.steady()
     app.expect_pixel(TINT, 'tint after the splash', step='after')
     assert app.proc.poll() is None, 'the program ended with its splash'
@@ -74,25 +65,21 @@ def test_f7_opens_panel_idle_close_saves(app):
     app.start_for_panel(expect_unsaved=app.F7_EXPECTS_UNSAVED)
     panel, t_open = app.open_panel()
     app.expect_key_seen()
-    expect_panel_layout(app, panel, app.panel_shot, DEFAULT_ALPHA,
-                        DEFAULT_COLOUR)
+    expect_panel_layout(app, panel, app.panel_shot, DEFAULT_ALPHA, DEFAULT_COLOUR)
     dt = app.wait_panel_closed() - t_open
-    assert 1.5 <= dt <= 6.5, \
-        'untouched panel closed after %.1f s, expected about 2.5 to 5 s' % dt
+    assert 1.5 <= dt <= 6.5, 'untouched panel closed after %.1f s, expected about 2.5 to 5 s' % dt
     app.note('closed %.1f s after it showed' % dt)
     got = app.settings()
     want = {'intLig': str(DEFAULT_ALPHA), 'lngColor': str(DEFAULT_COLOUR)}
-    assert got == want, '%s after close: %s, expected %s' % (app.STORE, got,
-                                                             want)
+    assert got == want, '%s after close: %s, expected %s' % (app.STORE, got, want)
     # The splash advertises Ctrl+F7; that opens it as well.
     app.open_panel(key='ctrl+F7', step='again')
     app.wait_panel_closed()
 
 
 def test_f7_while_the_panel_is_up_is_taken_then(app):
-    """F7 pressed again while the panel is up is taken by the overlay's poll
-    as it ticks on under the panel: the panel closes itself as an untouched
-    one does and stays closed, with no press left over to open it again."""
+    """The overlay's poll, ticking on under the panel, takes F7 pressed there:
+    the panel closes itself as an untouched one does, with no press left over."""
     app.start_for_panel(expect_unsaved=app.F7_EXPECTS_UNSAVED)
     _, t_open = app.open_panel()
     for _ in range(2):
@@ -103,8 +90,7 @@ def test_f7_while_the_panel_is_up_is_taken_then(app):
     closed = h.wait_until(lambda: app.panel() is None, 9, 0.02)
     assert closed, 'the settings panel is still open 9 s after F7'
     dt = time.monotonic() - t_open
-    assert dt <= 6.5, \
-        'the panel closed %.1f s after it showed, expected about 2.5 to 5 s' % dt
+    assert dt <= 6.5, 'the panel closed %.1f s after it showed, expected about 2.5 to 5 s' % dt
     again = h.wait_until(app.panel, 1.5, 0.1)
     app.shot('stays-closed')
     assert not again, 'the panel opened again after it closed itself: an ' \
@@ -123,9 +109,8 @@ def test_exit_label_saves_and_ends(app):
     x_px = (TRACK_X1 + TRACK_X2) // 2 // TWIPS
     a = slider_alpha(x_px)
     app.display.click(*track_point(panel, x_px))
-    shared.wait_until(lambda: within_alpha(app.pixel(*FREE), a, DEFAULT_COLOUR),
-                      3, 'the tint of opacity %d after a click on the track'
-                      % a)
+    shared.wait_until(lambda: within_alpha(app.pixel(*FREE), a, DEFAULT_COLOUR), 3,
+                      'the tint of opacity %d after a click on the track' % a)
     cx, cy = client(panel)[:2]
     ex, ey = cx + EXIT_LEFT // TWIPS + 30, cy + EXIT_TOP // TWIPS + 10
     app.display.move(ex, ey)
@@ -174,21 +159,17 @@ def test_colour_chosen_from_swatch(app):
     app.steady([FREE], want=want)
     img = app.shot('blue')
     got = img.pixel(*FREE)
-    assert h.close(got, want, 3), \
-        'after choosing blue: tint %s, expected %s' % (got, want)
+    assert h.close(got, want, 3), 'after choosing blue: tint %s, expected %s' % (got, want)
     got = img.pixel(swatch[0] - 14, swatch[1] - 8)
-    assert h.close(got, (0, 0, 255), 6), \
-        'swatch is %s after choosing blue' % (got,)
-    assert app.settings() == {}, \
-        'colour stored before the panel closed: %s' % app.settings()
+    assert h.close(got, (0, 0, 255), 6), 'swatch is %s after choosing blue' % (got,)
+    assert app.settings() == {}, 'colour stored before the panel closed: %s' % app.settings()
     # Cancel changes nothing.
     app.display.click(*swatch)
     dlg = h.wait_until(app.colour_dialog, 6, 0.3)
     assert dlg, 'no %s on the second click on the swatch' % app.DIALOG
     app.cancel_colour(dlg, (255, 0, 0))
     got = app.shot('cancel').pixel(*FREE)
-    assert h.close(got, want, 3), \
-        'after Cancel: tint %s, expected it to stay %s' % (got, want)
+    assert h.close(got, want, 3), 'after Cancel: tint %s, expected it to stay %s' % (got, want)
     app.display.move(5, 5)
     app.wait_panel_closed()
     got = app.settings()
