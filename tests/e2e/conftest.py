@@ -1,17 +1,7 @@
-"""Fixtures of the end-to-end tests.
-
-    display       (session) the shared Xvfb with openbox, xcompmgr and a white
-                  desktop; parametrise it indirectly for another kind
-                  ('xorg-dummy'); new_display makes one for one test
-    bare_xorg     (module) Xorg with the dummy driver, no compositor
-    probes, xclickprobe, wayland_tools
-                  helper programs from the build trees; a missing one skips
-    wine          a copy of the session's booted template prefix
-    wine_app, native_app, app
-                  the program; an `app` test marked neither wine nor native
-                  runs on both (test_x[wine], test_x[native])
-    sway          a headless sway session of the test's own, or a skip
-
+"""Fixtures of the end-to-end tests. `display` is the shared Xvfb (openbox,
+xcompmgr, white desktop), parametrised indirectly for another kind
+('xorg-dummy'); `wine` copies the session's booted template prefix; an `app`
+test marked neither wine nor native runs on both (test_x[wine], test_x[native]).
 Nothing starts while tests are collected. Each pytest-xdist worker has its
 own displays, template prefix and build/e2e/<worker>/; the tests marked
 install stay on one worker (--dist loadgroup).
@@ -137,9 +127,8 @@ def new_display(displays):
     made = []
 
     def make(kind='xvfb', **kwargs):
-        d = displays.start(kind, **kwargs)
-        made.append(d)
-        return d
+        made.append(displays.start(kind, **kwargs))
+        return made[-1]
     yield make
     for d in made:
         displays.stop(d)
@@ -267,12 +256,9 @@ def pytest_runtest_makereport(item, call):
     if (shot and isinstance(exc, (h.HarnessError, AssertionError)) and exc.args
             and isinstance(exc.args[0], str) and shot not in exc.args[0]):
         exc.args = ('%s [last screenshot: %s]' % (exc.args[0], shot),) + exc.args[1:]
-    outcome = yield
-    rep = outcome.get_result()
-    if not rep.failed or not shot:
-        return
+    rep = (yield).get_result()
     crash = getattr(rep.longrepr, 'reprcrash', None)
-    if crash is not None and shot in crash.message:
+    if not rep.failed or not shot or (crash is not None and shot in crash.message):
         return
     if hasattr(rep.longrepr, 'addsection'):
         rep.longrepr.addsection('last screenshot', shot)

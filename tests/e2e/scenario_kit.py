@@ -50,9 +50,8 @@ def within_alpha(got, alpha, colour, slack=1, tol=3):
     """Whether a pixel is the blend for an opacity within alpha +- slack."""
     lo = h.blend_over_white(min(255, alpha + slack), colour)
     hi = h.blend_over_white(max(0, alpha - slack), colour)
-    return got is not None and all(
-        min(lo[i], hi[i]) - tol <= got[i] <= max(lo[i], hi[i]) + tol
-        for i in range(3))
+    return got is not None and all(min(a, b) - tol <= g <= max(a, b) + tol
+                                   for g, a, b in zip(got, lo, hi))
 
 
 def client(panel):
@@ -73,8 +72,7 @@ def thumb_seen(img, panel, x_px):
 
 
 class BaseApp:
-    """The program under test on one display, for one test. `name` names
-    the test's screenshots and logs."""
+    """The program under test for one test; `name` names its screenshots."""
 
     SHOTS = None            # where screenshots go
     SPLASH_TIMEOUT = 15     # s to wait for the splash
@@ -103,10 +101,9 @@ class BaseApp:
         return shared.pixel(self.display, x, y)
 
     def steady(self, points=((CX, CY), FREE), want=None, timeout=3):
-        """Waits until the screen at points reads the same twice in a row
-        (and shows want at the first point, when given): a compositor may
-        still be fading a window in or out. Gives up quietly after timeout:
-        the check that follows says what is wrong."""
+        """Waits until points read the same twice (and the first shows want):
+        a compositor may still be fading a window. Gives up quietly: the
+        check that follows says what is wrong."""
         last = [None]
 
         def same():
@@ -139,9 +136,8 @@ class BaseApp:
         def seen():
             img = self.display.shot()
             box = self.splash_box(img)
-            assert box or self.proc is None or self.proc.poll() is None, (
-                'the program exited (code %s) before its splash showed'
-                % self.proc.returncode)
+            assert box or self.proc is None or self.proc.poll() is None, \
+                'the program exited (code %s) before its splash showed' % self.proc.returncode
             return box and (time.monotonic(), img, box)
         return shared.poll(seen, timeout or self.SPLASH_TIMEOUT)
 
@@ -161,8 +157,7 @@ class BaseApp:
             self.proc.returncode)
 
     def open_panel(self, key='F7', step='panel'):
-        """Presses the key with the test's own window in front; returns the
-        panel and when it showed."""
+        """Presses key over the test's own window: (the panel, when it showed)."""
         self.focus_window()
         self.display.key(key)
         p = h.wait_until(self.panel, 6, 0.2)
@@ -204,8 +199,7 @@ def expect_panel_layout(s, panel, img, alpha, colour):
         'panel background is %s, expected dark grey %s' % (got, PANEL_GREY)
     got = img.pixel(cx + SWATCH[0] // TWIPS + 4, cy + SWATCH[1] // TWIPS + 4)
     want = h.blend_over_white(255, colour)
-    assert h.close(got, want, 6), \
-        'swatch shows %s, expected the overlay colour %s' % (got, want)
+    assert h.close(got, want, 6), 'swatch shows %s, expected the overlay colour %s' % (got, want)
     tx = round(thumb_px(alpha))
     assert thumb_seen(img, panel, tx), \
         'no red thumb near x=%d (client %d) for opacity %d' % (cx + tx, tx, alpha)

@@ -18,8 +18,7 @@ PRIMARY_SIZE, SECOND_SIZE = (1024, 768), (800, 600)
 SECOND_MODE = '800x600_60'
 # A CVT-style 60 Hz timing for 800x600; the dummy driver takes any mode
 # inside the Monitor's sync ranges.
-SECOND_MODELINE = ['38.25', '800', '832', '912', '1024', '600', '603', '607', '624', '-hsync',
-                   '+vsync']
+SECOND_MODELINE = '38.25 800 832 912 1024 600 603 607 624 -hsync +vsync'.split()
 LAYOUT = [(PRIMARY, 0, 0) + PRIMARY_SIZE + (True,), (SECOND, 1024, 0) + SECOND_SIZE + (False,)]
 
 CONFIG = '''\
@@ -89,14 +88,14 @@ class XorgDummyDisplay(harness.Display):
                          logdir or os.path.join(harness.E2E, 'xorg-dummy'))
         self.compositor = compositor
 
-    def _errors_logged(self, n=12):
+    def _errors_logged(self):
         try:
             with open(os.path.join(self.logdir, 'xorg.log'), errors='replace') as f:
                 lines = [ln.rstrip() for ln in f if ('(EE)' in ln or 'Fatal' in ln)
                          and not any(s in ln for s in _LOG_NOISE)]
         except OSError:
             return '(no server log)'
-        return '\n'.join(lines[-n:]) or '(no errors in the server log)'
+        return '\n'.join(lines[-12:]) or '(no errors in the server log)'
 
     def start_server(self):
         missing = [t for t in ('Xorg', 'xrandr', 'xdotool') if not shutil.which(t)]
@@ -155,10 +154,9 @@ class XorgDummyDisplay(harness.Display):
             mid = len(red) // 2
             if not (near(red, identity[SECOND][0]) and blue[mid] < green[mid] < red[mid] - 4000
                     and self.gamma(PRIMARY) == identity[PRIMARY]):
-                raise HarnessError('gamma 1:0.8:0.5 on %s reads back as %s in the middle, '
-                                   'and %s changed: %s' % (
-                                       SECOND, [r[mid] for r in got], PRIMARY,
-                                       self.gamma(PRIMARY) != identity[PRIMARY]))
+                raise HarnessError('gamma 1:0.8:0.5 on %s reads back as %s in the middle, and %s '
+                                   'changed: %s' % (SECOND, [r[mid] for r in got], PRIMARY,
+                                                    self.gamma(PRIMARY) != identity[PRIMARY]))
         finally:
             self.set_gamma(SECOND)
         if not all(near(a, b) for a, b in zip(self.gamma(SECOND), identity[SECOND])):
