@@ -54,11 +54,8 @@ def pytest_generate_tests(metafunc):
 def name_of_test(node):
     """The name of a test's screenshots, logs and prefix: the function and
     its parameters but the target (test_dpi_splash_panel_slider-120)."""
-    parts = [node.originalname]
-    callspec = getattr(node, 'callspec', None)
-    if callspec:
-        parts += [str(v) for k, v in callspec.params.items()
-                  if k not in ('app', 'display')]
+    params = node.callspec.params.items() if hasattr(node, 'callspec') else ()
+    parts = [node.originalname] + [str(v) for k, v in params if k not in ('app', 'display')]
     return '-'.join(parts).replace(os.sep, '_')
 
 

@@ -34,8 +34,7 @@ def round_half_even(v):
 
 def slider_alpha(x_px):
     """The opacity the slider gives for a press at client pixel x."""
-    x = x_px * TWIPS
-    return round_half_even(255 - (x - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255)
+    return round_half_even(255 - (x_px * TWIPS - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255)
 
 
 def thumb_px(alpha):
