@@ -132,8 +132,7 @@ class XorgDummyDisplay(harness.Display):
         return [(x + w // 2, y + h // 2) for _, x, y, w, h, _ in self.monitors()]
 
     def check_ready(self):
-        """Both monitors, the second turned off and on again and reached by
-        the pointer, each with gamma ramps of its own."""
+        """Both monitors, the second one switched and reached, own gamma each."""
         self.expect_layout(LAYOUT)
         self.set_second_monitor(False)
         self.expect_layout(LAYOUT[:1])
