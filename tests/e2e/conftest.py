@@ -83,11 +83,6 @@ class Displays:
             h.log('e2e: %s display %s' % (kind, self.shared[kind].name))
         return self.shared[kind]
 
-    def stop(self, d):
-        d.stop()
-        if d in self.started:
-            self.started.remove(d)
-
     def stop_all(self):
         for d in reversed(self.started):
             d.stop()
@@ -128,7 +123,8 @@ def new_display(displays):
         return made[-1]
     yield make
     for d in made:
-        displays.stop(d)
+        d.stop()
+        displays.started.remove(d)
 
 
 WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'closeprobe')
