@@ -1,14 +1,8 @@
-// A plain white window for the native end-to-end tests, on X11 and on
-// Wayland: the program "beneath" the tint, which logs the pointer presses
-// and key presses it receives and can hold the keyboard while F7 is
-// pressed. It covers the screen (a tiling compositor fills its output).
-//
-//   xclickprobe <log file>   (wlclickprobe: the same program)
-//
-// The log gets "ready" (on X11 "ready <window id>") once the window is
-// drawn, then "down <x> <y>" (screen pixels) for each left-button press and
-// "key <name>" for each key press (a, F7, space). Reopened for every line,
-// so a reader never sees half of one.
+// gtkclickprobe <log file>: a white window covering the screen, beneath the
+// tint on X11 and Wayland, which can hold the keyboard while F7 is pressed.
+// The log gets "ready" (on X11 "ready <window id>") once it is drawn, then
+// "down <x> <y>" (screen pixels) per left-button press and "key <name>" per
+// key press. Reopened for every line, so a reader never sees half of one.
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
