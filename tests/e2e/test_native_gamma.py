@@ -1,9 +1,7 @@
-"""The native program on X servers without a compositing manager: the tint
-goes through the CRTC gamma ramps of both monitors, with no window over the
-screen, and the ramps always come back as they were. Runs on Xorg with the
-dummy driver (two monitors, real ramps; skipped where Xorg cannot start)
-and, for neither compositor nor ramps, on an Xvfb without RandR.
-"""
+"""The native program without a compositing manager: the tint goes through
+the CRTC gamma ramps of both monitors (Xorg's dummy driver, skipped where
+Xorg cannot start) and the ramps always come back as they were; on an Xvfb
+without RandR, neither compositor nor ramps."""
 
 import os
 import pwd
@@ -58,8 +56,6 @@ def display(bare_xorg):
 
 
 class App(native_target.NativeApp):
-    """The native program with folders of its own test under ROOT."""
-
     def __init__(self, display, name):
         super().__init__(name, display, None, root=ROOT)
 
@@ -329,19 +325,10 @@ class BareXvfb(h.Display):
     """Xvfb alone, without RandR: no compositing manager, no CRTC, no ramp."""
 
     def start(self):
-        read, write = os.pipe()
-        self.procs.append(subprocess.Popen(
-            ['Xvfb', '-displayfd', str(write), '-screen', '0', '800x600x24',
-             '-nolisten', 'tcp', '-extension', 'RANDR'], pass_fds=(write,),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL))
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()  # once the server listens
-        if not number:
-            self.stop()
-            raise h.HarnessError('Xvfb would not start')
-        self.name = ':' + number
+        xvfb, self.name = h.spawn_server(
+            ['Xvfb', '-screen', '0', '800x600x24', '-nolisten', 'tcp', '-extension', 'RANDR'],
+            os.path.join(self.logdir, 'bare-xvfb.log'))
+        self.procs.append(xvfb)
         self.env = dict(os.environ, DISPLAY=self.name)
         return self
 
