@@ -35,17 +35,15 @@ def expect_everywhere(img, rgb, what, points=FREE):
 
 
 def panel_up(img):
-    """Whether the panel is on screen untinted: its own grey in the bottom
-    corner of its client area."""
+    """Whether the panel is up untinted: its grey in its bottom corner."""
     x, y = PANEL
     return img.pixel(x + 4, y + PANEL_H - 6) == PANEL_GREY
 
 
 def thumb_up(img, alpha):
     """Whether the panel shows its red thumb where opacity alpha puts it."""
-    x, y = PANEL
-    thumb = round(x + thumb_px(alpha))
-    return any(img.pixel(tx, y + THUMB_Y) == (255, 0, 0)
+    thumb = round(PANEL[0] + thumb_px(alpha))
+    return any(img.pixel(tx, PANEL[1] + THUMB_Y) == (255, 0, 0)
                for tx in range(thumb - 4, thumb + 5))
 
 
@@ -81,17 +79,15 @@ def settled(sway, timeout, what, step):
     return img
 
 
-def start_and_settle(sway, *args):
-    """Starts the program; waits for its splash, readable above the tint,
-    and for it to go."""
-    app = sway.start_program(*args)
+def start_and_settle(sway):
+    """Starts the program; waits for its splash above the tint to go."""
+    app = sway.start_program()
     t0 = time.monotonic()
     wait_screen(sway, splash_up, 10, 'no splash', 'no-splash')
     seen = time.monotonic() - t0
     # The splash and the tint are surfaces of their own: under load the
-    # compositor may show the small splash a frame or two before the
-    # full-screen tint; what counts is the tint round the splash while it
-    # is up.
+    # splash may show a frame or two before the tint; what counts is the
+    # tint round the splash while it is up.
     wait_screen(
         sway, lambda i: splash_up(i) and all(
             i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
@@ -116,6 +112,12 @@ def probe_lines(path):
         return f.read().splitlines()
 
 
+def expect_key_reaches(sway, probe, key, what):
+    sway.key(key)
+    assert h.wait_until(lambda: 'key ' + key in probe_lines(probe), 3), \
+        '%s went to %s' % (what, probe_lines(probe))
+
+
 def test_defaults_tint_exactly_and_clicks_pass_through(sway):
     probe = sway.start_probe()
     start_and_settle(sway)
@@ -124,9 +126,7 @@ def test_defaults_tint_exactly_and_clicks_pass_through(sway):
                       FREE + [(WIDTH // 2, HEIGHT // 2)])
     # A click on the tint reaches the window beneath; so do keys.
     sway.click(300, 600)
-    sway.key('a')
-    assert h.wait_until(lambda: 'key a' in probe_lines(probe), 3), \
-        'the window beneath saw %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'a', 'a key on the tint')
     assert any(line.startswith('down ') for line in probe_lines(probe)), \
         'the click did not reach the window beneath: %s' % probe_lines(probe)
     assert sway.settings() == {}, 'stored before any panel closed'
@@ -141,13 +141,13 @@ def test_f7_panel_slider_store_and_exit(sway):
     img = wait_screen(sway, lambda i: thumb_up(i, DEFAULT_ALPHA), 2,
                       'no red thumb on the panel', 'no-thumb')
     sway.shot('panel')
-    x, y = PANEL
     expect_everywhere(img, TINT, 'the tint around the panel')
     # The panel has the keyboard while it is up.
     sway.key('c')
     time.sleep(0.3)  # fixed: the key must not reach the probe meanwhile
     assert 'key c' not in probe_lines(probe), 'the panel let a key through'
 
+    x, y = PANEL
     track_y = y + TRACK_Y // TWIPS
     alpha = slider_alpha(X_MOVED)
     sway.drag(round(x + thumb_px(DEFAULT_ALPHA)), track_y, x + X_MOVED, track_y)
@@ -161,8 +161,7 @@ def test_f7_panel_slider_store_and_exit(sway):
 
     sway.move(900, 700)  # off the panel: it closes by itself
     t0 = time.monotonic()
-    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
-                'panel-stays')
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
     h.log('wayland: panel closed %.1f s after the last move' %
           (time.monotonic() - t0))
     stored = sway.settings()
@@ -171,9 +170,7 @@ def test_f7_panel_slider_store_and_exit(sway):
     assert sway.shot().pixel(*FREE[2]) == h.blend_over_white(
         int(stored['intLig']), DEFAULT_COLOUR), 'the screen is not the stored opacity'
     # The keyboard is back with the window beneath.
-    sway.key('b')
-    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
-        'keys after the panel went to %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'b', 'keys after the panel')
 
     # The exit label ends night mode, and the tint goes with it.
     open_panel(sway, 'no panel after the second F7')
@@ -267,8 +264,7 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
     assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
     sway.move(900, 700)
-    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
-                'panel-stays')
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
     assert sway.settings().get('lngColor') == str(orange), sway.settings()
 
 
@@ -277,10 +273,10 @@ def test_keys_on_the_panel(sway):
     start_and_settle(sway)
     open_panel(sway)
     want = DEFAULT_ALPHA - 10 * 5
-    for key in ['Right'] * 10:
-        sway.key(key)
-    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want,
-                DEFAULT_COLOUR, 0, 1), 3, 'not opacity %d' % want, 'right')
+    for _ in range(10):
+        sway.key('Right')
+    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want, DEFAULT_COLOUR, 0, 1),
+                3, 'not opacity %d' % want, 'right')
     sway.shot('right')
     # Just before Esc a step there and back: no idle close for 2.5 s.
     for key in ('Left', 'Right', 'Escape'):
@@ -288,6 +284,4 @@ def test_keys_on_the_panel(sway):
     wait_screen(sway, lambda i: not panel_up(i), 2, 'panel up after Esc', 'esc')
     assert sway.settings() == {'intLig': str(want),
                                'lngColor': str(DEFAULT_COLOUR)}, sway.settings()
-    sway.key('b')
-    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
-        'keys after Esc went to %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'b', 'keys after Esc')
