@@ -95,7 +95,7 @@ def ramps_of(display):
     return {o: display.gamma(o) for o in (PRIMARY, SECOND)}
 
 
-def wait_tinted(display, found, colour, alpha, outputs=(PRIMARY, SECOND)):
+def wait_tinted(display, found, colour=0x4000, alpha=150, outputs=(PRIMARY, SECOND)):
     def tinted():
         return all(near(display.gamma(o), blend(found[o], colour, alpha))
                    for o in outputs)
@@ -119,6 +119,13 @@ def ends_giving_back(display, app, found):
     """SIGTERM: the program ends well and the ramps are as found."""
     assert app.signal(signal.SIGTERM) == 0
     assert ramps_of(display) == found
+
+
+def answer(display, box, proc):
+    """Return on a message box; its program ends."""
+    display.xdotool('windowfocus', '--sync', box[0][0])
+    display.key('Return')
+    assert h.wait_until(lambda: proc.poll() is not None, 10)
 
 
 def all_white(display):
@@ -183,7 +190,7 @@ def test_a_killed_run_is_mended_by_the_next_start(display, app, screen):
     app.start()
     assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'gave back the gamma ramps' in app.output()
-    wait_tinted(display, found, 0x4000, 150)
+    wait_tinted(display, found)
     ends_giving_back(display, app, found)
 
 
@@ -209,7 +216,7 @@ def test_a_compositor_takes_the_tint_onto_the_overlay_and_back(display, app):
     finally:
         xcompmgr.terminate()
         xcompmgr.wait()
-    wait_tinted(display, found, 0x4000, 150)
+    wait_tinted(display, found)
     assert h.wait_until(lambda: not any(w[4:] == DESK for w in app.windows()), 10)
     assert h.wait_until(lambda: all_white(display), 10)
     ends_giving_back(display, app, found)
@@ -220,7 +227,7 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     display.set_second_monitor(False)
     found = {PRIMARY: display.gamma(PRIMARY)}
     app.start()
-    wait_tinted(display, found, 0x4000, 150, outputs=(PRIMARY,))
+    wait_tinted(display, found, outputs=(PRIMARY,))
     display.set_second_monitor(True)
     # Its red ramp tops out far below white once the tint is on it.
     assert h.wait_until(lambda: display.gamma(SECOND)[0][-1] < 0.8 * 65535,
@@ -240,36 +247,29 @@ def test_a_monitor_added_gets_the_ramp(display, app):
 @xorg
 @pytest.mark.parametrize('first_ends', [True, False], ids=['first-ends-first',
                                                           'second-ends-first'])
-def test_a_start_under_another_runtime_folder_only_says_it_runs(display, app,
+def test_a_start_under_another_runtime_folder_only_says_it_runs(display, app, request,
                                                                first_ends):
     found = start_tinted(display, app)
     # As from cron or su: no runtime folder, another temporary folder.
     other = App(display, app.name + '-other')
     other.env.pop('XDG_RUNTIME_DIR')
     other.env['TMPDIR'] = other.runtime
-    try:
-        second = other.start()
-        box = other.message_box(second)
-        assert box, 'no "already running" message: %s' % other.output()
-        assert len(other.windows(second)) == 1, other.windows(second)
-        # Tinted once, by the first.
-        wait_tinted(display, found, 0x4000, 150)
-
-        def dismiss():
-            display.xdotool('windowfocus', '--sync', box[0][0])
-            display.key('Return')
-            assert h.wait_until(lambda: second.poll() is not None, 10)
-        if first_ends:
-            ends_giving_back(display, app, found)
-            dismiss()
-        else:
-            dismiss()
-            wait_tinted(display, found, 0x4000, 150)
-            assert app.signal(signal.SIGTERM) == 0
-        assert ramps_of(display) == found
-        assert 'gamma ramps' not in other.output()
-    finally:
-        other.stop()
+    request.addfinalizer(other.stop)
+    second = other.start()
+    box = other.message_box(second)
+    assert box, 'no "already running" message: %s' % other.output()
+    assert len(other.windows(second)) == 1, other.windows(second)
+    # Tinted once, by the first.
+    wait_tinted(display, found)
+    if first_ends:
+        ends_giving_back(display, app, found)
+        answer(display, box, second)
+    else:
+        answer(display, box, second)
+        wait_tinted(display, found)
+        ends_giving_back(display, app, found)
+    assert ramps_of(display) == found
+    assert 'gamma ramps' not in other.output()
 
 
 @xorg
@@ -298,10 +298,9 @@ def test_ramps_set_after_a_killed_run_are_kept(display, app):
     assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'no longer show the tint' in app.output()
     # The second monitor still showed the tint: its ramp came back first.
-    wait_tinted(display, {PRIMARY: now[PRIMARY], SECOND: found[SECOND]},
-                0x4000, 150)
-    assert app.signal(signal.SIGTERM) == 0
-    assert ramps_of(display) == {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}
+    kept = {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}
+    wait_tinted(display, kept)
+    ends_giving_back(display, app, kept)
 
 
 @xorg
@@ -314,11 +313,9 @@ def test_ramps_reset_from_outside_are_tinted_again(display, app):
     t0 = time.monotonic()
     # Read before the program tints them again: what 1:1:1 gives on both.
     reset = {PRIMARY: found[PRIMARY], SECOND: found[PRIMARY]}
-    wait_tinted(display, reset, 0x4000, 150)
-    assert time.monotonic() - t0 < 3, 'tinted again after %.1f s' % (
-        time.monotonic() - t0)
-    assert app.signal(signal.SIGTERM) == 0
-    assert ramps_of(display) == reset
+    wait_tinted(display, reset)
+    assert time.monotonic() - t0 < 3, 'tinted again after %.1f s' % (time.monotonic() - t0)
+    ends_giving_back(display, app, reset)
 
 
 class BareXvfb(h.Display):
@@ -338,21 +335,15 @@ def test_neither_compositor_nor_ramps_says_so_and_ends_storing_nothing(request):
         pytest.skip('needs the native program and Xvfb')
     os.makedirs(ROOT, exist_ok=True)
     bare = BareXvfb(logdir=ROOT).start()
+    request.addfinalizer(bare.stop)
     app = App(bare, request.node.name)
-    try:
-        app.start()
-        box = h.wait_until(lambda: [w for w in app.windows() if w[1] == h.APP_TITLE],
-                           10, 0.2)
-        assert box, app.windows()
-        # The message only: no overlay, no splash.
-        assert len(app.windows()) == 1, app.windows()
-        assert 'cannot be tinted' in app.output()
-        bare.xdotool('windowfocus', '--sync', box[0][0])
-        bare.key('Return')
-        assert h.wait_until(lambda: app.proc.poll() is not None, 10)
-        assert app.proc.returncode == 1
-        assert app.settings() == {}
-        assert app.records() == []
-    finally:
-        app.stop()
-        bare.stop()
+    request.addfinalizer(app.stop)
+    box = app.message_box(app.start())
+    assert box, app.windows()
+    # The message only: no overlay, no splash.
+    assert len(app.windows()) == 1, app.windows()
+    assert 'cannot be tinted' in app.output()
+    answer(bare, box, app.proc)
+    assert app.proc.returncode == 1
+    assert app.settings() == {}
+    assert app.records() == []
