@@ -8,6 +8,7 @@ fits 108 bytes; logs and settings go to build/wayland-e2e/<test>/ at stop.
 
 import json
 import os
+import pathlib
 import pwd
 import re
 import shutil
@@ -195,11 +196,8 @@ class SwaySession:
         self.base = None
 
     def log(self, name):
-        try:
-            with open(os.path.join(self.base, name), errors='replace') as f:
-                return f.read()
-        except FileNotFoundError:
-            return ''
+        path = pathlib.Path(self.base, name)
+        return path.read_text(errors='replace') if path.exists() else ''
 
     def swaymsg(self, *args):
         return self.run(['swaymsg'] + list(args), check=True).stdout
@@ -227,25 +225,19 @@ class SwaySession:
     def move(self, x, y):
         self._pointer('move %d %d %d %d' % ((x, y) + self.layout()))
 
-    def press(self):
-        self._pointer('press')
-
-    def release(self):
-        self._pointer('release')
-
     # Each pointer command returns once sway has it (wlpointer waits for a
     # round trip), and a client gets the motion before the button.
     def click(self, x, y):
         self.move(x, y)
-        self.press()
-        self.release()
+        self._pointer('press')
+        self._pointer('release')
 
     def drag(self, x0, y0, x1, y1, steps=10):
         self.move(x0, y0)
-        self.press()
+        self._pointer('press')
         for i in range(1, steps + 1):
             self.move(round(x0 + (x1 - x0) * i / steps), round(y0 + (y1 - y0) * i / steps))
-        self.release()
+        self._pointer('release')
 
     def shot(self, step=None):
         """The whole layout as an h.Image; saved when `step` names it."""

@@ -163,22 +163,18 @@ def test_a_stop_signal_stores_the_moved_opacity_and_ends(app, signame):
                      'the next start', at=FREE, step='next-start')
 
 
-def test_the_display_closing_stores_and_ends(new_display, xclickprobe):
+def test_the_display_closing_stores_and_ends(request, new_display, xclickprobe):
     display = new_display()
-    app = native_target.NativeApp('test_the_display_closing_stores_and_ends',
-                                  display, xclickprobe)
-    try:
-        app.start_for_panel()
-        panel, _ = app.open_panel()
-        alpha = move_slider(app, panel)
-        display.stop()  # the X server goes, and with it the connection
-        assert h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1), \
-            'still running 5 s after its display closed'
-        assert app.settings().get('intLig') == str(alpha), \
-            'stored %s, expected the moved opacity %d' % (app.settings(),
-                                                          alpha)
-    finally:
-        app.stop()
+    app = native_target.NativeApp(request.node.name, display, xclickprobe)
+    request.addfinalizer(app.stop)
+    app.start_for_panel()
+    panel, _ = app.open_panel()
+    alpha = move_slider(app, panel)
+    display.stop()  # the X server goes, and with it the connection
+    assert h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1), \
+        'still running 5 s after its display closed'
+    assert app.settings().get('intLig') == str(alpha), \
+        'stored %s, expected the moved opacity %d' % (app.settings(), alpha)
 
 
 def test_second_start_with_f7_during_its_message_leaves_the_values(app):

@@ -168,13 +168,6 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
     assert app.settings().get('intLig') == str(slider_alpha(x2)) == '254'
 
 
-def killed_while_tinted(display, app):
-    """Starts the program, waits for its tint, kills it; the ramps found."""
-    found = start_tinted(display, app)
-    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
-    return found
-
-
 @xorg
 @pytest.mark.parametrize('screen', ['', '.0'], ids=['same-display-name',
                                                   'display-name-with-screen'])
@@ -182,7 +175,8 @@ def test_a_killed_run_is_mended_by_the_next_start(display, app, screen):
     """The next start finds the record, gives the ramps back, tints over
     them as they were before the killed run, and gives them back at its
     end: also when it spells the display otherwise."""
-    found = killed_while_tinted(display, app)
+    found = start_tinted(display, app)
+    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
     time.sleep(0.5)  # fixed: nothing may give the ramps back meanwhile
     assert near(display.gamma(PRIMARY), blend(found[PRIMARY], 0x4000, 150))
     assert app.records()
@@ -241,9 +235,6 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     assert near(tinted, blend(found[SECOND], 0x4000, 150))
 
 
-# -- a record bound to the server and the tint; a tint that holds ------------------
-
-
 @xorg
 @pytest.mark.parametrize('first_ends', [True, False], ids=['first-ends-first',
                                                           'second-ends-first'])
@@ -290,7 +281,8 @@ def test_xkill_gives_the_ramps_back_before_the_end(display, app):
 
 @xorg
 def test_ramps_set_after_a_killed_run_are_kept(display, app):
-    found = killed_while_tinted(display, app)
+    found = start_tinted(display, app)
+    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
     # A calibration loaded meanwhile, on the first monitor only.
     display.set_gamma(PRIMARY, 0.9, 1.1, 1.3)
     now = ramps_of(display)

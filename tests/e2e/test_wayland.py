@@ -54,13 +54,11 @@ def splash_up(img):
 
 def wait_screen(sway, predicate, timeout, what, step):
     """Screenshots until predicate(img) holds; returns the image."""
-    img = None
-
     def look():
-        nonlocal img
         img = sway.shot()
-        return predicate(img)
-    if not h.wait_until(look, timeout, 0.1):
+        return img if predicate(img) else None
+    img = h.wait_until(look, timeout, 0.1)
+    if img is None:
         sway.shot(step)
         pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step),
                     pytrace=False)
