@@ -40,8 +40,7 @@ class NativeApp(kit.BaseApp):
         super().__init__(name, display)
         self.probe = probe
         self.base = os.path.join(root, name)
-        if os.path.exists(self.base):
-            shutil.rmtree(self.base)
+        shutil.rmtree(self.base, ignore_errors=True)
         self.config = os.path.join(self.base, 'config')
         self.runtime = os.path.join(self.base, 'runtime')
         os.makedirs(self.config)
@@ -71,8 +70,7 @@ class NativeApp(kit.BaseApp):
         return read_settings(self.ini_path())
 
     def store(self, **values):
-        self.write_ini('[Settings]\n' + ''.join(
-            '%s=%s\n' % kv for kv in values.items()))
+        self.write_ini('[Settings]\n' + ''.join('%s=%s\n' % kv for kv in values.items()))
 
     def start_app(self):
         assert os.path.exists(BIN), 'program not built: ' + BIN
@@ -105,10 +103,8 @@ class NativeApp(kit.BaseApp):
     def start_probe(self):
         """The white window beneath everything (gtkclickprobe)."""
         self.probe_log = os.path.join(self.base, 'probe.log')
-        p = subprocess.Popen([self.probe, self.probe_log], env=self.env,
-                             stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+        p = subprocess.Popen([self.probe, self.probe_log], env=self.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         shared.wait_until(lambda: os.path.exists(self.probe_log) and
                           'ready' in open(self.probe_log).read(), 10,

@@ -25,6 +25,7 @@ SPLASH = ((WIDTH - SPLASH_W - 2 * FRAME) // 2 + FRAME,
           (HEIGHT - SPLASH_H - 2 * FRAME) // 2 + FRAME)
 # Plain desktop (the probe) away from the panel, the splash and dialogs.
 FREE = [(3, 3), (WIDTH - 4, HEIGHT - 4), (100, 700), (900, 100)]
+CENTRE = (WIDTH // 2, HEIGHT // 2)
 
 
 def expect_everywhere(img, rgb, what, points=FREE):
@@ -91,8 +92,7 @@ def start_and_settle(sway):
             i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
         2, 'the tint beside the splash', 'splash-untinted')
     sway.shot('splash')
-    wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go',
-                'splash-stays')
+    wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go', 'splash-stays')
     h.log('wayland: splash seen %.2f s after start, gone after %.1f s' % (
         seen, time.monotonic() - t0))
     assert app.poll() is None, 'the program ended (%s)' % app.returncode
@@ -120,8 +120,7 @@ def test_defaults_tint_exactly_and_clicks_pass_through(sway):
     probe = sway.start_probe()
     start_and_settle(sway)
     img = sway.shot('tint')
-    expect_everywhere(img, TINT, 'the default tint over white',
-                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+    expect_everywhere(img, TINT, 'the default tint over white', FREE + [CENTRE])
     # A click on the tint reaches the window beneath; so do keys.
     sway.click(300, 600)
     expect_key_reaches(sway, probe, 'a', 'a key on the tint')
@@ -160,8 +159,7 @@ def test_f7_panel_slider_store_and_exit(sway):
     sway.move(900, 700)  # off the panel: it closes by itself
     t0 = time.monotonic()
     wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
-    h.log('wayland: panel closed %.1f s after the last move' %
-          (time.monotonic() - t0))
+    h.log('wayland: panel closed %.1f s after the last move' % (time.monotonic() - t0))
     stored = sway.settings()
     assert stored.get('lngColor') == str(DEFAULT_COLOUR), stored
     assert abs(int(stored.get('intLig', -9)) - alpha) <= 1, stored
@@ -177,11 +175,10 @@ def test_f7_panel_slider_store_and_exit(sway):
     assert h.wait_until(lambda: app.poll() is not None, 3, 0.05), \
         'still running after the exit label'
     assert app.returncode == 0
-    img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2,
-                      'the tint stayed', 'tint-stays')
+    img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2, 'the tint stayed',
+                      'tint-stays')
     sway.shot('ended')
-    expect_everywhere(img, WHITE, 'the screen after the exit label',
-                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+    expect_everywhere(img, WHITE, 'the screen after the exit label', FREE + [CENTRE])
 
 
 def test_a_second_output_is_tinted_as_it_comes(sway):
@@ -196,8 +193,7 @@ def test_a_second_output_is_tinted_as_it_comes(sway):
                 (WIDTH + 3, 3), (2 * WIDTH - 4, HEIGHT - 4),
                 (WIDTH + WIDTH // 2, HEIGHT // 2)])
     t0 = time.monotonic()
-    wait_screen(sway, both, 5, 'the second output is not tinted exactly',
-                'second-output')
+    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output')
     h.log('wayland: new output tinted within %.2f s' % (time.monotonic() - t0))
     sway.shot('two-outputs')
     assert app.poll() is None
@@ -208,19 +204,18 @@ def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
     first = start_and_settle(sway)
     second = sway.start_program()
     # Its message, somewhere over the middle of the screen.
-    wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) != TINT,
-                8, 'no message from the second start', 'no-message')
+    wait_screen(sway, lambda i: i.pixel(*CENTRE) != TINT, 8, 'no message from the second start',
+                'no-message')
     img = settled(sway, 3, 'the message did not settle', 'message')
     assert second.poll() is None, 'the second start ended without its message'
     # Its only button is at the bottom of the box, in the middle.
-    bottom = max(y for y in range(HEIGHT // 2, HEIGHT)
-                 if img.pixel(WIDTH // 2, y) != TINT)
+    bottom = max(y for y in range(HEIGHT // 2, HEIGHT) if img.pixel(WIDTH // 2, y) != TINT)
     sway.click(WIDTH // 2, bottom - 15)
     assert h.wait_until(lambda: second.poll() is not None, 5, 0.1), \
         'the second start still runs after its message was answered'
     assert first.poll() is None, 'the first instance ended too'
-    img = wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) == TINT,
-                      3, 'the message stays', 'message-stays')
+    img = wait_screen(sway, lambda i: i.pixel(*CENTRE) == TINT, 3, 'the message stays',
+                      'message-stays')
     expect_everywhere(img, TINT, "the first instance's tint")
     assert sway.settings() == {}, 'a value was stored: %s' % sway.settings()
 
@@ -241,8 +236,7 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     sway.click(x + SWATCH[0] // TWIPS + 40, y + SWATCH[1] // TWIPS + 10)
     # The panel steps aside; the dialog lies open beneath the tint, and its
     # colour entry has the keys.
-    wait_screen(sway, lambda i: not panel_up(i) and
-                i.pixel(WIDTH // 2, HEIGHT // 2) != TINT, 5,
+    wait_screen(sway, lambda i: not panel_up(i) and i.pixel(*CENTRE) != TINT, 5,
                 'no colour dialog', 'no-dialog')
     settled(sway, 3, 'the dialog did not settle', 'dialog')
     sway.key('a', mod='ctrl')
@@ -255,9 +249,8 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     sway.click(WIDTH - left - 48, top + 23)
     orange = 0x000080FF
     want = h.blend_over_white(DEFAULT_ALPHA, orange)
-    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want,
-                      5, 'the panel and the orange tint did not come',
-                      'no-orange')
+    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want, 5,
+                      'the panel and the orange tint did not come', 'no-orange')
     sway.shot('orange')
     swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
     assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
