@@ -39,9 +39,8 @@ def _test_user():
         useradd = shutil.which('useradd') or '/usr/sbin/useradd'
         if not os.path.exists(useradd):
             raise Unavailable('no useradd to make the test user') from None
-        r = subprocess.run([useradd, '--system', '--no-create-home',
-                            '--home-dir', '/nonexistent', '--shell',
-                            '/usr/sbin/nologin', USER],
+        r = subprocess.run([useradd, '--system', '--no-create-home', '--home-dir', '/nonexistent',
+                            '--shell', '/usr/sbin/nologin', USER],
                            capture_output=True, text=True, check=False)
         try:  # made meanwhile by a test run beside this one, or not at all
             entry = pwd.getpwnam(USER)
@@ -110,8 +109,7 @@ class SwaySession:
         return None
 
     def start(self):
-        if os.path.exists(self.logs):
-            shutil.rmtree(self.logs)
+        shutil.rmtree(self.logs, ignore_errors=True)
         self.base = tempfile.mkdtemp(prefix='nm-wl-')
         self._own(self.base)
         bin_dir, self.config, cache, self.runtime = (
@@ -122,8 +120,7 @@ class SwaySession:
         self.bin = os.path.join(bin_dir, os.path.basename(BIN))
         for src in [BIN] + list(self.tools.values()):
             shutil.copy(src, bin_dir)
-        self.tools = {k: os.path.join(bin_dir, os.path.basename(v))
-                      for k, v in self.tools.items()}
+        self.tools = {k: os.path.join(bin_dir, os.path.basename(v)) for k, v in self.tools.items()}
         conf = os.path.join(self.base, 'sway.conf')
         with open(conf, 'w') as f:
             f.write('\n'.join([
@@ -133,26 +130,22 @@ class SwaySession:
                 % (i + 1, WIDTH, HEIGHT, i * WIDTH) for i in range(2)] + [
                 'bindsym F7 exec %s --settings' % self.bin, '']))
         locale = h.locale_name()
-        self.env = {
-            'PATH': '/usr/bin:/bin', 'HOME': self.base,
-            'XDG_RUNTIME_DIR': self.runtime, 'XDG_CONFIG_HOME': self.config,
-            'XDG_CACHE_HOME': cache,
-            'DBUS_SESSION_BUS_ADDRESS': 'unix:path=%s/bus' % self.runtime,
-            'WLR_BACKENDS': 'headless', 'WLR_RENDERER': 'pixman',
-            'WLR_LIBINPUT_NO_DEVICES': '1', 'XDG_SESSION_TYPE': 'wayland',
-            'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1',
-            'GSETTINGS_BACKEND': 'memory'}
         bus = os.path.join(self.runtime, 'bus')
-        self.spawn(['dbus-daemon', '--session', '--nofork',
-                    '--address=unix:path=' + bus], log='dbus.log')
+        self.env = {
+            'PATH': '/usr/bin:/bin', 'HOME': self.base, 'XDG_RUNTIME_DIR': self.runtime,
+            'XDG_CONFIG_HOME': self.config, 'XDG_CACHE_HOME': cache,
+            'DBUS_SESSION_BUS_ADDRESS': 'unix:path=' + bus, 'XDG_SESSION_TYPE': 'wayland',
+            'WLR_BACKENDS': 'headless', 'WLR_RENDERER': 'pixman', 'WLR_LIBINPUT_NO_DEVICES': '1',
+            'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1', 'GSETTINGS_BACKEND': 'memory'}
+        self.spawn(['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + bus],
+                   log='dbus.log')
         if not h.wait_until(lambda: os.path.exists(bus), 5, 0.05):
             raise Unavailable('dbus-daemon did not start (%s)' % self.log('dbus.log'))
         sway = self.spawn(['sway', '-c', conf], log='sway.log')
 
         def ready():
             names = os.listdir(self.runtime)
-            socks = [n for n in names if n.startswith('wayland-')
-                     and not n.endswith('.lock')]
+            socks = [n for n in names if n.startswith('wayland-') and not n.endswith('.lock')]
             ipc = [n for n in names if n.startswith('sway-ipc.')]
             return (socks[0], ipc[0]) if socks and ipc else None
         found = h.wait_until(ready, 10, 0.05)
