@@ -145,8 +145,7 @@ class NativeApp(kit.BaseApp):
 
     def expect_key_seen(self):
         assert any(line.startswith('key ') for line in self.probe_lines()), \
-            'the probe, which had the focus, saw no key press: %s' % (
-                self.probe_lines(),)
+            'the probe, which had the focus, saw no key press: %s' % (self.probe_lines(),)
 
     def wait_keys_back(self):
         super().wait_keys_back()

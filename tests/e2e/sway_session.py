@@ -183,8 +183,7 @@ class SwaySession:
         for entry in os.scandir(self.base):
             if entry.name.endswith(('.log', '.out', '.conf')):
                 shutil.copy(entry.path, self.logs)
-        shutil.copytree(self.config, os.path.join(self.logs, 'config'),
-                        dirs_exist_ok=True)
+        shutil.copytree(self.config, os.path.join(self.logs, 'config'), dirs_exist_ok=True)
         shutil.rmtree(self.base, ignore_errors=True)
         self.base = None
 

@@ -13,8 +13,7 @@ from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, PANEL_GREY, X_MOVED,
 from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
 
 pytestmark = [pytest.mark.xorg,
-              pytest.mark.parametrize('display', ['xorg-dummy'],
-                                      indirect=True)]
+              pytest.mark.parametrize('display', ['xorg-dummy'], indirect=True)]
 
 # A point of each monitor away from where the panel, the splash and notepad
 # open, and the second monitor's rectangle.
@@ -73,11 +72,9 @@ def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, di
     x, y, w, hgt = client(panel)
     sx, sy, sw, sh = SECOND
     assert sx <= x and x + w <= sx + sw and sy <= y and y + hgt <= sy + sh, \
-        'the panel at %s is not wholly on the second monitor %s' % (
-            (x, y, w, hgt), SECOND)
+        'the panel at %s is not wholly on the second monitor %s' % ((x, y, w, hgt), SECOND)
     centre = (x + w // 2, y + hgt // 2)
-    assert abs(centre[0] - (sx + sw // 2)) <= 8 and \
-        abs(centre[1] - (sy + sh // 2)) <= 16, \
+    assert abs(centre[0] - (sx + sw // 2)) <= 8 and abs(centre[1] - (sy + sh // 2)) <= 16, \
         'the panel is not centred on the second monitor: centre %s' % (centre,)
     # Above that monitor's tint: its own grey, not dimmed and recoloured.
     got = app.panel_shot.pixel(x + 8, y + 8)

@@ -43,8 +43,7 @@ def test_slider_drag_brightens(app):
     img = app.shot('drag')
     got = img.pixel(*FREE)
     assert sum(got) > sum(before) + 60, \
-        'the screen did not brighten: %s before the drag, %s after' % (
-            before, got)
+        'the screen did not brighten: %s before the drag, %s after' % (before, got)
     assert within_alpha(got, a, DEFAULT_COLOUR), \
         'after a drag to track x=%d: tint %s, expected %s (opacity %d)' % (
             X_MOVED, got, h.blend_over_white(a, DEFAULT_COLOUR), a)
@@ -66,16 +65,14 @@ def test_second_instance_message(app):
         '(its windows: %s)' % (h.APP_TITLE, app.windows(second)
                                if second.poll() is None else 'exited')
     assert len(app.windows(second)) == 1, \
-        'the second start shows more than its message: %s' % (
-            app.windows(second),)
+        'the second start shows more than its message: %s' % (app.windows(second),)
     app.display.activate(box[0][0])
     app.display.key('Return')
     assert h.wait_until(lambda: second.poll() is not None, 8), \
         'the second instance still runs 8 s after its message was dismissed'
     app.steady(want=TINT)
     assert app.proc.poll() is None, 'the first instance ended too'
-    app.expect_pixel(TINT, 'tint after the second instance left',
-                     step='after')
+    app.expect_pixel(TINT, 'tint after the second instance left', step='after')
 
 
 def test_corrupt_ini_gives_defaults(app):
@@ -103,8 +100,7 @@ def test_help_and_version_answer_without_a_display(tmp_path):
     assert r.returncode == 0 and r.stdout.startswith(
         'Usage: morvane-night [--settings]') and '--version' in r.stdout, r
     r = run('--version')
-    assert (r.returncode, r.stdout) == (
-        0, 'morvane-night (%s) 1.00\n' % h.APP_TITLE), r
+    assert (r.returncode, r.stdout) == (0, 'morvane-night (%s) 1.00\n' % h.APP_TITLE), r
     r = run('--settings', 'now')
     assert r.returncode == 2 and r.stdout == '' and r.stderr == (
         "morvane-night: extra operand 'now'\n"
@@ -152,8 +148,7 @@ def test_a_stop_signal_stores_the_moved_opacity_and_ends(app, signame):
         'still running 2 s after %s' % signame
     assert app.proc.returncode == 0, 'exit status %s after %s' % (
         app.proc.returncode, signame)
-    assert app.settings() == {'intLig': str(alpha),
-                              'lngColor': str(DEFAULT_COLOUR)}, \
+    assert app.settings() == {'intLig': str(alpha), 'lngColor': str(DEFAULT_COLOUR)}, \
         'stored %s, expected the moved opacity %d' % (app.settings(), alpha)
     app.shot('ended')
     # The lock went with the process: the next start runs normally.
@@ -189,8 +184,7 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
     # Nothing more may show for longer than a panel's idle close.
     others = shared.poll(lambda: [w for w in app.windows(second)
                                   if w[1] != h.APP_TITLE], 7, 0.3)
-    assert not others, 'the second start shows more than its message: %s' % (
-        others,)
+    assert not others, 'the second start shows more than its message: %s' % (others,)
     app.shot('box-and-f7')
     app.display.activate(box[0][0])
     app.display.key('Return')

@@ -14,8 +14,7 @@ import pytest
 
 import harness as h
 import native_target
-from scenario_kit import (TRACK_X1, TWIPS, X_MOVED, slider_alpha, thumb_px,
-                          track_point)
+from scenario_kit import (TRACK_X1, TWIPS, X_MOVED, slider_alpha, thumb_px, track_point)
 from xorg_dummy import PRIMARY, SECOND
 
 pytestmark = pytest.mark.native
@@ -30,8 +29,7 @@ AMBER = 0x000080FF  # 0x00BBGGRR
 CALIBRATION = (1.0, 0.8, 0.5)
 # The user's own folder of the program: its lock and its ramp record, the
 # same whatever the environment says.
-PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache',
-                       'morvane-night')
+PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache', 'morvane-night')
 
 
 def blend(found, colour, alpha):
@@ -155,8 +153,7 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
     display.key('F7')
     panel = h.wait_until(app.panel, 10, 0.2)
     assert panel, 'no panel after F7: %s' % app.windows()
-    display.drag(*track_point(panel, round(thumb_px(150))),
-                 *track_point(panel, X_MOVED))
+    display.drag(*track_point(panel, round(thumb_px(150))), *track_point(panel, X_MOVED))
     wait_tinted(display, found, 0x4000, slider_alpha(X_MOVED))
     # Full opacity: the ramps stop at the cap, so the panel stays readable.
     # (The track's own end pixel is outside the band: one pixel in.)

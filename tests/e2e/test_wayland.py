@@ -151,8 +151,7 @@ def test_f7_panel_slider_store_and_exit(sway):
     wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), alpha,
                                              DEFAULT_COLOUR, slack=1, tol=0),
                 3, 'after the drag the screen is not %s (opacity %d)' % (
-                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha),
-                'dragged')
+                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha), 'dragged')
     sway.shot('dragged')
     assert sway.settings() == {}, 'stored while the panel is open'
 
