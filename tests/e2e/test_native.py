@@ -111,8 +111,7 @@ def test_help_and_version_answer_without_a_display(tmp_path):
 
 
 def move_slider(app, panel):
-    """Clicks three quarters along the track; returns the opacity once the
-    tint shows it."""
+    """Clicks three quarters along the track; the opacity, once the tint shows it."""
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
     want = h.blend_over_white(alpha, DEFAULT_COLOUR)
