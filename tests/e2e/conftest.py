@@ -138,7 +138,7 @@ def probes():
 
 @pytest.fixture(scope='session')
 def xclickprobe():
-    return shared.built('linux', 'e2e/xclickprobe')
+    return shared.built('linux', 'e2e/gtkclickprobe')
 
 
 @pytest.fixture(scope='session')
@@ -202,7 +202,7 @@ def native_app(request, display, xclickprobe):
 
 @pytest.fixture(scope='session')
 def wayland_tools():
-    return {'probe': shared.built('linux', 'e2e/wlclickprobe'),
+    return {'probe': shared.built('linux', 'e2e/gtkclickprobe'),
             'pointer': shared.built('linux', 'e2e/wlpointer')}
 
 

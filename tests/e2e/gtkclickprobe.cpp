@@ -1,67 +1,56 @@
-// A plain white window for the native end-to-end tests, on X11 and on
-// Wayland: the program "beneath" the tint, which logs the pointer presses
-// and key presses it receives and can hold the keyboard while F7 is
-// pressed. It covers the screen (a tiling compositor fills its output).
-//
-//   xclickprobe <log file>   (wlclickprobe: the same program)
-//
-// The log gets "ready" (on X11 "ready <window id>") once the window is
-// drawn, then "down <x> <y>" (screen pixels) for each left-button press and
-// "key <name>" for each key press (a, F7, space). Reopened for every line,
-// so a reader never sees half of one.
+// gtkclickprobe <log file>: a white window covering the screen, beneath the
+// tint on X11 and Wayland, which can hold the keyboard while F7 is pressed.
+// The log gets "ready" (on X11 "ready <window id>") once it is drawn, then
+// "down <x> <y>" (screen pixels) per left-button press and "key <name>" per
+// key press. Reopened for every line, so a reader never sees half of one.
 #include <gtk/gtk.h>
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
 #endif
 
+#include <cstdarg>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
 const char* g_logPath = nullptr;
 
-void LogLine(const char* line) {
-  FILE* f = std::fopen(g_logPath, "ab");
-  if (f == nullptr) return;
-  std::fputs(line, f);
-  std::fputs("\n", f);
-  std::fclose(f);
+void LogLine(const char* format, ...) {
+  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(g_logPath, "ab"), &std::fclose);
+  if (!f) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(f.get(), format, args);
+  va_end(args);
+  std::fputc('\n', f.get());
 }
 
-gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer /*data*/) {
+gboolean OnDraw([[maybe_unused]] GtkWidget* widget, cairo_t* cr, gpointer /*data*/) {
   static bool ready = false;
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
-  if (!ready) {
-    ready = true;
-    char line[64] = "ready";
+  if (ready) return TRUE;
+  ready = true;
+  unsigned long xid = 0;
 #ifdef GDK_WINDOWING_X11
-    // The tests activate the window by its X id.
-    GdkWindow* window = gtk_widget_get_window(widget);
-    if (GDK_IS_X11_WINDOW(window)) {
-      std::snprintf(line, sizeof line, "ready %lu",
-                    static_cast<unsigned long>(gdk_x11_window_get_xid(window)));
-    }
+  // The tests activate the window by its X id.
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (GDK_IS_X11_WINDOW(window)) xid = gdk_x11_window_get_xid(window);
 #endif
-    LogLine(line);
-  }
+  LogLine(xid != 0 ? "ready %lu" : "ready", xid);
   return TRUE;
 }
 
 gboolean OnButton(GtkWidget* /*widget*/, GdkEventButton* event, gpointer /*data*/) {
   if (event->type != GDK_BUTTON_PRESS || event->button != 1) return FALSE;
-  char line[64];
-  std::snprintf(line, sizeof line, "down %d %d", static_cast<int>(event->x_root),
-                static_cast<int>(event->y_root));
-  LogLine(line);
+  LogLine("down %d %d", static_cast<int>(event->x_root), static_cast<int>(event->y_root));
   return TRUE;
 }
 
 gboolean OnKey(GtkWidget* /*widget*/, GdkEventKey* event, gpointer /*data*/) {
   const char* name = gdk_keyval_name(event->keyval);
-  char line[64];
-  std::snprintf(line, sizeof line, "key %s", name != nullptr ? name : "?");
-  LogLine(line);
+  LogLine("key %s", name != nullptr ? name : "?");
   return TRUE;
 }
 

@@ -1,6 +1,6 @@
-"""The native Linux program (the GTK backend) as an X client on a test
-display. Each NativeApp has its own XDG_CONFIG_HOME and XDG_RUNTIME_DIR
-under build/native-e2e/<test>/: tests share no settings and no lock."""
+"""The native program (GTK) on a test X display, with XDG_CONFIG_HOME and
+XDG_RUNTIME_DIR of its own under build/native-e2e/<test>/: no settings or
+lock shared between tests."""
 
 import configparser
 import os
@@ -29,8 +29,6 @@ def read_settings(path):
 
 
 class NativeApp(kit.BaseApp):
-    """One test's program instances, folders and screenshots."""
-
     SHOTS = SHOTS
     PANEL_HEADINGS = True
     DIALOG = 'colour chooser'
@@ -42,8 +40,7 @@ class NativeApp(kit.BaseApp):
         super().__init__(name, display)
         self.probe = probe
         self.base = os.path.join(root, name)
-        if os.path.exists(self.base):
-            shutil.rmtree(self.base)
+        shutil.rmtree(self.base, ignore_errors=True)
         self.config = os.path.join(self.base, 'config')
         self.runtime = os.path.join(self.base, 'runtime')
         os.makedirs(self.config)
@@ -61,8 +58,6 @@ class NativeApp(kit.BaseApp):
         h.stop_all(self.procs)
         self.procs = []
 
-    # -- settings file --------------------------------------------------------
-
     def ini_path(self):
         return os.path.join(self.config, SETTINGS_DIR, 'settings.ini')
 
@@ -75,19 +70,13 @@ class NativeApp(kit.BaseApp):
         return read_settings(self.ini_path())
 
     def store(self, **values):
-        """Writes a settings file holding just these values."""
-        self.write_ini('[Settings]\n' + ''.join(
-            '%s=%s\n' % kv for kv in values.items()))
-
-    # -- the program ------------------------------------------------------------
+        self.write_ini('[Settings]\n' + ''.join('%s=%s\n' % kv for kv in values.items()))
 
     def start_app(self):
         assert os.path.exists(BIN), 'program not built: ' + BIN
-        log = open(os.path.join(self.base, 'app-%d.log' % len(self.procs)),
-                   'wb')
-        p = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
-                             stdout=log, stderr=subprocess.STDOUT)
-        log.close()
+        with open(os.path.join(self.base, 'app-%d.log' % len(self.procs)), 'wb') as log:
+            p = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=log, stderr=subprocess.STDOUT)
         self.procs.append(p)
         if self.proc is None:
             self.proc = p
@@ -112,13 +101,10 @@ class NativeApp(kit.BaseApp):
         return next((w for w in self.windows() if w[1] == DIALOG_TITLE), None)
 
     def start_probe(self):
-        """The white X window beneath everything, which logs clicks and keys
-        and holds the focus while F7 is pressed."""
+        """The white window beneath everything (gtkclickprobe)."""
         self.probe_log = os.path.join(self.base, 'probe.log')
-        p = subprocess.Popen([self.probe, self.probe_log], env=self.env,
-                             stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+        p = subprocess.Popen([self.probe, self.probe_log], env=self.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         shared.wait_until(lambda: os.path.exists(self.probe_log) and
                           'ready' in open(self.probe_log).read(), 10,
@@ -130,12 +116,10 @@ class NativeApp(kit.BaseApp):
         return open(self.probe_log).read().splitlines()
 
     def keys_seen(self):
-        """The names of the keys the probe window received, in order."""
         return [line.split(' ', 1)[1] for line in self.probe_lines()
                 if line.startswith('key ')]
 
     def typed(self):
-        """The characters typed into the probe."""
         return ''.join(k for k in self.keys_seen() if len(k) == 1)
 
     def focus_probe(self):
@@ -145,14 +129,11 @@ class NativeApp(kit.BaseApp):
         assert active, 'the probe window does not have the focus (active ' \
             'window %r)' % self.display.active_window()
 
-    # -- what the shared tests ask of a target ------------------------------
-
+    # What the shared tests ask of a target:
     focus_window = focus_probe
     start_click_probe = start_probe
     clicks_seen = probe_lines
-
-    def describe_windows(self):
-        return self.windows()
+    describe_windows = windows
 
     def start_for_panel(self, expect_unsaved=False):
         """Starts the probe, which has the focus for F7, then the program."""
@@ -164,8 +145,7 @@ class NativeApp(kit.BaseApp):
 
     def expect_key_seen(self):
         assert any(line.startswith('key ') for line in self.probe_lines()), \
-            'the probe, which had the focus, saw no key press: %s' % (
-                self.probe_lines(),)
+            'the probe, which had the focus, saw no key press: %s' % (self.probe_lines(),)
 
     def wait_keys_back(self):
         super().wait_keys_back()
@@ -173,8 +153,7 @@ class NativeApp(kit.BaseApp):
                           self.probe_xid, 5, 'the probe active again')
 
     def message_box(self, proc, timeout=10):
-        """The "already running" message of a second start, once it is up:
-        [its window]; None when it has not shown within timeout."""
+        """[The "already running" window] of a second start; None if not up."""
         return h.wait_until(lambda: proc.poll() is None and [
             w for w in self.windows(proc) if w[1] == h.APP_TITLE], timeout)
 

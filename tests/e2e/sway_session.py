@@ -1,20 +1,14 @@
-"""A headless sway session for the Wayland end-to-end tests of the native
-program: no GPU (headless backend, pixman), two white 1024x768 outputs,
-XWayland off, no borders, F7 bound to `morvane-night --settings` as a user
-would bind it, and a D-Bus session bus of its own. sway refuses to run as
-root, so as root the whole session runs as a test user made for it.
-Screenshots come from grim, keys from wtype, the pointer from wlpointer (a
-virtual pointer: a headless seat has none, and sway's own cursor commands
-send no pointer frame); an idle wtype holds a keyboard for the session.
-
-Each session lives in a folder of its own under /tmp, which the test user
-can reach (a socket's path must also fit 108 bytes); its logs and settings
-are copied to build/wayland-e2e/<test>/ when it stops, screenshots go to
-build/wayland-e2e/shots/.
+"""A headless sway (pixman, two white 1024x768 outputs, F7 bound to
+`morvane-night --settings` as a user would bind it) with its own D-Bus bus,
+run as a test user when we are root (sway refuses root). grim shoots, wtype
+types, wlpointer points: sway's own cursor commands send no pointer frame.
+It lives under /tmp, where the test user can reach it and a socket's path
+fits 108 bytes; logs and settings go to build/wayland-e2e/<test>/ at stop.
 """
 
 import json
 import os
+import pathlib
 import pwd
 import re
 import shutil
@@ -32,12 +26,11 @@ BIN = native_target.BIN
 
 
 class Unavailable(Exception):
-    """sway cannot run on this machine; the tests skip."""
+    """sway cannot run here: the tests skip."""
 
 
 def _test_user():
-    """(uid, gid) to run the session as: the test user when we are root
-    (made here the first time), else ourselves."""
+    """(uid, gid) of the test user when we are root (made the first time)."""
     if os.geteuid() != 0:
         return None
     try:
@@ -46,9 +39,8 @@ def _test_user():
         useradd = shutil.which('useradd') or '/usr/sbin/useradd'
         if not os.path.exists(useradd):
             raise Unavailable('no useradd to make the test user') from None
-        r = subprocess.run([useradd, '--system', '--no-create-home',
-                            '--home-dir', '/nonexistent', '--shell',
-                            '/usr/sbin/nologin', USER],
+        r = subprocess.run([useradd, '--system', '--no-create-home', '--home-dir', '/nonexistent',
+                            '--shell', '/usr/sbin/nologin', USER],
                            capture_output=True, text=True, check=False)
         try:  # made meanwhile by a test run beside this one, or not at all
             entry = pwd.getpwnam(USER)
@@ -70,8 +62,6 @@ def parse_ppm(data):
 
 
 class SwaySession:
-    """One headless sway with its own D-Bus session bus, for one test."""
-
     def __init__(self, name, tools):
         self.name = name
         self.tools = tools
@@ -84,8 +74,6 @@ class SwaySession:
             if not shutil.which(tool):
                 raise Unavailable('%s is not installed' % tool)
 
-    # -- processes ------------------------------------------------------------
-
     def _own(self, path, mode=0o755):
         os.makedirs(path, exist_ok=True)
         os.chmod(path, mode)
@@ -95,27 +83,20 @@ class SwaySession:
     def _as_user(self):
         return dict(user=self.ids[0], group=self.ids[1], extra_groups=[]) if self.ids else {}
 
-    def spawn(self, argv, log=None):
-        """Starts a program of the session as its user."""
-        out = open(os.path.join(self.base, log), 'ab') if log else subprocess.DEVNULL
-        try:
+    def spawn(self, argv, log):
+        with open(os.path.join(self.base, log), 'ab') as out:
             p = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                  stderr=subprocess.STDOUT, cwd=self.base, **self._as_user())
-        finally:
-            if log:
-                out.close()
         self.procs.append(p)
         return p
 
-    def spawn_piped(self, argv):
-        p = subprocess.Popen(argv, env=self.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             cwd=self.base, **self._as_user())
-        self.procs.append(p)
-        return p
-
-    def run(self, argv, timeout=10):
-        return subprocess.run(argv, env=self.env, capture_output=True, timeout=timeout,
-                              check=False, **self._as_user())
+    def run(self, argv, check=False):
+        r = subprocess.run(argv, env=self.env, capture_output=True, timeout=10, check=False,
+                           **self._as_user())
+        if check and r.returncode != 0:
+            out = (r.stdout + r.stderr).decode(errors='replace')
+            raise h.HarnessError('%s: %s' % (' '.join(argv), out[-600:]))
+        return r
 
     def focused_pid(self):
         """The pid of the view sway gives the keyboard, or None."""
@@ -128,56 +109,43 @@ class SwaySession:
         return None
 
     def start(self):
-        if os.path.exists(self.logs):
-            shutil.rmtree(self.logs)
+        shutil.rmtree(self.logs, ignore_errors=True)
         self.base = tempfile.mkdtemp(prefix='nm-wl-')
         self._own(self.base)
-        bin_dir = os.path.join(self.base, 'bin')
-        self._own(bin_dir)
+        bin_dir, self.config, cache, self.runtime = (
+            os.path.join(self.base, d) for d in ('bin', 'config', 'cache', 'rt'))
+        for d in (bin_dir, self.config, cache):
+            self._own(d)
+        self._own(self.runtime, 0o700)
         self.bin = os.path.join(bin_dir, os.path.basename(BIN))
         for src in [BIN] + list(self.tools.values()):
             shutil.copy(src, bin_dir)
-        self.tools = {k: os.path.join(bin_dir, os.path.basename(v))
-                      for k, v in self.tools.items()}
-        self.runtime = os.path.join(self.base, 'rt')
-        self.config = os.path.join(self.base, 'config')
-        self._own(self.runtime, 0o700)
-        self._own(self.config)
-        self._own(os.path.join(self.base, 'cache'))
+        self.tools = {k: os.path.join(bin_dir, os.path.basename(v)) for k, v in self.tools.items()}
         conf = os.path.join(self.base, 'sway.conf')
         with open(conf, 'w') as f:
             f.write('\n'.join([
-                'xwayland disable',
-                'default_border none',
-                'default_floating_border none',
-                'focus_follows_mouse no',
-                'output HEADLESS-1 resolution %dx%d position 0 0 '
-                'bg #ffffff solid_color' % (WIDTH, HEIGHT),
-                'output HEADLESS-2 resolution %dx%d position %d 0 '
-                'bg #ffffff solid_color' % (WIDTH, HEIGHT, WIDTH),
-                'bindsym F7 exec %s --settings' % self.bin,
-                '']))
+                'xwayland disable', 'default_border none', 'default_floating_border none',
+                'focus_follows_mouse no'] + [
+                'output HEADLESS-%d resolution %dx%d position %d 0 bg #ffffff solid_color'
+                % (i + 1, WIDTH, HEIGHT, i * WIDTH) for i in range(2)] + [
+                'bindsym F7 exec %s --settings' % self.bin, '']))
         locale = h.locale_name()
-        self.env = {
-            'PATH': '/usr/bin:/bin', 'HOME': self.base,
-            'XDG_RUNTIME_DIR': self.runtime, 'XDG_CONFIG_HOME': self.config,
-            'XDG_CACHE_HOME': os.path.join(self.base, 'cache'),
-            'DBUS_SESSION_BUS_ADDRESS': 'unix:path=%s/bus' % self.runtime,
-            'WLR_BACKENDS': 'headless', 'WLR_RENDERER': 'pixman',
-            'WLR_LIBINPUT_NO_DEVICES': '1', 'XDG_SESSION_TYPE': 'wayland',
-            'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1',
-            'GSETTINGS_BACKEND': 'memory'}
         bus = os.path.join(self.runtime, 'bus')
-        self.spawn(['dbus-daemon', '--session', '--nofork',
-                    '--address=unix:path=' + bus], log='dbus.log')
+        self.env = {
+            'PATH': '/usr/bin:/bin', 'HOME': self.base, 'XDG_RUNTIME_DIR': self.runtime,
+            'XDG_CONFIG_HOME': self.config, 'XDG_CACHE_HOME': cache,
+            'DBUS_SESSION_BUS_ADDRESS': 'unix:path=' + bus, 'XDG_SESSION_TYPE': 'wayland',
+            'WLR_BACKENDS': 'headless', 'WLR_RENDERER': 'pixman', 'WLR_LIBINPUT_NO_DEVICES': '1',
+            'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1', 'GSETTINGS_BACKEND': 'memory'}
+        self.spawn(['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + bus],
+                   log='dbus.log')
         if not h.wait_until(lambda: os.path.exists(bus), 5, 0.05):
             raise Unavailable('dbus-daemon did not start (%s)' % self.log('dbus.log'))
         sway = self.spawn(['sway', '-c', conf], log='sway.log')
 
         def ready():
             names = os.listdir(self.runtime)
-            socks = [n for n in names if n.startswith('wayland-')
-                     and not n.endswith('.lock')]
+            socks = [n for n in names if n.startswith('wayland-') and not n.endswith('.lock')]
             ipc = [n for n in names if n.startswith('sway-ipc.')]
             return (socks[0], ipc[0]) if socks and ipc else None
         found = h.wait_until(ready, 10, 0.05)
@@ -189,7 +157,10 @@ class SwaySession:
                             .returncode == 0, 5, 0.1):
             raise Unavailable('sway does not answer: %s' % self.log('sway.log')[-600:])
         # A pointer for the seat, held while its standard input is open.
-        self.pointer = self.spawn_piped([self.tools['pointer']])
+        self.pointer = subprocess.Popen([self.tools['pointer']], env=self.env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        cwd=self.base, **self._as_user())
+        self.procs.append(self.pointer)
         if self.pointer.stdout.readline().strip() != b'ready':
             raise h.HarnessError('no virtual pointer')
         # And a keyboard, the same way: each `wtype -k` brings a keyboard of
@@ -212,38 +183,24 @@ class SwaySession:
         for entry in os.scandir(self.base):
             if entry.name.endswith(('.log', '.out', '.conf')):
                 shutil.copy(entry.path, self.logs)
-        shutil.copytree(self.config, os.path.join(self.logs, 'config'),
-                        dirs_exist_ok=True)
+        shutil.copytree(self.config, os.path.join(self.logs, 'config'), dirs_exist_ok=True)
         shutil.rmtree(self.base, ignore_errors=True)
         self.base = None
 
     def log(self, name):
-        try:
-            with open(os.path.join(self.base, name), errors='replace') as f:
-                return f.read()
-        except FileNotFoundError:
-            return ''
-
-    # -- what the tests do --------------------------------------------------
+        path = pathlib.Path(self.base, name)
+        return path.read_text(errors='replace') if path.exists() else ''
 
     def swaymsg(self, *args):
-        r = self.run(['swaymsg'] + list(args))
-        if r.returncode != 0:
-            raise h.HarnessError('swaymsg %s: %s' % (' '.join(args),
-                                                     r.stdout + r.stderr))
-        return r.stdout
+        return self.run(['swaymsg'] + list(args), check=True).stdout
 
     def key(self, name, mod=None):
         """Presses a key by its XKB name, with a modifier (ctrl, alt) held."""
         held = ['-M', mod] if mod else []
-        r = self.run(['wtype'] + held + ['-k', name] + (['-m', mod] if mod else []))
-        if r.returncode != 0:
-            raise h.HarnessError('wtype -k %s: %s' % (name, r.stderr))
+        self.run(['wtype'] + held + ['-k', name] + (['-m', mod] if mod else []), check=True)
 
     def type(self, text):
-        r = self.run(['wtype', text])
-        if r.returncode != 0:
-            raise h.HarnessError('wtype %r: %s' % (text, r.stderr))
+        self.run(['wtype', text], check=True)
 
     def _pointer(self, command):
         self.pointer.stdin.write(command.encode() + b'\n')
@@ -260,41 +217,30 @@ class SwaySession:
     def move(self, x, y):
         self._pointer('move %d %d %d %d' % ((x, y) + self.layout()))
 
-    def press(self):
-        self._pointer('press')
-
-    def release(self):
-        self._pointer('release')
-
     # Each pointer command returns once sway has it (wlpointer waits for a
     # round trip), and a client gets the motion before the button.
     def click(self, x, y):
         self.move(x, y)
-        self.press()
-        self.release()
+        self._pointer('press')
+        self._pointer('release')
 
     def drag(self, x0, y0, x1, y1, steps=10):
         self.move(x0, y0)
-        self.press()
+        self._pointer('press')
         for i in range(1, steps + 1):
             self.move(round(x0 + (x1 - x0) * i / steps), round(y0 + (y1 - y0) * i / steps))
-        self.release()
+        self._pointer('release')
 
     def shot(self, step=None):
         """The whole layout as an h.Image; saved when `step` names it."""
-        r = self.run(['grim', '-t', 'ppm', '-'])
-        if r.returncode != 0:
-            raise h.HarnessError('grim: %s' % r.stderr.decode(errors='replace'))
-        img = parse_ppm(r.stdout)
+        img = parse_ppm(self.run(['grim', '-t', 'ppm', '-'], check=True).stdout)
         if step:
             img.save(os.path.join(SHOTS, '%s-%s.png' % (self.name, step)))
         return img
 
-    # -- the program --------------------------------------------------------
-
-    def start_program(self, *args, log=None):
+    def start_program(self, *args):
         n = sum(1 for _ in os.scandir(self.base) if _.name.startswith('app-'))
-        return self.spawn([self.bin] + list(args), log=log or 'app-%d.log' % n)
+        return self.spawn([self.bin] + list(args), 'app-%d.log' % n)
 
     def start_probe(self):
         """The white client beneath the tint, which logs what reaches it."""
@@ -308,19 +254,5 @@ class SwaySession:
         return path
 
     def settings(self):
-        """{key: text} of the program's [Settings]; {} without a file."""
-        path = os.path.join(self.config, h.APP_TITLE, 'settings.ini')
-        values, group = {}, None
-        try:
-            with open(path, encoding='utf-8') as f:
-                lines = f.read().splitlines()
-        except FileNotFoundError:
-            return {}
-        for line in lines:
-            line = line.strip()
-            if line.startswith('['):
-                group = line.strip('[]')
-            elif group == 'Settings' and '=' in line:
-                k, v = line.split('=', 1)
-                values[k.strip()] = v.strip()
-        return values
+        return native_target.read_settings(
+            os.path.join(self.config, native_target.SETTINGS_DIR, 'settings.ini'))

@@ -1,9 +1,6 @@
-"""The whole desk on a real X server with two monitors side by side
-(xorg_dummy: 1024x768 primary, 800x600 to its right), on both targets:
-one tint on both, a slider move changing both, the panel on the pointer's
-monitor above its tint, the tint following the second monitor as it goes
-and comes back. Screenshots of the whole desk are kept.
-"""
+"""Both targets on Xorg with two monitors (1024x768, 800x600 to its right):
+one tint over both, the panel on the pointer's monitor, the tint following
+the second monitor as it goes and comes back."""
 
 import time
 
@@ -16,8 +13,7 @@ from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, PANEL_GREY, X_MOVED,
 from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
 
 pytestmark = [pytest.mark.xorg,
-              pytest.mark.parametrize('display', ['xorg-dummy'],
-                                      indirect=True)]
+              pytest.mark.parametrize('display', ['xorg-dummy'], indirect=True)]
 
 # A point of each monitor away from where the panel, the splash and notepad
 # open, and the second monitor's rectangle.
@@ -40,6 +36,14 @@ def tints(app, step, alpha=DEFAULT_ALPHA, colour=DEFAULT_COLOUR):
 def pointer(display):
     p = display.x().screen().root.query_pointer()
     return p.root_x, p.root_y
+
+
+@pytest.fixture
+def second_back(display):
+    """The second monitor on again after a test that turned it off."""
+    yield
+    if not display.second_monitor_on():
+        display.set_second_monitor(True)
 
 
 def start_with_pointer_on_second(app):
@@ -68,11 +72,9 @@ def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, di
     x, y, w, hgt = client(panel)
     sx, sy, sw, sh = SECOND
     assert sx <= x and x + w <= sx + sw and sy <= y and y + hgt <= sy + sh, \
-        'the panel at %s is not wholly on the second monitor %s' % (
-            (x, y, w, hgt), SECOND)
+        'the panel at %s is not wholly on the second monitor %s' % ((x, y, w, hgt), SECOND)
     centre = (x + w // 2, y + hgt // 2)
-    assert abs(centre[0] - (sx + sw // 2)) <= 8 and \
-        abs(centre[1] - (sy + sh // 2)) <= 16, \
+    assert abs(centre[0] - (sx + sw // 2)) <= 8 and abs(centre[1] - (sy + sh // 2)) <= 16, \
         'the panel is not centred on the second monitor: centre %s' % (centre,)
     # Above that monitor's tint: its own grey, not dimmed and recoloured.
     got = app.panel_shot.pixel(x + 8, y + 8)
@@ -80,40 +82,31 @@ def test_f7_with_the_pointer_on_the_second_monitor_opens_the_panel_there(app, di
         'shows %s, not its grey %s: it lies under the tint' % (got, PANEL_GREY)
 
 
-def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display):
+def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display, second_back):
     app.start_for_panel()
     tints(app, 'both')
-    try:
-        display.set_second_monitor(False)
-        time.sleep(2.0)  # fixed: the primary must stay tinted meanwhile
-        img = app.shot('one')
-        got = img.pixel(PRIMARY_SIZE[0] // 2, PRIMARY_SIZE[1] - 5)
-        assert within_alpha(got, DEFAULT_ALPHA, DEFAULT_COLOUR), \
-            'the primary alone is not tinted to its edge: %s' % (got,)
-        display.set_second_monitor(True)
-        t0 = time.monotonic()
-        ok = h.wait_until(lambda: within_alpha(
-            app.pixel(*ON_SECOND), DEFAULT_ALPHA, DEFAULT_COLOUR), 2.5, 0.1)
-        app.note('the second monitor tinted %.1f s after it came back' %
-                 (time.monotonic() - t0))
-        assert ok, 'the second monitor is not tinted 2 s after it came ' \
-            'back: %s' % (app.pixel(*ON_SECOND),)
-        tints(app, 'both-again')
-    finally:
-        if not display.second_monitor_on():
-            display.set_second_monitor(True)
+    display.set_second_monitor(False)
+    time.sleep(2.0)  # fixed: the primary must stay tinted meanwhile
+    img = app.shot('one')
+    got = img.pixel(PRIMARY_SIZE[0] // 2, PRIMARY_SIZE[1] - 5)
+    assert within_alpha(got, DEFAULT_ALPHA, DEFAULT_COLOUR), \
+        'the primary alone is not tinted to its edge: %s' % (got,)
+    display.set_second_monitor(True)
+    t0 = time.monotonic()
+    ok = h.wait_until(lambda: within_alpha(
+        app.pixel(*ON_SECOND), DEFAULT_ALPHA, DEFAULT_COLOUR), 2.5, 0.1)
+    app.note('the second monitor tinted %.1f s after it came back' % (time.monotonic() - t0))
+    assert ok, 'the second monitor is not tinted 2 s after it came back: %s' % (
+        app.pixel(*ON_SECOND),)
+    tints(app, 'both-again')
 
 
-def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display):
-    """The panel still closes itself, and F7 opens it again on the monitor
-    that is left."""
+def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display,
+                                                                           second_back):
+    """The panel still closes itself, and F7 opens it on the one left."""
     start_with_pointer_on_second(app)
     app.open_panel()
-    try:
-        display.set_second_monitor(False)
-        app.wait_panel_closed()
-        app.display.move(*ON_PRIMARY)
-        app.open_panel(step='again')
-    finally:
-        if not display.second_monitor_on():
-            display.set_second_monitor(True)
+    display.set_second_monitor(False)
+    app.wait_panel_closed()
+    app.display.move(*ON_PRIMARY)
+    app.open_panel(step='again')

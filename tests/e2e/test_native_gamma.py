@@ -1,9 +1,7 @@
-"""The native program on X servers without a compositing manager: the tint
-goes through the CRTC gamma ramps of both monitors, with no window over the
-screen, and the ramps always come back as they were. Runs on Xorg with the
-dummy driver (two monitors, real ramps; skipped where Xorg cannot start)
-and, for neither compositor nor ramps, on an Xvfb without RandR.
-"""
+"""The native program without a compositing manager: the tint goes through
+the CRTC gamma ramps of both monitors (Xorg's dummy driver, skipped where
+Xorg cannot start) and the ramps always come back as they were; on an Xvfb
+without RandR, neither compositor nor ramps."""
 
 import os
 import pwd
@@ -16,8 +14,7 @@ import pytest
 
 import harness as h
 import native_target
-from scenario_kit import (TRACK_X1, TWIPS, X_MOVED, slider_alpha, thumb_px,
-                          track_point)
+from scenario_kit import (TRACK_X1, TWIPS, X_MOVED, slider_alpha, thumb_px, track_point)
 from xorg_dummy import PRIMARY, SECOND
 
 pytestmark = pytest.mark.native
@@ -32,8 +29,7 @@ AMBER = 0x000080FF  # 0x00BBGGRR
 CALIBRATION = (1.0, 0.8, 0.5)
 # The user's own folder of the program: its lock and its ramp record, the
 # same whatever the environment says.
-PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache',
-                       'morvane-night')
+PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache', 'morvane-night')
 
 
 def blend(found, colour, alpha):
@@ -58,8 +54,6 @@ def display(bare_xorg):
 
 
 class App(native_target.NativeApp):
-    """The native program with folders of its own test under ROOT."""
-
     def __init__(self, display, name):
         super().__init__(name, display, None, root=ROOT)
 
@@ -99,7 +93,7 @@ def ramps_of(display):
     return {o: display.gamma(o) for o in (PRIMARY, SECOND)}
 
 
-def wait_tinted(display, found, colour, alpha, outputs=(PRIMARY, SECOND)):
+def wait_tinted(display, found, colour=0x4000, alpha=150, outputs=(PRIMARY, SECOND)):
     def tinted():
         return all(near(display.gamma(o), blend(found[o], colour, alpha))
                    for o in outputs)
@@ -123,6 +117,13 @@ def ends_giving_back(display, app, found):
     """SIGTERM: the program ends well and the ramps are as found."""
     assert app.signal(signal.SIGTERM) == 0
     assert ramps_of(display) == found
+
+
+def answer(display, box, proc):
+    """Return on a message box; its program ends."""
+    display.xdotool('windowfocus', '--sync', box[0][0])
+    display.key('Return')
+    assert h.wait_until(lambda: proc.poll() is not None, 10)
 
 
 def all_white(display):
@@ -152,8 +153,7 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
     display.key('F7')
     panel = h.wait_until(app.panel, 10, 0.2)
     assert panel, 'no panel after F7: %s' % app.windows()
-    display.drag(*track_point(panel, round(thumb_px(150))),
-                 *track_point(panel, X_MOVED))
+    display.drag(*track_point(panel, round(thumb_px(150))), *track_point(panel, X_MOVED))
     wait_tinted(display, found, 0x4000, slider_alpha(X_MOVED))
     # Full opacity: the ramps stop at the cap, so the panel stays readable.
     # (The track's own end pixel is outside the band: one pixel in.)
@@ -165,13 +165,6 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
     assert app.settings().get('intLig') == str(slider_alpha(x2)) == '254'
 
 
-def killed_while_tinted(display, app):
-    """Starts the program, waits for its tint, kills it; the ramps found."""
-    found = start_tinted(display, app)
-    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
-    return found
-
-
 @xorg
 @pytest.mark.parametrize('screen', ['', '.0'], ids=['same-display-name',
                                                   'display-name-with-screen'])
@@ -179,7 +172,8 @@ def test_a_killed_run_is_mended_by_the_next_start(display, app, screen):
     """The next start finds the record, gives the ramps back, tints over
     them as they were before the killed run, and gives them back at its
     end: also when it spells the display otherwise."""
-    found = killed_while_tinted(display, app)
+    found = start_tinted(display, app)
+    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
     time.sleep(0.5)  # fixed: nothing may give the ramps back meanwhile
     assert near(display.gamma(PRIMARY), blend(found[PRIMARY], 0x4000, 150))
     assert app.records()
@@ -187,7 +181,7 @@ def test_a_killed_run_is_mended_by_the_next_start(display, app, screen):
     app.start()
     assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'gave back the gamma ramps' in app.output()
-    wait_tinted(display, found, 0x4000, 150)
+    wait_tinted(display, found)
     ends_giving_back(display, app, found)
 
 
@@ -213,7 +207,7 @@ def test_a_compositor_takes_the_tint_onto_the_overlay_and_back(display, app):
     finally:
         xcompmgr.terminate()
         xcompmgr.wait()
-    wait_tinted(display, found, 0x4000, 150)
+    wait_tinted(display, found)
     assert h.wait_until(lambda: not any(w[4:] == DESK for w in app.windows()), 10)
     assert h.wait_until(lambda: all_white(display), 10)
     ends_giving_back(display, app, found)
@@ -224,7 +218,7 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     display.set_second_monitor(False)
     found = {PRIMARY: display.gamma(PRIMARY)}
     app.start()
-    wait_tinted(display, found, 0x4000, 150, outputs=(PRIMARY,))
+    wait_tinted(display, found, outputs=(PRIMARY,))
     display.set_second_monitor(True)
     # Its red ramp tops out far below white once the tint is on it.
     assert h.wait_until(lambda: display.gamma(SECOND)[0][-1] < 0.8 * 65535,
@@ -238,42 +232,32 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     assert near(tinted, blend(found[SECOND], 0x4000, 150))
 
 
-# -- a record bound to the server and the tint; a tint that holds ------------------
-
-
 @xorg
 @pytest.mark.parametrize('first_ends', [True, False], ids=['first-ends-first',
                                                           'second-ends-first'])
-def test_a_start_under_another_runtime_folder_only_says_it_runs(display, app,
+def test_a_start_under_another_runtime_folder_only_says_it_runs(display, app, request,
                                                                first_ends):
     found = start_tinted(display, app)
     # As from cron or su: no runtime folder, another temporary folder.
     other = App(display, app.name + '-other')
     other.env.pop('XDG_RUNTIME_DIR')
     other.env['TMPDIR'] = other.runtime
-    try:
-        second = other.start()
-        box = other.message_box(second)
-        assert box, 'no "already running" message: %s' % other.output()
-        assert len(other.windows(second)) == 1, other.windows(second)
-        # Tinted once, by the first.
-        wait_tinted(display, found, 0x4000, 150)
-
-        def dismiss():
-            display.xdotool('windowfocus', '--sync', box[0][0])
-            display.key('Return')
-            assert h.wait_until(lambda: second.poll() is not None, 10)
-        if first_ends:
-            ends_giving_back(display, app, found)
-            dismiss()
-        else:
-            dismiss()
-            wait_tinted(display, found, 0x4000, 150)
-            assert app.signal(signal.SIGTERM) == 0
-        assert ramps_of(display) == found
-        assert 'gamma ramps' not in other.output()
-    finally:
-        other.stop()
+    request.addfinalizer(other.stop)
+    second = other.start()
+    box = other.message_box(second)
+    assert box, 'no "already running" message: %s' % other.output()
+    assert len(other.windows(second)) == 1, other.windows(second)
+    # Tinted once, by the first.
+    wait_tinted(display, found)
+    if first_ends:
+        ends_giving_back(display, app, found)
+        answer(display, box, second)
+    else:
+        answer(display, box, second)
+        wait_tinted(display, found)
+        ends_giving_back(display, app, found)
+    assert ramps_of(display) == found
+    assert 'gamma ramps' not in other.output()
 
 
 @xorg
@@ -294,7 +278,8 @@ def test_xkill_gives_the_ramps_back_before_the_end(display, app):
 
 @xorg
 def test_ramps_set_after_a_killed_run_are_kept(display, app):
-    found = killed_while_tinted(display, app)
+    found = start_tinted(display, app)
+    assert app.signal(signal.SIGKILL) == -signal.SIGKILL
     # A calibration loaded meanwhile, on the first monitor only.
     display.set_gamma(PRIMARY, 0.9, 1.1, 1.3)
     now = ramps_of(display)
@@ -302,10 +287,9 @@ def test_ramps_set_after_a_killed_run_are_kept(display, app):
     assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'no longer show the tint' in app.output()
     # The second monitor still showed the tint: its ramp came back first.
-    wait_tinted(display, {PRIMARY: now[PRIMARY], SECOND: found[SECOND]},
-                0x4000, 150)
-    assert app.signal(signal.SIGTERM) == 0
-    assert ramps_of(display) == {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}
+    kept = {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}
+    wait_tinted(display, kept)
+    ends_giving_back(display, app, kept)
 
 
 @xorg
@@ -318,30 +302,19 @@ def test_ramps_reset_from_outside_are_tinted_again(display, app):
     t0 = time.monotonic()
     # Read before the program tints them again: what 1:1:1 gives on both.
     reset = {PRIMARY: found[PRIMARY], SECOND: found[PRIMARY]}
-    wait_tinted(display, reset, 0x4000, 150)
-    assert time.monotonic() - t0 < 3, 'tinted again after %.1f s' % (
-        time.monotonic() - t0)
-    assert app.signal(signal.SIGTERM) == 0
-    assert ramps_of(display) == reset
+    wait_tinted(display, reset)
+    assert time.monotonic() - t0 < 3, 'tinted again after %.1f s' % (time.monotonic() - t0)
+    ends_giving_back(display, app, reset)
 
 
 class BareXvfb(h.Display):
     """Xvfb alone, without RandR: no compositing manager, no CRTC, no ramp."""
 
     def start(self):
-        read, write = os.pipe()
-        self.procs.append(subprocess.Popen(
-            ['Xvfb', '-displayfd', str(write), '-screen', '0', '800x600x24',
-             '-nolisten', 'tcp', '-extension', 'RANDR'], pass_fds=(write,),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL))
-        os.close(write)
-        with os.fdopen(read) as f:
-            number = f.readline().strip()  # once the server listens
-        if not number:
-            self.stop()
-            raise h.HarnessError('Xvfb would not start')
-        self.name = ':' + number
+        xvfb, self.name = h.spawn_server(
+            ['Xvfb', '-screen', '0', '800x600x24', '-nolisten', 'tcp', '-extension', 'RANDR'],
+            os.path.join(self.logdir, 'bare-xvfb.log'))
+        self.procs.append(xvfb)
         self.env = dict(os.environ, DISPLAY=self.name)
         return self
 
@@ -351,21 +324,15 @@ def test_neither_compositor_nor_ramps_says_so_and_ends_storing_nothing(request):
         pytest.skip('needs the native program and Xvfb')
     os.makedirs(ROOT, exist_ok=True)
     bare = BareXvfb(logdir=ROOT).start()
+    request.addfinalizer(bare.stop)
     app = App(bare, request.node.name)
-    try:
-        app.start()
-        box = h.wait_until(lambda: [w for w in app.windows() if w[1] == h.APP_TITLE],
-                           10, 0.2)
-        assert box, app.windows()
-        # The message only: no overlay, no splash.
-        assert len(app.windows()) == 1, app.windows()
-        assert 'cannot be tinted' in app.output()
-        bare.xdotool('windowfocus', '--sync', box[0][0])
-        bare.key('Return')
-        assert h.wait_until(lambda: app.proc.poll() is not None, 10)
-        assert app.proc.returncode == 1
-        assert app.settings() == {}
-        assert app.records() == []
-    finally:
-        app.stop()
-        bare.stop()
+    request.addfinalizer(app.stop)
+    box = app.message_box(app.start())
+    assert box, app.windows()
+    # The message only: no overlay, no splash.
+    assert len(app.windows()) == 1, app.windows()
+    assert 'cannot be tinted' in app.output()
+    answer(bare, box, app.proc)
+    assert app.proc.returncode == 1
+    assert app.settings() == {}
+    assert app.records() == []

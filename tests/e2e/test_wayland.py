@@ -25,6 +25,7 @@ SPLASH = ((WIDTH - SPLASH_W - 2 * FRAME) // 2 + FRAME,
           (HEIGHT - SPLASH_H - 2 * FRAME) // 2 + FRAME)
 # Plain desktop (the probe) away from the panel, the splash and dialogs.
 FREE = [(3, 3), (WIDTH - 4, HEIGHT - 4), (100, 700), (900, 100)]
+CENTRE = (WIDTH // 2, HEIGHT // 2)
 
 
 def expect_everywhere(img, rgb, what, points=FREE):
@@ -35,17 +36,15 @@ def expect_everywhere(img, rgb, what, points=FREE):
 
 
 def panel_up(img):
-    """Whether the panel is on screen untinted: its own grey in the bottom
-    corner of its client area."""
+    """Whether the panel is up untinted: its grey in its bottom corner."""
     x, y = PANEL
     return img.pixel(x + 4, y + PANEL_H - 6) == PANEL_GREY
 
 
 def thumb_up(img, alpha):
     """Whether the panel shows its red thumb where opacity alpha puts it."""
-    x, y = PANEL
-    thumb = round(x + thumb_px(alpha))
-    return any(img.pixel(tx, y + THUMB_Y) == (255, 0, 0)
+    thumb = round(PANEL[0] + thumb_px(alpha))
+    return any(img.pixel(tx, PANEL[1] + THUMB_Y) == (255, 0, 0)
                for tx in range(thumb - 4, thumb + 5))
 
 
@@ -56,13 +55,11 @@ def splash_up(img):
 
 def wait_screen(sway, predicate, timeout, what, step):
     """Screenshots until predicate(img) holds; returns the image."""
-    img = None
-
     def look():
-        nonlocal img
         img = sway.shot()
-        return predicate(img)
-    if not h.wait_until(look, timeout, 0.1):
+        return img if predicate(img) else None
+    img = h.wait_until(look, timeout, 0.1)
+    if img is None:
         sway.shot(step)
         pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step),
                     pytrace=False)
@@ -81,24 +78,21 @@ def settled(sway, timeout, what, step):
     return img
 
 
-def start_and_settle(sway, *args):
-    """Starts the program; waits for its splash, readable above the tint,
-    and for it to go."""
-    app = sway.start_program(*args)
+def start_and_settle(sway):
+    """Starts the program; waits for its splash above the tint to go."""
+    app = sway.start_program()
     t0 = time.monotonic()
     wait_screen(sway, splash_up, 10, 'no splash', 'no-splash')
     seen = time.monotonic() - t0
     # The splash and the tint are surfaces of their own: under load the
-    # compositor may show the small splash a frame or two before the
-    # full-screen tint; what counts is the tint round the splash while it
-    # is up.
+    # splash may show a frame or two before the tint; what counts is the
+    # tint round the splash while it is up.
     wait_screen(
         sway, lambda i: splash_up(i) and all(
             i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
         2, 'the tint beside the splash', 'splash-untinted')
     sway.shot('splash')
-    wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go',
-                'splash-stays')
+    wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go', 'splash-stays')
     h.log('wayland: splash seen %.2f s after start, gone after %.1f s' % (
         seen, time.monotonic() - t0))
     assert app.poll() is None, 'the program ended (%s)' % app.returncode
@@ -116,17 +110,20 @@ def probe_lines(path):
         return f.read().splitlines()
 
 
+def expect_key_reaches(sway, probe, key, what):
+    sway.key(key)
+    assert h.wait_until(lambda: 'key ' + key in probe_lines(probe), 3), \
+        '%s went to %s' % (what, probe_lines(probe))
+
+
 def test_defaults_tint_exactly_and_clicks_pass_through(sway):
     probe = sway.start_probe()
     start_and_settle(sway)
     img = sway.shot('tint')
-    expect_everywhere(img, TINT, 'the default tint over white',
-                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+    expect_everywhere(img, TINT, 'the default tint over white', FREE + [CENTRE])
     # A click on the tint reaches the window beneath; so do keys.
     sway.click(300, 600)
-    sway.key('a')
-    assert h.wait_until(lambda: 'key a' in probe_lines(probe), 3), \
-        'the window beneath saw %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'a', 'a key on the tint')
     assert any(line.startswith('down ') for line in probe_lines(probe)), \
         'the click did not reach the window beneath: %s' % probe_lines(probe)
     assert sway.settings() == {}, 'stored before any panel closed'
@@ -141,39 +138,34 @@ def test_f7_panel_slider_store_and_exit(sway):
     img = wait_screen(sway, lambda i: thumb_up(i, DEFAULT_ALPHA), 2,
                       'no red thumb on the panel', 'no-thumb')
     sway.shot('panel')
-    x, y = PANEL
     expect_everywhere(img, TINT, 'the tint around the panel')
     # The panel has the keyboard while it is up.
     sway.key('c')
     time.sleep(0.3)  # fixed: the key must not reach the probe meanwhile
     assert 'key c' not in probe_lines(probe), 'the panel let a key through'
 
+    x, y = PANEL
     track_y = y + TRACK_Y // TWIPS
     alpha = slider_alpha(X_MOVED)
     sway.drag(round(x + thumb_px(DEFAULT_ALPHA)), track_y, x + X_MOVED, track_y)
     wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), alpha,
                                              DEFAULT_COLOUR, slack=1, tol=0),
                 3, 'after the drag the screen is not %s (opacity %d)' % (
-                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha),
-                'dragged')
+                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha), 'dragged')
     sway.shot('dragged')
     assert sway.settings() == {}, 'stored while the panel is open'
 
     sway.move(900, 700)  # off the panel: it closes by itself
     t0 = time.monotonic()
-    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
-                'panel-stays')
-    h.log('wayland: panel closed %.1f s after the last move' %
-          (time.monotonic() - t0))
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
+    h.log('wayland: panel closed %.1f s after the last move' % (time.monotonic() - t0))
     stored = sway.settings()
     assert stored.get('lngColor') == str(DEFAULT_COLOUR), stored
     assert abs(int(stored.get('intLig', -9)) - alpha) <= 1, stored
     assert sway.shot().pixel(*FREE[2]) == h.blend_over_white(
         int(stored['intLig']), DEFAULT_COLOUR), 'the screen is not the stored opacity'
     # The keyboard is back with the window beneath.
-    sway.key('b')
-    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
-        'keys after the panel went to %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'b', 'keys after the panel')
 
     # The exit label ends night mode, and the tint goes with it.
     open_panel(sway, 'no panel after the second F7')
@@ -182,11 +174,10 @@ def test_f7_panel_slider_store_and_exit(sway):
     assert h.wait_until(lambda: app.poll() is not None, 3, 0.05), \
         'still running after the exit label'
     assert app.returncode == 0
-    img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2,
-                      'the tint stayed', 'tint-stays')
+    img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2, 'the tint stayed',
+                      'tint-stays')
     sway.shot('ended')
-    expect_everywhere(img, WHITE, 'the screen after the exit label',
-                      FREE + [(WIDTH // 2, HEIGHT // 2)])
+    expect_everywhere(img, WHITE, 'the screen after the exit label', FREE + [CENTRE])
 
 
 def test_a_second_output_is_tinted_as_it_comes(sway):
@@ -201,8 +192,7 @@ def test_a_second_output_is_tinted_as_it_comes(sway):
                 (WIDTH + 3, 3), (2 * WIDTH - 4, HEIGHT - 4),
                 (WIDTH + WIDTH // 2, HEIGHT // 2)])
     t0 = time.monotonic()
-    wait_screen(sway, both, 5, 'the second output is not tinted exactly',
-                'second-output')
+    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output')
     h.log('wayland: new output tinted within %.2f s' % (time.monotonic() - t0))
     sway.shot('two-outputs')
     assert app.poll() is None
@@ -213,19 +203,18 @@ def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
     first = start_and_settle(sway)
     second = sway.start_program()
     # Its message, somewhere over the middle of the screen.
-    wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) != TINT,
-                8, 'no message from the second start', 'no-message')
+    wait_screen(sway, lambda i: i.pixel(*CENTRE) != TINT, 8, 'no message from the second start',
+                'no-message')
     img = settled(sway, 3, 'the message did not settle', 'message')
     assert second.poll() is None, 'the second start ended without its message'
     # Its only button is at the bottom of the box, in the middle.
-    bottom = max(y for y in range(HEIGHT // 2, HEIGHT)
-                 if img.pixel(WIDTH // 2, y) != TINT)
+    bottom = max(y for y in range(HEIGHT // 2, HEIGHT) if img.pixel(WIDTH // 2, y) != TINT)
     sway.click(WIDTH // 2, bottom - 15)
     assert h.wait_until(lambda: second.poll() is not None, 5, 0.1), \
         'the second start still runs after its message was answered'
     assert first.poll() is None, 'the first instance ended too'
-    img = wait_screen(sway, lambda i: i.pixel(WIDTH // 2, HEIGHT // 2) == TINT,
-                      3, 'the message stays', 'message-stays')
+    img = wait_screen(sway, lambda i: i.pixel(*CENTRE) == TINT, 3, 'the message stays',
+                      'message-stays')
     expect_everywhere(img, TINT, "the first instance's tint")
     assert sway.settings() == {}, 'a value was stored: %s' % sway.settings()
 
@@ -246,8 +235,7 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     sway.click(x + SWATCH[0] // TWIPS + 40, y + SWATCH[1] // TWIPS + 10)
     # The panel steps aside; the dialog lies open beneath the tint, and its
     # colour entry has the keys.
-    wait_screen(sway, lambda i: not panel_up(i) and
-                i.pixel(WIDTH // 2, HEIGHT // 2) != TINT, 5,
+    wait_screen(sway, lambda i: not panel_up(i) and i.pixel(*CENTRE) != TINT, 5,
                 'no colour dialog', 'no-dialog')
     settled(sway, 3, 'the dialog did not settle', 'dialog')
     sway.key('a', mod='ctrl')
@@ -260,15 +248,13 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     sway.click(WIDTH - left - 48, top + 23)
     orange = 0x000080FF
     want = h.blend_over_white(DEFAULT_ALPHA, orange)
-    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want,
-                      5, 'the panel and the orange tint did not come',
-                      'no-orange')
+    img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want, 5,
+                      'the panel and the orange tint did not come', 'no-orange')
     sway.shot('orange')
     swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
     assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
     sway.move(900, 700)
-    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays',
-                'panel-stays')
+    wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
     assert sway.settings().get('lngColor') == str(orange), sway.settings()
 
 
@@ -277,10 +263,10 @@ def test_keys_on_the_panel(sway):
     start_and_settle(sway)
     open_panel(sway)
     want = DEFAULT_ALPHA - 10 * 5
-    for key in ['Right'] * 10:
-        sway.key(key)
-    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want,
-                DEFAULT_COLOUR, 0, 1), 3, 'not opacity %d' % want, 'right')
+    for _ in range(10):
+        sway.key('Right')
+    wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want, DEFAULT_COLOUR, 0, 1),
+                3, 'not opacity %d' % want, 'right')
     sway.shot('right')
     # Just before Esc a step there and back: no idle close for 2.5 s.
     for key in ('Left', 'Right', 'Escape'):
@@ -288,6 +274,4 @@ def test_keys_on_the_panel(sway):
     wait_screen(sway, lambda i: not panel_up(i), 2, 'panel up after Esc', 'esc')
     assert sway.settings() == {'intLig': str(want),
                                'lngColor': str(DEFAULT_COLOUR)}, sway.settings()
-    sway.key('b')
-    assert h.wait_until(lambda: 'key b' in probe_lines(probe), 3), \
-        'keys after Esc went to %s' % probe_lines(probe)
+    expect_key_reaches(sway, probe, 'b', 'keys after Esc')

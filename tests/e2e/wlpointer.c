@@ -1,15 +1,10 @@
-/* A virtual pointer for the Wayland end-to-end tests: a headless
- * compositor's seat has no pointer, so no client ever binds one. Commands,
- * a line each on standard input, each sent with a frame (a client may hold
- * pointer events back until it comes) and answered "ok" once the
- * compositor has it; "ready" comes first:
- *
- *   move X Y W H     to X, Y of a layout W x H pixels large
- *   press / release  the left button
- *
- * wlr-virtual-pointer-unstable-v1 is not shipped by any package here: its
- * two interfaces are spelled out below as wayland-scanner would generate
- * them; request opcodes follow the protocol's order. */
+/* A virtual pointer for the Wayland end-to-end tests (a headless seat has
+ * none). After "ready", reads commands a line each, "move X Y W H" (to X, Y
+ * of a W x H layout), "press" or "release" (the left button), sends each with
+ * a frame (a client may hold pointer events back until it comes) and answers
+ * "ok" once the compositor has it. No package here ships
+ * wlr-virtual-pointer-unstable-v1: its two interfaces are spelled out below
+ * as wayland-scanner would generate them, requests in the protocol's order. */
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
