@@ -1,11 +1,5 @@
-"""The splash and the panel at other DPI settings, and the overlay across a
-change of screen resolution.
-
-Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop "LogPixels"
-when a process starts: at each DPI the forms' client sizes are their twips
-at that DPI, every label's text stays in its label and grows with the DPI,
-and a press on the slider gives the opacity its twips give.
-"""
+"""The splash and the panel at other DPI settings (Wine reads "LogPixels"
+as a process starts), and the overlay across a change of screen size."""
 
 import os
 import time
@@ -61,14 +55,13 @@ def px(twips, dpi):
     return twips * dpi / 1440
 
 
-def near(got, want):
-    """A client size in pixels against twips converted: +-1 for rounding."""
+def near(got, want):  # +-1 for rounding
     return abs(got - want) <= 1
 
 
 def is_ink(p, colour, back):
-    """Whether pixel p is text of `colour` drawn over `back`, counting the
-    anti-aliased edge from half way."""
+    """Whether p is text of `colour` over `back`, counting the anti-aliased
+    edge from half way."""
     d = [c - b for c, b in zip(colour, back)]
     dd = sum(v * v for v in d)
     q = [a - b for a, b in zip(p, back)]
@@ -80,8 +73,7 @@ def is_ink(p, colour, back):
 
 
 def ink_box(img, left, top, right, bottom, colour, back):
-    """The bounding box (l, t, r, b) of the text pixels inside [left, right)
-    x [top, bottom) of the screenshot, or None."""
+    """The bounding box (l, t, r, b) of the text in the region, or None."""
     ink = [(x, y) for y in range(max(0, top), min(img.height, bottom))
            for x in range(max(0, left), min(img.width, right))
            if is_ink(img.pixel(x, y), colour, back)]
@@ -92,10 +84,8 @@ def ink_box(img, left, top, right, bottom, colour, back):
 
 
 def check_texts(img, client, labels, dpi, right_limits=None):
-    """Every label's text is found where the label is laid out at this DPI,
-    stays inside a label of fixed size, does not run into the control to the
-    right of a self-sizing one or out of the client area, and is as tall as
-    its point size at this DPI."""
+    """Every label's text is where its twips put it at this DPI, as tall as
+    its point size, and inside its label, its right neighbour or the edge."""
     cx, cy, cw, ch = client
     tol = max(2, round(2 * dpi / 96))
     right_limits = right_limits or {}
@@ -168,7 +158,6 @@ def form_of_size(app, tw, th, dpi):
 
 
 def wait_form(app, tw, th, dpi, what, timeout):
-    """The tool's window whose client area is tw x th twips at this DPI."""
     form = h.wait_until(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
     assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI ' \
         'within %d s: windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi),
@@ -178,8 +167,8 @@ def wait_form(app, tw, th, dpi, what, timeout):
 
 
 def slider_press_x(dpi):
-    """A client x on the track, at about 70 % of it, whose opacity is not
-    near a rounding tie; and that opacity."""
+    """A client x at about 70 % of the track away from a rounding tie, and
+    its opacity."""
     base = round(px(TRACK_X1 + 0.7 * (TRACK_X2 - TRACK_X1), dpi))
     for x in (base + d for d in (0, 1, -1, 2, -2, 3, -3)):
         v = 255 - (x * 1440 / dpi - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255
@@ -247,12 +236,8 @@ def test_dpi_splash_panel_slider(app, dpi):
         panel['client'][2], panel['client'][3], x, alpha))
 
 
-# ---------------------------------------------------------------------------
-# Screen resolution through RandR (harness.Display.set_screen_size).
-
-
 def tinted_everywhere(display, tol=3):
-    """The pixels at the corners and the centre that are not tinted."""
+    """The corners and centre that are not tinted."""
     w, hgt = display.width, display.height
     points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4),
               (w // 2, hgt // 2)]

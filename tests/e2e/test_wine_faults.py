@@ -15,9 +15,9 @@ import time
 import pytest
 
 import harness as h
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, X_MOVED,
                           expect_panel_layout, slider_alpha, track_point)
-from wine_target import COMPONENTS, COMPONENTS_KEY, X_MOVED, find_in
+from wine_target import COMPONENTS, COMPONENTS_KEY, find_in
 
 pytestmark = pytest.mark.wine
 
