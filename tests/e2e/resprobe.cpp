@@ -1,23 +1,10 @@
-// Reads what another process holds, for the leak tests: its GDI objects,
-// USER objects, kernel handles, windows and memory, each by every means the
-// system offers, so a test can tell a real count from a stub that answers 0.
-//
+// The GDI objects, USER objects, handles, windows and memory of a process,
+// each by every means the system offers (-1 where one cannot be read), so a
+// leak test can tell a real count from a stub that answers 0.
 //   resprobe.exe <output file> <pid>    one JSON line of counts for pid
-//   resprobe.exe <output file> self     the same for this process, before
-//                                       and after it makes 10 brushes, 10
-//                                       events and 3 windows: shows which
-//                                       counts are real
-//
-// Counts, each -1 when it cannot be read:
-//   gui_gdi, gui_user   GetGuiResources(GR_GDIOBJECTS / GR_USEROBJECTS)
-//   handles             GetProcessHandleCount
-//   sys_handles         the process's entries in the system handle list
-//                       (NtQuerySystemInformation)
-//   gdi_table           live entries in the process's GDI handle table,
-//                       read from its PEB (GdiSharedHandleTable)
-//   windows             its windows: top-level, their descendants and
-//                       message-only ones
-//   working_set         GetProcessMemoryInfo, in bytes
+//   resprobe.exe <output file> self     this process's counts before, while
+//                                       and after it holds 10 brushes, 10
+//                                       events and 3 windows
 #define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32, no psapi.dll
 // clang-format off
 #include <windows.h>

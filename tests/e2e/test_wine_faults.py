@@ -1,12 +1,7 @@
-"""Bad stored values and broken surroundings, end to end.
-
-Stored values of the wrong registry type count as no value: the tint is the
-default, and the next close of the panel writes both back as REG_SZ decimal
-text. A missing regsvr32, an unset or empty `windir` (the tool started by
-envprobe.exe, which then reads the tool's own environment) and a system
-folder made read-only with `chattr +i` (Wine runs as root here) each leave
-the tool running with its tint, and each stored value its old or new text.
-"""
+"""Bad stored values and broken surroundings. Values of the wrong registry
+type count as none, and the panel's close writes both back as REG_SZ text.
+A missing regsvr32, an unset or empty `windir` and a system folder made
+read-only each leave the tool running, each value its old or new text."""
 
 import os
 import subprocess
@@ -28,7 +23,7 @@ DEFAULT_TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 
 
 def wait_settled(app, what):
-    """After a start: the splash comes and goes, the tool stays."""
+    """The splash comes and goes, the tool stays."""
     if not app.wait_splash():
         app.note('%s: no splash seen' % what)
     else:
@@ -49,8 +44,7 @@ def is_decimal(text, lo, hi):
 
 
 def check_store(app, old, new, what):
-    """Each value is REG_SZ decimal text and either its old or its new
-    value; returns {name: 'old' | 'new'}."""
+    """Each value is REG_SZ decimal text, old or new: {name: 'old'|'new'}."""
     got = stored(app)
     ranges = {'intLig': (0, 255), 'lngColor': (-2**31, 2**31 - 1)}
     which = {}
@@ -74,8 +68,8 @@ def start_with_old_values(app, what):
 
 
 def adjust_and_close(app, what, all_new=True):
-    """F7 from notepad, a click on the slider, Alt+F4; checks what the
-    panel stored (both new values where all_new) and returns it."""
+    """F7 from notepad, a click on the slider, Alt+F4; returns the values
+    the panel should store (it must, where all_new)."""
     colour = 255
     app.start_notepad()
     overlay = app.overlay_xid()
@@ -92,10 +86,6 @@ def adjust_and_close(app, what, all_new=True):
     assert not all_new or which == {'intLig': 'new', 'lngColor': 'new'}, \
         '%s: the panel\'s close did not store its values: %s' % (what, which)
     return new
-
-
-# ---------------------------------------------------------------------------
-# Wrong registry types
 
 
 def test_store_wrong_types_default_then_rewritten(app):
@@ -132,10 +122,6 @@ def test_store_wrong_types_default_then_rewritten(app):
             '%s, expected %s' % (what, got, want)
         assert app.running(), '%s: the tool ended with its panel' % what
         app.stop_tool()
-
-
-# ---------------------------------------------------------------------------
-# Faults around the tool
 
 
 def test_fault_regsvr32_missing(app):
