@@ -104,30 +104,27 @@ struct WindowTally {
   long long all = 0;
 };
 
-void tally(HWND h, WindowTally& t) {
+BOOL CALLBACK tally(HWND h, LPARAM lp) {
+  auto& t = *reinterpret_cast<WindowTally*>(lp);
   DWORD owner = 0;
   GetWindowThreadProcessId(h, &owner);
   if (owner == t.pid) ++t.all;
-}
-
-BOOL CALLBACK on_child(HWND h, LPARAM lp) {
-  tally(h, *reinterpret_cast<WindowTally*>(lp));
   return TRUE;
 }
 
-BOOL CALLBACK on_top(HWND h, LPARAM lp) {
-  tally(h, *reinterpret_cast<WindowTally*>(lp));
-  EnumChildWindows(h, on_child, lp);  // all descendants, not only children
+BOOL CALLBACK tally_tree(HWND h, LPARAM lp) {
+  tally(h, lp);
+  EnumChildWindows(h, tally, lp);  // all descendants, not only children
   return TRUE;
 }
 
 long long window_count(DWORD pid) {
   WindowTally t{pid};
-  EnumWindows(on_top, reinterpret_cast<LPARAM>(&t));
+  const auto lp = reinterpret_cast<LPARAM>(&t);
+  EnumWindows(tally_tree, lp);
   for (HWND h = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); h;
        h = FindWindowExW(HWND_MESSAGE, h, nullptr, nullptr)) {
-    tally(h, t);
-    EnumChildWindows(h, on_child, reinterpret_cast<LPARAM>(&t));
+    tally_tree(h, lp);
   }
   return t.all;
 }

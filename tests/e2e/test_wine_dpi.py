@@ -124,30 +124,25 @@ def check_texts(img, client, labels, dpi, right_limits=None):
             problems.append('%s: no text found' % name)
             continue
         il, it, ir, ib = ink
-        height = ib - it
-        if not 0.6 * em <= height <= 1.2 * em:
+        at = '%s: text at x %d..%d y %d..%d' % (name, il - cx, ir - cx,
+                                                 it - cy, ib - cy)
+        if not 0.6 * em <= ib - it <= 1.2 * em:
             problems.append('%s: text %d px tall, expected about %.0f px '
-                            '(%.2f pt at %d DPI)' % (name, height, em, pt,
+                            '(%.2f pt at %d DPI)' % (name, ib - it, em, pt,
                                                      dpi))
         if w is not None:
             if (il < box_l - tol or ir > box_r + tol or it < box_t - tol
                     or ib > box_b + tol or any(spill or [])):
-                problems.append(
-                    '%s: text at x %d..%d y %d..%d leaves its label x %d..%d '
-                    'y %d..%d' % (name, il - cx, ir - cx, it - cy, ib - cy,
-                                  box_l - cx, box_r - cx, box_t - cy,
-                                  box_b - cy))
+                problems.append('%s leaves its label x %d..%d y %d..%d' % (
+                    at, box_l - cx, box_r - cx, box_t - cy, box_b - cy))
         else:
             if il < box_l - tol or it < box_t - tol:
-                problems.append('%s: text starts at (%d, %d), left of or above'
-                                ' its label at (%d, %d)' % (
-                                    name, il - cx, it - cy, box_l - cx,
-                                    box_t - cy))
+                problems.append('%s starts left of or above its label at '
+                                '(%d, %d)' % (at, box_l - cx, box_t - cy))
             if ir >= region[2] or ib >= region[3]:
-                problems.append('%s: text at x %d..%d y %d..%d runs into its '
-                                'neighbour or the edge (x < %d, y < %d)' % (
-                                    name, il - cx, ir - cx, it - cy, ib - cy,
-                                    region[2] - cx, region[3] - cy))
+                problems.append('%s runs into its neighbour or the edge (x < '
+                                '%d, y < %d)' % (at, region[2] - cx,
+                                                 region[3] - cy))
     assert not problems, '%d DPI: %s' % (dpi, '; '.join(problems))
 
 
