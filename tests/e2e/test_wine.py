@@ -31,9 +31,8 @@ def test_default_tint(app, stored):
     app.store(**stored)
     app.start_and_settle()
     app.expect_centre(DEFAULT_TINT, 'stored %s, over white' % stored)
-    corner = shared.pixel(app.display, 5, 5)
-    assert h.close(corner, DEFAULT_TINT, 3), \
-        'tint does not cover the screen: (5,5) is %s' % (corner,)
+    app.expect_centre(DEFAULT_TINT, 'the tint does not cover the screen',
+                      at=(5, 5), step='corner')
 
 
 def test_second_instance_message(app):

@@ -3,6 +3,7 @@ type count as none, and the panel's close writes both back as REG_SZ text.
 A missing regsvr32, an unset or empty `windir` and a system folder made
 read-only each leave the tool running, each value its old or new text."""
 
+import contextlib
 import os
 import subprocess
 import time
@@ -143,10 +144,9 @@ def test_fault_windir_unset_or_empty(app):
     app.store(**OLD)
     for change, want_set in (('-windir', False), ('windir=', True)):
         what = 'windir empty' if want_set else 'windir unset'
-        for name in COMPONENTS:
-            path = find_in(app.system32(), name)
-            if path:
-                os.remove(path)
+        for path in filter(None, (find_in(app.system32(), n)
+                                  for n in COMPONENTS)):
+            os.remove(path)
         pid = app.start_with_environment(change)
         env = h.wait_until(lambda: h.probe_json(
             app.wine, app.probes['envprobe'], 'read', pid, 'windir'), 10, 0.5)
@@ -190,12 +190,10 @@ def test_fault_system32_read_only(app):
                     'cannot be shown' % (r.stderr.strip() or r.returncode))
     try:
         probe = os.path.join(folder, 'nm-write-test')
-        try:
+        with contextlib.suppress(OSError):
             open(probe, 'wb').close()
             os.remove(probe)
             pytest.skip('the system folder stays writable after chattr +i')
-        except OSError:
-            pass
         start_with_old_values(app, 'read-only system folder')
         new = adjust_and_close(app, 'read-only system folder')
         time.sleep(1.0)  # fixed: the tool must NOT end meanwhile

@@ -84,8 +84,6 @@ class WineApp(kit.BaseApp):
                          step='press')
         return alpha
 
-    # -- the program --------------------------------------------------------
-
     def start_app(self):
         if not os.path.exists(h.EXE):
             pytest.fail('executable not built: ' + h.EXE, pytrace=False)
@@ -276,8 +274,6 @@ class WineApp(kit.BaseApp):
         for name, data in values.items():
             self.wine.reg_add(h.SETTINGS_KEY, name, data)
 
-    # -- the component step -------------------------------------------------
-
     def system32(self):
         return os.path.join(self.wine.prefix, 'drive_c', 'windows',
                             'system32')
@@ -316,8 +312,6 @@ class WineApp(kit.BaseApp):
         assert h.wait_until(self.registration, 10, 1.0), \
             '%s: no record of the COMDLG32 registration under %s within ' \
             '10 s' % (what, COMPONENTS_KEY)
-
-    # -- the tool's processes, however it was started -----------------------
 
     def unix_pids(self):
         """The tool's processes in this prefix, however it was started."""
