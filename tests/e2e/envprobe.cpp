@@ -57,10 +57,7 @@ std::string launch(int argc, wchar_t** argv) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                       block.data(), nullptr, &startup, &process)) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{\"error\":\"CreateProcess %lu\"}",
-                  static_cast<unsigned long>(GetLastError()));
-    return buf;
+    return "{\"error\":\"CreateProcess " + std::to_string(GetLastError()) + "\"}";
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

@@ -131,12 +131,7 @@ long long window_count(DWORD pid) {
 
 std::string counts(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (!process) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "{\"pid\":%lu,\"error\":\"OpenProcess %lu\"}",
-                  static_cast<unsigned long>(pid), static_cast<unsigned long>(GetLastError()));
-    return buf;
-  }
+  if (!process) return "{\"error\":\"OpenProcess " + std::to_string(GetLastError()) + "\"}";
   const long long gdi = GetGuiResources(process, GR_GDIOBJECTS);
   const long long user = GetGuiResources(process, GR_USEROBJECTS);
   DWORD handles = 0;
