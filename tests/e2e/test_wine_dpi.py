@@ -55,10 +55,6 @@ def px(twips, dpi):
     return twips * dpi / 1440
 
 
-def near(got, want):  # +-1 for rounding
-    return abs(got - want) <= 1
-
-
 def is_ink(p, colour, back):
     """Whether p is text of `colour` over `back`, counting the anti-aliased
     edge from half way."""
@@ -147,9 +143,10 @@ def check_texts(img, client, labels, dpi, right_limits=None):
 
 
 def form_of_size(app, tw, th, dpi):
+    # +-1 pixel for rounding.
     return next((w for w in app.forms() if w['class'] == 'NightModeForm'
-                 and near(w['client'][2], px(tw, dpi))
-                 and near(w['client'][3], px(th, dpi))), None)
+                 and abs(w['client'][2] - px(tw, dpi)) <= 1
+                 and abs(w['client'][3] - px(th, dpi)) <= 1), None)
 
 
 def wait_form(app, tw, th, dpi, what, timeout):

@@ -47,10 +47,8 @@ def real_counts(app):
 def linux_rss_kib(unix_pid):
     # Binary: the Name line holds the first 15 bytes of a UTF-8 name.
     with open('/proc/%d/status' % unix_pid, 'rb') as f:
-        for line in f:
-            if line.startswith(b'VmRSS:'):
-                return int(line.split()[1])
-    return -1
+        return next((int(line.split()[1]) for line in f
+                     if line.startswith(b'VmRSS:')), -1)
 
 
 def measure(app, pid):
