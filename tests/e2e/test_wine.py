@@ -157,8 +157,7 @@ def test_taskkill_stores_the_moved_opacity_and_the_next_start_runs(app):
 
 
 def test_a_close_message_to_the_panel_closes_it_alone(app):
-    """The panel stores and goes as its idle close does; a close message to
-    the overlay ends the tool."""
+    """The panel goes as on its idle close; a close to the overlay ends."""
     app.start_for_panel()
     panel, _ = app.open_panel()
     alpha = app.press_track(panel, (TRACK_X1 + (TRACK_X2 - TRACK_X1) // 4)

@@ -56,8 +56,7 @@ def px(twips, dpi):
 
 
 def is_ink(p, colour, back):
-    """Whether p is text of `colour` over `back`, counting the anti-aliased
-    edge from half way."""
+    """Whether p is `colour` over `back`, anti-aliased edges from half way."""
     d = [c - b for c, b in zip(colour, back)]
     dd = sum(v * v for v in d)
     q = [a - b for a, b in zip(p, back)]
@@ -159,8 +158,7 @@ def wait_form(app, tw, th, dpi, what, timeout):
 
 
 def slider_press_x(dpi):
-    """A client x at about 70 % of the track away from a rounding tie, and
-    its opacity."""
+    """A client x near 70 % of the track, off a rounding tie; its opacity."""
     base = round(px(TRACK_X1 + 0.7 * (TRACK_X2 - TRACK_X1), dpi))
     for x in (base + d for d in (0, 1, -1, 2, -2, 3, -3)):
         v = 255 - (x * 1440 / dpi - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255

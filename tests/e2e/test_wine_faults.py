@@ -69,8 +69,7 @@ def start_with_old_values(app, what):
 
 
 def adjust_and_close(app, what, all_new=True):
-    """F7 from notepad, a click on the slider, Alt+F4; returns the values
-    the panel should store (it must, where all_new)."""
+    """F7, a slider click, Alt+F4: the values the panel should store."""
     colour = 255
     app.start_notepad()
     overlay = app.overlay_xid()

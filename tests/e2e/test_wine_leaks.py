@@ -72,7 +72,6 @@ def expect_flat(app, real, base, end, what):
 
 
 def panel_cycles(app, overlay, count):
-    """F7 in notepad opens the panel; Alt+F4 on it closes it."""
     pid = app.proc.pid
     for i in range(count):
         app.display.xdotool('windowactivate', '--sync', app.notepad_xid, 'key',

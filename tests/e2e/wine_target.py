@@ -51,8 +51,7 @@ class WineApp(kit.BaseApp):
         self.click_log = None
 
     def _expect_at(self, at, good, what, want, step):
-        """Waits (a compositor may still be fading a window), then fails
-        naming what showed."""
+        """Waits first: a compositor may still be fading a window."""
         __tracebackhide__ = True
         seen = [None]
 
@@ -155,8 +154,7 @@ class WineApp(kit.BaseApp):
         return second, box
 
     def answer_message(self, box, proc):
-        """OK on a message box of the process `proc`: Return, or where the
-        focus did not land on the box, a click on its button."""
+        """OK on proc's box: Return, or a click where the key missed it."""
         xids = self.display.windows_by_pid(proc.pid)
         if xids:
             self.display.activate(xids[-1])
@@ -334,8 +332,7 @@ class WineApp(kit.BaseApp):
         return [x for pid in pids for x in self.display.windows_by_pid(pid)]
 
     def stop_tool(self):
-        """Kills the tool's processes, not notepad, and waits for their
-        windows to go."""
+        """Kills the tool (not notepad) and waits for its windows to go."""
         pids = self.unix_pids()
         for pid in pids:
             with contextlib.suppress(ProcessLookupError):
