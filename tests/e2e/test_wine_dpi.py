@@ -167,9 +167,10 @@ def slider_press_x(dpi):
     raise AssertionError('no press point')
 
 
-def red_run_centre(read, y, x0, x1):
-    """The middle of the red pixels read(x, y) finds on a row, or None."""
-    xs = [x for x in range(x0, x1) if h.close(read(x, y), (255, 0, 0), 40)]
+def thumb_at(read, cx, y, x):
+    """The client x of the middle of the red run within 20 of x, or None."""
+    xs = [i for i in range(x - 20, x + 21)
+          if h.close(read(cx + i, y), (255, 0, 0), 40)]
     return (min(xs) + max(xs)) / 2 if xs else None
 
 
@@ -190,16 +191,14 @@ def test_dpi_splash_panel_slider(app, dpi):
     thumb_y = cy + round(px(1395, dpi)) - 3
     want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
     live = partial(shared.pixel, app.display)
-    shared.wait_until(lambda: red_run_centre(live, thumb_y, cx + want - 20,
-                                             cx + want + 21),
+    shared.wait_until(lambda: thumb_at(live, cx, thumb_y, want) is not None,
                       5, 'the panel painted, its thumb in view')
     img = app.shot('panel')
     check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
-    got = red_run_centre(img.pixel, thumb_y, cx + want - 20, cx + want + 21)
-    assert got is not None and abs(got - cx - want) <= 2, \
-        'thumb for opacity %d at client x %s, expected %d' % (
-            DEFAULT_ALPHA, None if got is None else got - cx, want)
+    got = thumb_at(img.pixel, cx, thumb_y, want)
+    assert got is not None and abs(got - want) <= 2, 'thumb for opacity ' \
+        '%d at client x %s, expected %d' % (DEFAULT_ALPHA, got, want)
 
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
@@ -207,10 +206,9 @@ def test_dpi_splash_panel_slider(app, dpi):
     shared.wait_until(lambda: h.close(live(cx + x, thumb_y), (255, 0, 0), 40),
                       5, 'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
-    got = red_run_centre(img.pixel, thumb_y, cx + x - 20, cx + x + 21)
-    assert got is not None and abs(got - cx - x) <= 1, \
-        'thumb after a press at client x %d is at %s' % (
-            x, None if got is None else got - cx)
+    got = thumb_at(img.pixel, cx, thumb_y, x)
+    assert got is not None and abs(got - x) <= 1, \
+        'thumb after a press at client x %d is at %s' % (x, got)
     tint = img.pixel(*FREE)
     assert within_alpha(tint, alpha, DEFAULT_COLOUR, tol=2), \
         'tint %s after a press at client x %d, expected %s (opacity %d)' % (
