@@ -1,13 +1,7 @@
-// A plain white window that covers the screen and logs every left-button
-// press, for the end-to-end tests: it is the "application beneath" the
-// overlay, and its white face makes the tint measurable (a tinted pixel over
-// white is 255 - a*(255-c)/255 per channel).
-//
-//   clickprobe.exe <log file>
-//
-// The log gets "ready" once the window is up, then "down <x> <y>" (client
-// pixels) for each WM_LBUTTONDOWN. The file is reopened for every line so a
-// reader never sees a half-written line held back in a buffer.
+// clickprobe.exe <log file>: a white window under the overlay, which makes
+// the tint measurable, logging "ready" once up and "down <x> <y>" (client
+// pixels) per left-button press. The file is reopened for every line so a
+// reader never sees a line held back in a buffer.
 #include <windows.h>
 
 #include <cstdio>
@@ -61,8 +55,8 @@ int WINAPI wWinMain(HINSTANCE inst, HINSTANCE, PWSTR, int) {
   // A frameless popup one row short of the screen: Wine marks a window that
   // covers the whole screen as full-screen, and the X window manager then
   // raises it, once focused, above even the always-on-top windows we test.
-  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"e2e click probe", WS_POPUP | WS_VISIBLE, 0,
-                              0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - 1,
+  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"e2e click probe", WS_POPUP | WS_VISIBLE, 0, 0,
+                              GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN) - 1,
                               nullptr, nullptr, inst, nullptr);
   if (!hwnd) return 4;
   UpdateWindow(hwnd);

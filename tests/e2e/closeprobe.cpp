@@ -1,9 +1,5 @@
-// Sends a close message to one window only, as a program that closes
-// another program's window does, for the end-to-end lifecycle tests.
-//
-//   closeprobe.exe <window handle as a decimal number>
-// Posts WM_CLOSE to that window and exits with 0, or with 1 when the handle
-// names no window or the message could not be posted.
+// closeprobe.exe <decimal window handle>: posts WM_CLOSE to that one window,
+// as another program closing it would; exits with 1 where it cannot.
 #include <windows.h>
 
 #include <cwchar>

@@ -1,15 +1,9 @@
-// Starts a program with a changed environment, and reads the environment
-// another process really has, for the end-to-end fault tests: Wine fills in
-// some variables (windir) from the registry for every program started from
-// Linux, so the only way to start one without them is from a Windows parent.
-//
+// Wine fills in windir for every program started from Linux, so a program
+// without it must have a Windows parent: this one.
 //   envprobe.exe <output file> launch <program> [-NAME | NAME=VALUE]...
-//       starts program (no arguments) with this process's environment,
-//       minus each -NAME and with each NAME=VALUE (VALUE may be empty);
-//       writes {"pid":N} or {"error":...}
+//       starts program with this environment changed; writes {"pid":N}
 //   envprobe.exe <output file> read <pid> <NAME>
-//       writes {"pid":N,"name":...,"set":true|false,"value":...} as the
-//       variable stands in that process's environment block
+//       writes {"set":true|false,"value":...} from that process's block
 #include <windows.h>
 
 #include <cstdint>
@@ -51,12 +45,8 @@ std::string launch(int argc, wchar_t** argv) {
     std::wstring change = argv[i];
     const bool remove = !change.empty() && change[0] == L'-';
     const std::wstring name = remove ? change.substr(1) : name_of(change);
-    std::vector<std::wstring> kept;
-    for (const auto& e : entries) {
-      if (!same_name(name_of(e), name)) kept.push_back(e);
-    }
-    if (!remove) kept.push_back(change);
-    entries.swap(kept);
+    std::erase_if(entries, [&](const std::wstring& e) { return same_name(name_of(e), name); });
+    if (!remove) entries.push_back(change);
   }
   std::wstring block;
   for (const auto& e : entries) block += e + L'\0';
@@ -67,10 +57,7 @@ std::string launch(int argc, wchar_t** argv) {
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                       block.data(), nullptr, &startup, &process)) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "{\"error\":\"CreateProcess %lu\"}",
-                  static_cast<unsigned long>(GetLastError()));
-    return buf;
+    return "{\"error\":\"CreateProcess " + std::to_string(GetLastError()) + "\"}";
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
@@ -99,8 +86,8 @@ bool read_environment(HANDLE process, std::wstring& block) {
       return false;
     }
     for (wchar_t c : chunk) {
-      if (c == L'\0' && !block.empty() && block.back() == L'\0') return true;
-      if (c == L'\0' && block.empty()) return true;  // an empty block
+      // The double NUL, or a first NUL that ends an empty block.
+      if (c == L'\0' && (block.empty() || block.back() == L'\0')) return true;
       block += c;
     }
     at = end;
@@ -118,13 +105,12 @@ std::string read(int argc, wchar_t** argv) {
   const bool ok = read_environment(process, block);
   CloseHandle(process);
   if (!ok) return "{\"error\":\"cannot read the environment block\"}";
-  std::string out = "{\"pid\":" + std::to_string(pid) + ",\"name\":" + json_string(utf8(name));
   for (const auto& e : split_block(block.c_str())) {
     if (same_name(name_of(e), name)) {
-      return out + ",\"set\":true,\"value\":" + json_string(utf8(e.substr(name.size() + 1))) + "}";
+      return "{\"set\":true,\"value\":" + json_string(utf8(e.substr(name.size() + 1))) + "}";
     }
   }
-  return out + ",\"set\":false,\"value\":null}";
+  return "{\"set\":false,\"value\":null}";
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// What the Windows-side test probes share: UTF-8 and JSON text for their
-// output, writing it, and reading another process's memory from its PEB.
+// What the Windows probes share: JSON output, and another process's PEB.
 #pragma once
 
 #include <windows.h>
@@ -23,16 +22,14 @@ inline std::string utf8(const std::wstring& w) {
 inline std::string json_string(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    if (c < 0x20) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
-    } else {
-      out += static_cast<char>(c);
+      continue;
     }
+    if (c == '"' || c == '\\') out += '\\';
+    out += static_cast<char>(c);
   }
   return out + "\"";
 }

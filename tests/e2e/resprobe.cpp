@@ -1,23 +1,10 @@
-// Reads what another process holds, for the leak tests: its GDI objects,
-// USER objects, kernel handles, windows and memory, each by every means the
-// system offers, so a test can tell a real count from a stub that answers 0.
-//
+// The GDI objects, USER objects, handles, windows and memory of a process,
+// each by every means the system offers (-1 where one cannot be read), so a
+// leak test can tell a real count from a stub that answers 0.
 //   resprobe.exe <output file> <pid>    one JSON line of counts for pid
-//   resprobe.exe <output file> self     the same for this process, before
-//                                       and after it makes 10 brushes, 10
-//                                       events and 3 windows: shows which
-//                                       counts are real
-//
-// Counts, each -1 when it cannot be read:
-//   gui_gdi, gui_user   GetGuiResources(GR_GDIOBJECTS / GR_USEROBJECTS)
-//   handles             GetProcessHandleCount
-//   sys_handles         the process's entries in the system handle list
-//                       (NtQuerySystemInformation)
-//   gdi_table           live entries in the process's GDI handle table,
-//                       read from its PEB (GdiSharedHandleTable)
-//   windows             its windows: top-level, their descendants and
-//                       message-only ones
-//   working_set         GetProcessMemoryInfo, in bytes
+//   resprobe.exe <output file> self     this process's counts before, while
+//                                       and after it holds 10 brushes, 10
+//                                       events and 3 windows
 #define PSAPI_VERSION 2  // GetProcessMemoryInfo from kernel32, no psapi.dll
 // clang-format off
 #include <windows.h>
@@ -117,42 +104,34 @@ struct WindowTally {
   long long all = 0;
 };
 
-void tally(HWND h, WindowTally& t) {
+BOOL CALLBACK tally(HWND h, LPARAM lp) {
+  auto& t = *reinterpret_cast<WindowTally*>(lp);
   DWORD owner = 0;
   GetWindowThreadProcessId(h, &owner);
   if (owner == t.pid) ++t.all;
-}
-
-BOOL CALLBACK on_child(HWND h, LPARAM lp) {
-  tally(h, *reinterpret_cast<WindowTally*>(lp));
   return TRUE;
 }
 
-BOOL CALLBACK on_top(HWND h, LPARAM lp) {
-  tally(h, *reinterpret_cast<WindowTally*>(lp));
-  EnumChildWindows(h, on_child, lp);  // all descendants, not only children
+BOOL CALLBACK tally_tree(HWND h, LPARAM lp) {
+  tally(h, lp);
+  EnumChildWindows(h, tally, lp);  // all descendants, not only children
   return TRUE;
 }
 
 long long window_count(DWORD pid) {
   WindowTally t{pid};
-  EnumWindows(on_top, reinterpret_cast<LPARAM>(&t));
+  const auto lp = reinterpret_cast<LPARAM>(&t);
+  EnumWindows(tally_tree, lp);
   for (HWND h = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); h;
        h = FindWindowExW(HWND_MESSAGE, h, nullptr, nullptr)) {
-    tally(h, t);
-    EnumChildWindows(h, on_child, reinterpret_cast<LPARAM>(&t));
+    tally_tree(h, lp);
   }
   return t.all;
 }
 
 std::string counts(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-  if (!process) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "{\"pid\":%lu,\"error\":\"OpenProcess %lu\"}",
-                  static_cast<unsigned long>(pid), static_cast<unsigned long>(GetLastError()));
-    return buf;
-  }
+  if (!process) return "{\"error\":\"OpenProcess " + std::to_string(GetLastError()) + "\"}";
   const long long gdi = GetGuiResources(process, GR_GDIOBJECTS);
   const long long user = GetGuiResources(process, GR_USEROBJECTS);
   DWORD handles = 0;

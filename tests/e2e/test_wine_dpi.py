@@ -1,11 +1,5 @@
-"""The splash and the panel at other DPI settings, and the overlay across a
-change of screen resolution.
-
-Wine takes the desktop's DPI from HKCU\\Control Panel\\Desktop "LogPixels"
-when a process starts: at each DPI the forms' client sizes are their twips
-at that DPI, every label's text stays in its label and grows with the DPI,
-and a press on the slider gives the opacity its twips give.
-"""
+"""The splash and the panel at other DPI settings (Wine reads "LogPixels"
+as a process starts), and the overlay across a change of screen size."""
 
 import os
 import time
@@ -61,14 +55,8 @@ def px(twips, dpi):
     return twips * dpi / 1440
 
 
-def near(got, want):
-    """A client size in pixels against twips converted: +-1 for rounding."""
-    return abs(got - want) <= 1
-
-
 def is_ink(p, colour, back):
-    """Whether pixel p is text of `colour` drawn over `back`, counting the
-    anti-aliased edge from half way."""
+    """Whether p is `colour` over `back`, anti-aliased edges from half way."""
     d = [c - b for c, b in zip(colour, back)]
     dd = sum(v * v for v in d)
     q = [a - b for a, b in zip(p, back)]
@@ -80,8 +68,7 @@ def is_ink(p, colour, back):
 
 
 def ink_box(img, left, top, right, bottom, colour, back):
-    """The bounding box (l, t, r, b) of the text pixels inside [left, right)
-    x [top, bottom) of the screenshot, or None."""
+    """The bounding box (l, t, r, b) of the text in the region, or None."""
     ink = [(x, y) for y in range(max(0, top), min(img.height, bottom))
            for x in range(max(0, left), min(img.width, right))
            if is_ink(img.pixel(x, y), colour, back)]
@@ -92,10 +79,8 @@ def ink_box(img, left, top, right, bottom, colour, back):
 
 
 def check_texts(img, client, labels, dpi, right_limits=None):
-    """Every label's text is found where the label is laid out at this DPI,
-    stays inside a label of fixed size, does not run into the control to the
-    right of a self-sizing one or out of the client area, and is as tall as
-    its point size at this DPI."""
+    """Every label's text is where its twips put it at this DPI, as tall as
+    its point size, and inside its label, its right neighbour or the edge."""
     cx, cy, cw, ch = client
     tol = max(2, round(2 * dpi / 96))
     right_limits = right_limits or {}
@@ -134,41 +119,36 @@ def check_texts(img, client, labels, dpi, right_limits=None):
             problems.append('%s: no text found' % name)
             continue
         il, it, ir, ib = ink
-        height = ib - it
-        if not 0.6 * em <= height <= 1.2 * em:
+        at = '%s: text at x %d..%d y %d..%d' % (name, il - cx, ir - cx,
+                                                 it - cy, ib - cy)
+        if not 0.6 * em <= ib - it <= 1.2 * em:
             problems.append('%s: text %d px tall, expected about %.0f px '
-                            '(%.2f pt at %d DPI)' % (name, height, em, pt,
+                            '(%.2f pt at %d DPI)' % (name, ib - it, em, pt,
                                                      dpi))
         if w is not None:
             if (il < box_l - tol or ir > box_r + tol or it < box_t - tol
                     or ib > box_b + tol or any(spill or [])):
-                problems.append(
-                    '%s: text at x %d..%d y %d..%d leaves its label x %d..%d '
-                    'y %d..%d' % (name, il - cx, ir - cx, it - cy, ib - cy,
-                                  box_l - cx, box_r - cx, box_t - cy,
-                                  box_b - cy))
+                problems.append('%s leaves its label x %d..%d y %d..%d' % (
+                    at, box_l - cx, box_r - cx, box_t - cy, box_b - cy))
         else:
             if il < box_l - tol or it < box_t - tol:
-                problems.append('%s: text starts at (%d, %d), left of or above'
-                                ' its label at (%d, %d)' % (
-                                    name, il - cx, it - cy, box_l - cx,
-                                    box_t - cy))
+                problems.append('%s starts left of or above its label at '
+                                '(%d, %d)' % (at, box_l - cx, box_t - cy))
             if ir >= region[2] or ib >= region[3]:
-                problems.append('%s: text at x %d..%d y %d..%d runs into its '
-                                'neighbour or the edge (x < %d, y < %d)' % (
-                                    name, il - cx, ir - cx, it - cy, ib - cy,
-                                    region[2] - cx, region[3] - cy))
+                problems.append('%s runs into its neighbour or the edge (x < '
+                                '%d, y < %d)' % (at, region[2] - cx,
+                                                 region[3] - cy))
     assert not problems, '%d DPI: %s' % (dpi, '; '.join(problems))
 
 
 def form_of_size(app, tw, th, dpi):
+    # +-1 pixel for rounding.
     return next((w for w in app.forms() if w['class'] == 'NightModeForm'
-                 and near(w['client'][2], px(tw, dpi))
-                 and near(w['client'][3], px(th, dpi))), None)
+                 and abs(w['client'][2] - px(tw, dpi)) <= 1
+                 and abs(w['client'][3] - px(th, dpi)) <= 1), None)
 
 
 def wait_form(app, tw, th, dpi, what, timeout):
-    """The tool's window whose client area is tw x th twips at this DPI."""
     form = h.wait_until(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
     assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI ' \
         'within %d s: windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi),
@@ -178,8 +158,7 @@ def wait_form(app, tw, th, dpi, what, timeout):
 
 
 def slider_press_x(dpi):
-    """A client x on the track, at about 70 % of it, whose opacity is not
-    near a rounding tie; and that opacity."""
+    """A client x near 70 % of the track, off a rounding tie; its opacity."""
     base = round(px(TRACK_X1 + 0.7 * (TRACK_X2 - TRACK_X1), dpi))
     for x in (base + d for d in (0, 1, -1, 2, -2, 3, -3)):
         v = 255 - (x * 1440 / dpi - TRACK_X1) / (TRACK_X2 - TRACK_X1) * 255
@@ -188,9 +167,10 @@ def slider_press_x(dpi):
     raise AssertionError('no press point')
 
 
-def red_run_centre(read, y, x0, x1):
-    """The middle of the red pixels read(x, y) finds on a row, or None."""
-    xs = [x for x in range(x0, x1) if h.close(read(x, y), (255, 0, 0), 40)]
+def thumb_at(read, cx, y, x):
+    """The client x of the middle of the red run within 20 of x, or None."""
+    xs = [i for i in range(x - 20, x + 21)
+          if h.close(read(cx + i, y), (255, 0, 0), 40)]
     return (min(xs) + max(xs)) / 2 if xs else None
 
 
@@ -211,16 +191,14 @@ def test_dpi_splash_panel_slider(app, dpi):
     thumb_y = cy + round(px(1395, dpi)) - 3
     want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
     live = partial(shared.pixel, app.display)
-    shared.wait_until(lambda: red_run_centre(live, thumb_y, cx + want - 20,
-                                             cx + want + 21),
+    shared.wait_until(lambda: thumb_at(live, cx, thumb_y, want) is not None,
                       5, 'the panel painted, its thumb in view')
     img = app.shot('panel')
     check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
-    got = red_run_centre(img.pixel, thumb_y, cx + want - 20, cx + want + 21)
-    assert got is not None and abs(got - cx - want) <= 2, \
-        'thumb for opacity %d at client x %s, expected %d' % (
-            DEFAULT_ALPHA, None if got is None else got - cx, want)
+    got = thumb_at(img.pixel, cx, thumb_y, want)
+    assert got is not None and abs(got - want) <= 2, 'thumb for opacity ' \
+        '%d at client x %s, expected %d' % (DEFAULT_ALPHA, got, want)
 
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
@@ -228,10 +206,9 @@ def test_dpi_splash_panel_slider(app, dpi):
     shared.wait_until(lambda: h.close(live(cx + x, thumb_y), (255, 0, 0), 40),
                       5, 'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
-    got = red_run_centre(img.pixel, thumb_y, cx + x - 20, cx + x + 21)
-    assert got is not None and abs(got - cx - x) <= 1, \
-        'thumb after a press at client x %d is at %s' % (
-            x, None if got is None else got - cx)
+    got = thumb_at(img.pixel, cx, thumb_y, x)
+    assert got is not None and abs(got - x) <= 1, \
+        'thumb after a press at client x %d is at %s' % (x, got)
     tint = img.pixel(*FREE)
     assert within_alpha(tint, alpha, DEFAULT_COLOUR, tol=2), \
         'tint %s after a press at client x %d, expected %s (opacity %d)' % (
@@ -247,12 +224,8 @@ def test_dpi_splash_panel_slider(app, dpi):
         panel['client'][2], panel['client'][3], x, alpha))
 
 
-# ---------------------------------------------------------------------------
-# Screen resolution through RandR (harness.Display.set_screen_size).
-
-
 def tinted_everywhere(display, tol=3):
-    """The pixels at the corners and the centre that are not tinted."""
+    """The corners and centre that are not tinted."""
     w, hgt = display.width, display.height
     points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4),
               (w // 2, hgt // 2)]

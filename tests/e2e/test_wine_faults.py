@@ -1,13 +1,9 @@
-"""Bad stored values and broken surroundings, end to end.
+"""Bad stored values and broken surroundings. Values of the wrong registry
+type count as none, and the panel's close writes both back as REG_SZ text.
+A missing regsvr32, an unset or empty `windir` and a system folder made
+read-only each leave the tool running, each value its old or new text."""
 
-Stored values of the wrong registry type count as no value: the tint is the
-default, and the next close of the panel writes both back as REG_SZ decimal
-text. A missing regsvr32, an unset or empty `windir` (the tool started by
-envprobe.exe, which then reads the tool's own environment) and a system
-folder made read-only with `chattr +i` (Wine runs as root here) each leave
-the tool running with its tint, and each stored value its old or new text.
-"""
-
+import contextlib
 import os
 import subprocess
 import time
@@ -15,9 +11,9 @@ import time
 import pytest
 
 import harness as h
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, X_MOVED,
                           expect_panel_layout, slider_alpha, track_point)
-from wine_target import COMPONENTS, COMPONENTS_KEY, X_MOVED, find_in
+from wine_target import COMPONENTS, COMPONENTS_KEY, find_in
 
 pytestmark = pytest.mark.wine
 
@@ -28,7 +24,7 @@ DEFAULT_TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 
 
 def wait_settled(app, what):
-    """After a start: the splash comes and goes, the tool stays."""
+    """The splash comes and goes, the tool stays."""
     if not app.wait_splash():
         app.note('%s: no splash seen' % what)
     else:
@@ -49,8 +45,7 @@ def is_decimal(text, lo, hi):
 
 
 def check_store(app, old, new, what):
-    """Each value is REG_SZ decimal text and either its old or its new
-    value; returns {name: 'old' | 'new'}."""
+    """Each value is REG_SZ decimal text, old or new: {name: 'old'|'new'}."""
     got = stored(app)
     ranges = {'intLig': (0, 255), 'lngColor': (-2**31, 2**31 - 1)}
     which = {}
@@ -74,8 +69,7 @@ def start_with_old_values(app, what):
 
 
 def adjust_and_close(app, what, all_new=True):
-    """F7 from notepad, a click on the slider, Alt+F4; checks what the
-    panel stored (both new values where all_new) and returns it."""
+    """F7, a slider click, Alt+F4: the values the panel should store."""
     colour = 255
     app.start_notepad()
     overlay = app.overlay_xid()
@@ -92,10 +86,6 @@ def adjust_and_close(app, what, all_new=True):
     assert not all_new or which == {'intLig': 'new', 'lngColor': 'new'}, \
         '%s: the panel\'s close did not store its values: %s' % (what, which)
     return new
-
-
-# ---------------------------------------------------------------------------
-# Wrong registry types
 
 
 def test_store_wrong_types_default_then_rewritten(app):
@@ -134,10 +124,6 @@ def test_store_wrong_types_default_then_rewritten(app):
         app.stop_tool()
 
 
-# ---------------------------------------------------------------------------
-# Faults around the tool
-
-
 def test_fault_regsvr32_missing(app):
     tool = find_in(app.system32(), 'regsvr32.exe')
     assert tool, 'no regsvr32.exe in the fresh prefix'
@@ -157,10 +143,9 @@ def test_fault_windir_unset_or_empty(app):
     app.store(**OLD)
     for change, want_set in (('-windir', False), ('windir=', True)):
         what = 'windir empty' if want_set else 'windir unset'
-        for name in COMPONENTS:
-            path = find_in(app.system32(), name)
-            if path:
-                os.remove(path)
+        for path in filter(None, (find_in(app.system32(), n)
+                                  for n in COMPONENTS)):
+            os.remove(path)
         pid = app.start_with_environment(change)
         env = h.wait_until(lambda: h.probe_json(
             app.wine, app.probes['envprobe'], 'read', pid, 'windir'), 10, 0.5)
@@ -204,12 +189,10 @@ def test_fault_system32_read_only(app):
                     'cannot be shown' % (r.stderr.strip() or r.returncode))
     try:
         probe = os.path.join(folder, 'nm-write-test')
-        try:
+        with contextlib.suppress(OSError):
             open(probe, 'wb').close()
             os.remove(probe)
             pytest.skip('the system folder stays writable after chattr +i')
-        except OSError:
-            pass
         start_with_old_values(app, 'read-only system folder')
         new = adjust_and_close(app, 'read-only system folder')
         time.sleep(1.0)  # fixed: the tool must NOT end meanwhile

@@ -1,13 +1,8 @@
-"""No leaks: the settings panel opened and closed 200 times, and 10,000
-moves of the slider, leave the tool's GDI objects, USER objects and handles
-where they were.
-
-resprobe.exe reads the counts from outside the tool, each by every means
-the system offers (Wine answers some with a stub 0); its self test, which
-makes 10 brushes, 10 events and 3 windows, shows which counts are real. The
-first 20 cycles and 1,000 moves fill the caches (fonts, the panel's
-brushes): growth is measured after them.
-"""
+"""No leaks: 200 openings of the panel and 10,000 slider moves leave the
+tool's GDI objects, USER objects and handles where they were. resprobe.exe
+reads each count by every means the system offers; its self test shows which
+Wine answers with a stub. The first 20 cycles and 1,000 moves fill the caches
+(fonts, the panel's brushes): growth is measured after them."""
 
 import time
 
@@ -21,20 +16,14 @@ from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
 
 pytestmark = [pytest.mark.wine, pytest.mark.soak]
 
-# What each count must move by in the self test, and how much it may grow
-# over the measured stretch.
-COUNTS = {
-    'gui_gdi': ('gdi', 2),
-    'gdi_table': ('gdi', 2),
-    'gui_user': ('windows', 0),
-    'windows': ('windows', 0),
-    'handles': ('handles', 2),
-    'sys_handles': ('handles', 2),
-}
+# Each count: what the self test makes of its kind, and how much it may grow.
+COUNTS = {'gui_gdi': ('gdi', 2), 'gdi_table': ('gdi', 2),
+          'gui_user': ('windows', 0), 'windows': ('windows', 0),
+          'handles': ('handles', 2), 'sys_handles': ('handles', 2)}
 
 
 def real_counts(app):
-    """The names of the counts that the probe's self test shows to be real."""
+    """The names of the counts the probe's self test shows to be real."""
     got = h.probe_json(app.wine, app.probes['resprobe'], 'self')
     assert got and 'during' in got, 'resprobe self test failed: %s' % got
     made, before, during, after = (got['made'], got['before'], got['during'],
@@ -46,12 +35,11 @@ def real_counts(app):
               and (grew >= made[kind] if kind == 'windows'
                    else grew == made[kind]))
         (real if ok else stubs).append(name)
-    assert 'gdi_table' in real or 'gui_gdi' in real, \
-        'no real GDI object count under this Wine: %s' % got
-    assert 'sys_handles' in real or 'handles' in real, \
-        'no real handle count under this Wine: %s' % got
-    assert 'windows' in real or 'gui_user' in real, \
-        'no real USER object count under this Wine: %s' % got
+    for kind, names in (('GDI object', ('gdi_table', 'gui_gdi')),
+                        ('handle', ('sys_handles', 'handles')),
+                        ('USER object', ('windows', 'gui_user'))):
+        assert set(names) & set(real), \
+            'no real %s count under this Wine: %s' % (kind, got)
     app.note('stubs here: %s' % (', '.join(stubs) or 'none'))
     return real
 
@@ -59,10 +47,8 @@ def real_counts(app):
 def linux_rss_kib(unix_pid):
     # Binary: the Name line holds the first 15 bytes of a UTF-8 name.
     with open('/proc/%d/status' % unix_pid, 'rb') as f:
-        for line in f:
-            if line.startswith(b'VmRSS:'):
-                return int(line.split()[1])
-    return -1
+        return next((int(line.split()[1]) for line in f
+                     if line.startswith(b'VmRSS:')), -1)
 
 
 def measure(app, pid):
@@ -73,10 +59,9 @@ def measure(app, pid):
 
 
 def expect_flat(app, real, base, end, what):
-    grew = {n: end[n] - base[n] for n in real}
     for name in real:
         allowed = COUNTS[name][1]
-        assert grew[name] <= allowed, \
+        assert end[name] - base[name] <= allowed, \
             '%s: %s grew from %d to %d (allowed +%d)' % (
                 what, name, base[name], end[name], allowed)
     app.note('%s: %s; working set %d->%d KiB, Linux RSS %d->%d KiB' % (
@@ -86,7 +71,6 @@ def expect_flat(app, real, base, end, what):
 
 
 def panel_cycles(app, overlay, count):
-    """F7 in notepad opens the panel; Alt+F4 on it closes it."""
     pid = app.proc.pid
     for i in range(count):
         app.display.xdotool('windowactivate', '--sync', app.notepad_xid, 'key',
@@ -117,10 +101,9 @@ def panel_cycles(app, overlay, count):
 
 
 def slider_moves(app, panel, count, batch=500):
-    """count moves along the track with the left button held, 2 ms apart
-    (Wine merges motion that queues up faster) in batches of one xdotool
-    call. Each batch waits for its last tint on screen, so no backlog builds
-    up. Returns the last x (client pixels)."""
+    """count moves with the button held, 2 ms apart (Wine merges motion that
+    queues up faster); each batch waits for its last tint, so no backlog
+    builds up. Returns the last client x."""
     cx, cy = panel['client'][:2]
     y = cy + TRACK_Y // TWIPS
     # The panel's plain face below the slider: a press there is an

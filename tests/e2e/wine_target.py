@@ -1,10 +1,6 @@
-"""The Windows executable under Wine, as the end-to-end tests drive it.
-
-WineApp is the program in one Wine prefix on one display. It reads the
-windows of the prefix's desktop (winlist.exe) and the stored settings (`reg
-query`), and gives the focus to a notepad of the test's own before a key
-press: a Wine program sees a key only while a Wine window has the focus.
-"""
+"""The Windows executable under Wine, in one prefix on one display. A key
+press goes through a notepad of the test's own: a Wine program sees a key
+only while a Wine window has the focus."""
 
 import contextlib
 import json
@@ -18,7 +14,7 @@ import harness as h
 import scenario_kit as kit
 import shared
 from scenario_kit import (DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H,
-                          PANEL_W, TRACK_X1, TRACK_X2, TWIPS)
+                          PANEL_W)
 
 SHOTS = os.path.join(h.E2E, 'shots')
 LOGS = os.path.join(h.E2E, 'logs')
@@ -26,9 +22,6 @@ LOGS = os.path.join(h.E2E, 'logs')
 MESSAGE = 'Morvane夜间模式工具已经启动，欢迎继续使用。'
 COMPONENTS = ('CMDLGCHS.DLL', 'COMDLG32.ocx')
 COMPONENTS_KEY = 'HKCU\\Software\\' + h.APP_TITLE + '\\Components'
-# Three quarters along the slider's track (client pixels): brighter than the
-# default opacity.
-X_MOVED = (TRACK_X1 + (TRACK_X2 - TRACK_X1) * 3 // 4) // TWIPS
 
 
 def find_in(folder, name):
@@ -44,8 +37,6 @@ def centre(c):
 
 
 class WineApp(kit.BaseApp):
-    """The program in its own prefix on a display shared with other tests."""
-
     SHOTS = SHOTS
     SPLASH_TIMEOUT = 25
     CENTRE_TOL = (6, 16)
@@ -60,8 +51,7 @@ class WineApp(kit.BaseApp):
         self.click_log = None
 
     def _expect_at(self, at, good, what, want, step):
-        """Waits until the pixel at `at` is good (the compositor may still
-        be fading a window), screenshots, and fails naming what showed."""
+        """Waits first: a compositor may still be fading a window."""
         __tracebackhide__ = True
         seen = [None]
 
@@ -80,22 +70,18 @@ class WineApp(kit.BaseApp):
 
     def expect_tint(self, alpha, what, colour=DEFAULT_COLOUR, at=FREE,
                     step=None):
-        """The tint of that opacity, one step either way."""
         __tracebackhide__ = True
         self._expect_at(at, lambda p: kit.within_alpha(p, alpha, colour),
                         what, '%s (opacity %d)' % (
                             h.blend_over_white(alpha, colour), alpha), step)
 
     def press_track(self, panel, x_px, what='a press on the slider'):
-        """A click on the slider's track at client x; waits for the tint it
-        gives and returns that opacity."""
+        """A click on the track at client x; returns the opacity it gives."""
         alpha = kit.slider_alpha(x_px)
         self.display.click(*kit.track_point(panel, x_px))
         self.expect_tint(alpha, '%s at track x=%d' % (what, x_px),
                          step='press')
         return alpha
-
-    # -- the program --------------------------------------------------------
 
     def start_app(self):
         if not os.path.exists(h.EXE):
@@ -109,8 +95,7 @@ class WineApp(kit.BaseApp):
 
     def start_with_environment(self, *changes):
         """Starts the tool from envprobe, a Windows parent (Wine fills in
-        windir for a program started from Linux), with -NAME removed and
-        NAME=VALUE set; returns its Windows pid."""
+        windir for a program started from Linux); returns its Windows pid."""
         out = self.wine.prefix + '-launch.json'
         if os.path.exists(out):
             os.remove(out)
@@ -120,9 +105,8 @@ class WineApp(kit.BaseApp):
                         'launch', self.wine.winpath(h.EXE),
                         *changes).wait(timeout=60)
         got = None
-        if os.path.exists(out):
-            with open(out, encoding='utf-8') as f:
-                got = json.load(f)
+        with contextlib.suppress(OSError), open(out, encoding='utf-8') as f:
+            got = json.load(f)
         assert got and 'pid' in got, 'envprobe could not start the tool: %s' \
             % got
         return got['pid']
@@ -156,15 +140,13 @@ class WineApp(kit.BaseApp):
         return pad
 
     def message_box(self, pid=None):
-        """The visible "already running" box (of the process with that
-        Windows pid, when given), or None."""
+        """The visible "already running" box (of that Windows pid), or None."""
         return next((w for w in self.windows() if w['visible']
                      and MESSAGE in [c['text'] for c in w['children']]
                      and pid in (None, w['pid'])), None)
 
     def start_second(self):
-        """Starts a second instance and waits for its "already running"
-        box: (its Popen, the box)."""
+        """Starts a second instance: (its Popen, its "already running" box)."""
         second = self.start_app()
         box = h.wait_until(self.message_box, 20, 0.4)
         self.shot('msgbox')
@@ -172,8 +154,7 @@ class WineApp(kit.BaseApp):
         return second, box
 
     def answer_message(self, box, proc):
-        """OK on a message box of the process `proc`: Return, or where the
-        focus did not land on the box, a click on its button."""
+        """OK on proc's box: Return, or a click where the key missed it."""
         xids = self.display.windows_by_pid(proc.pid)
         if xids:
             self.display.activate(xids[-1])
@@ -188,7 +169,6 @@ class WineApp(kit.BaseApp):
             'answered'
 
     def typed(self):
-        """The text in notepad."""
         return next((c['text'] for w in self.windows()
                      if w['class'] == 'Notepad' for c in w['children']
                      if c['class'] == 'Edit'), None)
@@ -218,7 +198,6 @@ class WineApp(kit.BaseApp):
                 if w['visible']]
 
     def start_for_panel(self, expect_unsaved=False):
-        """Starts the program, then notepad, which has the focus for F7."""
         self.start_and_settle()
         if expect_unsaved:
             assert self.settings() == {}, \
@@ -230,8 +209,6 @@ class WineApp(kit.BaseApp):
         self.proc = None
 
     def start_click_probe(self):
-        """Starts the white click-logging window (clickprobe.exe) beneath
-        everything; it logs "down <x> <y>" per press."""
         self.click_log = os.path.join(LOGS, self.name + '-clicks.log')
         os.makedirs(LOGS, exist_ok=True)
         if os.path.exists(self.click_log):
@@ -246,7 +223,7 @@ class WineApp(kit.BaseApp):
             return [line.strip() for line in f.read().splitlines()]
 
     def colour_dialog(self):
-        """The colour dialog (the one with a Blue field, id 708), or None."""
+        """The dialog with a Blue field (id 708), or None."""
         return next((w for w in self.windows() if w['visible']
                      and w['class'] == '#32770'
                      and any(c['id'] == 708 for c in w['children'])), None)
@@ -255,8 +232,7 @@ class WineApp(kit.BaseApp):
         return ''
 
     def _type_fields(self, dlg, values):
-        """Types values into the dialog's Red, Green, Blue fields (ids
-        706-708) and waits until the fields hold them."""
+        """Types values into the Red, Green, Blue fields (ids 706-708)."""
         kids = {c['id']: c for c in dlg['children']}
         for cid, value in zip((706, 707, 708), values):
             self.display.click(*centre(kids[cid]))
@@ -296,17 +272,13 @@ class WineApp(kit.BaseApp):
         for name, data in values.items():
             self.wine.reg_add(h.SETTINGS_KEY, name, data)
 
-    # -- the component step -------------------------------------------------
-
     def system32(self):
         return os.path.join(self.wine.prefix, 'drive_c', 'windows',
                             'system32')
 
     def wait_components(self, what='', timeout=15):
-        """Waits until both component files are in the system folder and
-        returns their paths. The step runs beside the first frames, so the
-        tint on screen does not mean the files are there yet; each file
-        appears whole (written beside, then moved into place)."""
+        """The paths of both component files once there: the step runs
+        beside the first frames, so a tint does not mean they are written."""
         __tracebackhide__ = True
 
         def paths():
@@ -319,8 +291,7 @@ class WineApp(kit.BaseApp):
         return found
 
     def expect_components(self, what=''):
-        """Waits for both component files; each must be its embedded slot
-        file byte for byte. Returns their paths."""
+        """As wait_components; each file must be its embedded slot file."""
         paths = self.wait_components(what)
         for name, path in zip(COMPONENTS, paths):
             slot = os.path.join(h.COMPONENTS, name)
@@ -333,7 +304,6 @@ class WineApp(kit.BaseApp):
         return paths
 
     def registration(self):
-        """The record of the COMDLG32 registration, or None."""
         return h.reg_values(self.wine, COMPONENTS_KEY).get('COMDLG32')
 
     def wait_registration(self, what):
@@ -341,11 +311,8 @@ class WineApp(kit.BaseApp):
             '%s: no record of the COMDLG32 registration under %s within ' \
             '10 s' % (what, COMPONENTS_KEY)
 
-    # -- the tool's processes, however it was started -----------------------
-
     def unix_pids(self):
-        """The Unix processes of the tool in this prefix, however it was
-        started (a Windows parent's children are not our Popen)."""
+        """The tool's processes in this prefix, however it was started."""
         r = subprocess.run(['pgrep', '-f', h.APP_TITLE + 'V1.0.exe'],
                            capture_output=True, text=True, check=False)
         mine = ('WINEPREFIX=' + self.wine.prefix).encode()
@@ -361,13 +328,11 @@ class WineApp(kit.BaseApp):
         return bool(self.unix_pids())
 
     def xids(self, pids=None):
-        """The tool's visible X windows."""
         pids = self.unix_pids() if pids is None else pids
         return [x for pid in pids for x in self.display.windows_by_pid(pid)]
 
     def stop_tool(self):
-        """Ends the tool's processes (ours, by pid) and waits until they and
-        their windows are gone; notepad and the rest of the prefix stay."""
+        """Kills the tool (not notepad) and waits for its windows to go."""
         pids = self.unix_pids()
         for pid in pids:
             with contextlib.suppress(ProcessLookupError):
@@ -381,8 +346,7 @@ class WineApp(kit.BaseApp):
                           'the windows of the killed tool gone')
 
     def overlay_xid(self):
-        """The X window of the overlay: the tool's one visible window while
-        no splash or panel is up."""
+        """The tool's one X window while no splash or panel is up."""
         xids = h.wait_until(self.xids, 10, 0.2)
         assert xids and len(xids) == 1, \
             'expected the overlay alone on screen, the tool shows X ' \
@@ -390,8 +354,6 @@ class WineApp(kit.BaseApp):
         return xids[0]
 
     def close_panel_alt_f4(self, overlay, timeout=5):
-        """Alt+F4 on the panel: it closes through its normal unload, which
-        stores both values."""
         panels = [x for x in self.xids() if x != overlay]
         assert panels, 'no panel window to close (tool windows: %s)' \
             % self.xids()

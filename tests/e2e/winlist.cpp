@@ -1,9 +1,5 @@
-// Lists the top-level windows of the Wine desktop it runs on, one JSON
-// object per line, with their child windows, so the end-to-end tests can
-// check what is on screen from the Windows side (captions, classes, client
-// rectangles, the texts of a message box or a dialog).
-//
-//   winlist.exe <output file>
+// winlist.exe <output file>: the top-level windows of the Wine desktop, one
+// JSON object per line with their child windows.
 #include <windows.h>
 
 #include <cstdio>
