@@ -40,6 +40,10 @@ def pytest_collection_modifyitems(items):
     for item in items:
         if item.get_closest_marker('install'):
             item.add_marker(pytest.mark.xdist_group('install'))
+    # The longest first (the package build, the soak runs), so two workers
+    # do not end with one of them alone on a long test.
+    items.sort(key=lambda item: not (item.get_closest_marker('install')
+                                     or item.get_closest_marker('soak')))
 
 
 def pytest_generate_tests(metafunc):
