@@ -25,9 +25,12 @@ def expect_stored(app, alpha, what):
         'the colour, and nothing else' % (got, what, alpha)
 
 
-@pytest.mark.parametrize('stored', [{}, {'intLig': 'abc'}],
-                         ids=['first_run', 'intLig_abc'])
-def test_default_tint(app, stored):
+STORED = {'first_run': {}, 'intLig_abc': {'intLig': 'abc'}}
+
+
+@pytest.mark.parametrize('case', sorted(STORED))
+def test_default_tint(app, case):
+    stored = STORED[case]
     app.store(**stored)
     app.start_and_settle()
     app.expect_centre(DEFAULT_TINT, 'stored %s, over white' % stored)
