@@ -123,16 +123,21 @@ def slider_moves(app, panel, count, batch=500):
         # The compositor repaints the whole screen for every opacity and can
         # fall seconds behind on a loaded machine; the panel closes after a
         # quiet tick of its timer. While the test waits for the screen it
-        # presses the panel's face each second, as a user's hand on the
-        # mouse would, so the wait itself is never a quiet tick.
+        # presses the panel's face each second, and once more after, as a
+        # user's hand on the mouse would, so neither the wait nor the look
+        # at the panel is a quiet tick. The look is at the face's own grey
+        # (a window list through Wine would take seconds on such a machine).
         for _ in range(10):
             if shared.poll(lambda: within_alpha(
                     shared.pixel(app.display, *FREE), slider_alpha(x),
                     DEFAULT_COLOUR), 1.0):
                 break
             app.display.click(*face)
-        assert app.panel(), \
-            'the panel closed during the moves (after %d of %d)' % (n, count)
+        app.display.click(*face)
+        seen = shared.pixel(app.display, *face)
+        assert h.close(seen, PANEL_GREY, 4), \
+            'the panel closed during the moves (after %d of %d): its face ' \
+            'reads %s' % (n, count, seen)
     return x
 
 
