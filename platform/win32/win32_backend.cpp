@@ -618,6 +618,11 @@ void Win32Backend::OnTimer(Form& form, HWND hwnd, UINT_PTR id) {
     ::KillTimer(hwnd, id);
     return;
   }
+  // A tick held back by a busy thread comes late, and the system would
+  // bring the next one on its original beat, perhaps a moment later: the
+  // panel would then close at once after the user's last move. Each tick
+  // starts a full interval from now instead.
+  ::SetTimer(hwnd, id, static_cast<UINT>(timer->Interval.get()), nullptr);
   Runtime::Get().DeliverTimer(form, *timer);
 }
 

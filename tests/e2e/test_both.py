@@ -2,12 +2,13 @@
 wine_target.py and native_target.py."""
 
 import os
+import signal
 import time
 
 import harness as h
 import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, FREE,
-                          PANEL_GREY, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
+                          PANEL_GREY, PANEL_H, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
                           client, expect_panel_layout, slider_alpha, track_point, within_alpha)
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
@@ -95,6 +96,29 @@ def test_f7_while_the_panel_is_up_is_taken_then(app):
     app.shot('stays-closed')
     assert not again, 'the panel opened again after it closed itself: an ' \
         'F7 pressed while it was up was left over'
+
+
+def test_a_held_up_program_keeps_the_panel_its_full_time(app):
+    """A program held up (a loaded machine, a stopped process) gets its late
+    tick on resuming: the panel must still wait a full tick after it before
+    closing, not close at once on the timer's old beat."""
+    app.start_for_panel()
+    panel, _ = app.open_panel()
+    cx, cy = client(panel)[:2]
+    app.display.click(cx + 4, cy + PANEL_H - 6)  # the plain face: an interaction
+    os.kill(app.proc.pid, signal.SIGSTOP)
+    try:
+        time.sleep(6)  # fixed: held past two of the panel's ticks
+    finally:
+        os.kill(app.proc.pid, signal.SIGCONT)
+    t_resumed = time.monotonic()
+    closed = h.wait_until(lambda: app.panel() is None, 9, 0.1)
+    dt = time.monotonic() - t_resumed
+    app.shot('closed')
+    assert closed, 'the panel is still open 9 s after the program went on'
+    assert dt >= 2.0, 'the panel closed %.1f s after the program went on, ' \
+        'expected a full tick (2.5 s) after its late one' % dt
+    app.note('closed %.1f s after the program went on' % dt)
 
 
 def test_exit_label_saves_and_ends(app):
