@@ -8,8 +8,9 @@ import time
 import harness as h
 import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, FREE,
-                          PANEL_GREY, PANEL_H, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
-                          client, expect_panel_layout, slider_alpha, track_point, within_alpha)
+                          PANEL_GREY, PANEL_H, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2,
+                          TWIPS, client, expect_panel_layout, slider_alpha, track_point,
+                          within_alpha)
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 WHITE = (255, 255, 255)
