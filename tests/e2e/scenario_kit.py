@@ -58,6 +58,13 @@ def client(panel):
     return tuple(panel['client']) if isinstance(panel, dict) else tuple(panel)
 
 
+def face_point(panel):
+    """A point of the panel's plain face: a press there is an interaction
+    that moves nothing."""
+    cx, cy, _, ch = client(panel)
+    return cx + 4, cy + ch - 6
+
+
 def track_point(panel, x_px):
     cx, cy = client(panel)[:2]
     return cx + x_px, cy + TRACK_Y // TWIPS
@@ -163,8 +170,7 @@ class BaseApp:
         assert p, 'no settings panel within 6 s of %s (windows: %s)' % (
             key, self.describe_windows())
         t = time.monotonic()
-        cx, cy, _, ch = client(p)
-        self.steady([(cx + 4, cy + ch - 6), FREE], want=PANEL_GREY)
+        self.steady([face_point(p), FREE], want=PANEL_GREY)
         self.panel_shot = self.shot(step)
         return p, t
 
@@ -193,7 +199,7 @@ def expect_panel_layout(s, panel, img, alpha, colour):
     tx_c, ty_c = s.CENTRE_TOL
     assert abs(cx + cw / 2 - CX) <= tx_c and abs(cy + ch / 2 - CY) <= ty_c, \
         'panel not centred: client area at %s' % (client(panel),)
-    got = img.pixel(cx + 4, cy + ch - 6)
+    got = img.pixel(*face_point(panel))
     assert h.close(got, PANEL_GREY, 4), \
         'panel background is %s, expected dark grey %s' % (got, PANEL_GREY)
     got = img.pixel(cx + SWATCH[0] // TWIPS + 4, cy + SWATCH[1] // TWIPS + 4)

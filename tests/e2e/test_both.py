@@ -8,8 +8,8 @@ import time
 import harness as h
 import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, FREE,
-                          PANEL_GREY, PANEL_H, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2,
-                          TWIPS, client, expect_panel_layout, slider_alpha, track_point,
+                          PANEL_GREY, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
+                          client, expect_panel_layout, face_point, slider_alpha, track_point,
                           within_alpha)
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
@@ -105,8 +105,7 @@ def test_a_held_up_program_keeps_the_panel_its_full_time(app):
     closing, not close at once on the timer's old beat."""
     app.start_for_panel()
     panel, _ = app.open_panel()
-    cx, cy = client(panel)[:2]
-    app.display.click(cx + 4, cy + PANEL_H - 6)  # the plain face: an interaction
+    app.display.click(*face_point(panel))
     os.kill(app.proc.pid, signal.SIGSTOP)
     try:
         time.sleep(6)  # fixed: held past two of the panel's ticks
@@ -208,9 +207,8 @@ def test_keys_on_the_panel(app):
         'Right ten times: the tint is not that of opacity %d' % want
     # A step there and back just before Esc: the idle close cannot come
     # within 2.5 s of it, so a panel gone sooner went with Esc.
-    cx, cy, _, ch = client(panel)
     app.display.key('Left', 'Right', 'Escape')
-    assert h.wait_until(lambda: not h.close(app.pixel(cx + 4, cy + ch - 6),
+    assert h.wait_until(lambda: not h.close(app.pixel(*face_point(panel)),
                                             PANEL_GREY, 4), 2, 0.05), \
         'panel up 2 s after Esc'
     app.shot('esc')
