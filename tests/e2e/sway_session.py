@@ -71,12 +71,6 @@ class SwaySession:
             if not shutil.which(tool):
                 raise Unavailable('%s is not installed' % tool)
 
-    def _own(self, path, mode=0o755):
-        os.makedirs(path, exist_ok=True)
-        os.chmod(path, mode)
-        if self.ids:
-            os.chown(path, *self.ids)
-
     def _as_user(self):
         return dict(user=self.ids[0], group=self.ids[1], extra_groups=[]) if self.ids else {}
 
@@ -110,16 +104,15 @@ class SwaySession:
     def start(self):
         shutil.rmtree(self.logs, ignore_errors=True)
         self.base = tempfile.mkdtemp(prefix='nm-wl-')
-        self._own(self.base)
         bin_dir, self.config, cache, self.runtime = (
             os.path.join(self.base, d) for d in ('bin', 'config', 'cache', 'rt'))
-        for d in (bin_dir, self.config, cache):
-            self._own(d)
-        self._own(self.runtime, 0o700)
-        self.bin = os.path.join(bin_dir, os.path.basename(native_target.BIN))
-        for src in [native_target.BIN] + list(self.tools.values()):
-            shutil.copy(src, bin_dir)
-        self.tools = {k: os.path.join(bin_dir, os.path.basename(v)) for k, v in self.tools.items()}
+        for d in (self.base, bin_dir, self.config, cache, self.runtime):
+            os.makedirs(d, exist_ok=True)
+            os.chmod(d, 0o700 if d == self.runtime else 0o755)
+            if self.ids:
+                os.chown(d, *self.ids)
+        self.bin = shutil.copy(native_target.BIN, bin_dir)
+        self.tools = {k: shutil.copy(v, bin_dir) for k, v in self.tools.items()}
         conf = os.path.join(self.base, 'sway.conf')
         with open(conf, 'w') as f:
             f.write('\n'.join([

@@ -47,7 +47,9 @@ def splash_up(img):
 
 
 def wait_screen(sway, predicate, timeout, what, step, saved=None):
-    """Screenshots until predicate(img) holds, then one saved as `saved`; returns the image."""
+    """The first screenshot where predicate holds, the wait logged; then one saved as `saved`."""
+    t0 = time.monotonic()
+
     def look():
         img = sway.shot()
         return img if predicate(img) else None
@@ -55,6 +57,7 @@ def wait_screen(sway, predicate, timeout, what, step, saved=None):
     if img is None:
         sway.shot(step)
         pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step), pytrace=False)
+    h.log('wayland: %.2f s to wait out "%s"' % (time.monotonic() - t0, what))
     if saved:
         sway.shot(saved)
     return img
@@ -73,19 +76,13 @@ def settled(sway, timeout, what, step):
 def start_and_settle(sway):
     """Starts the program; waits for its splash above the tint to go."""
     app = sway.start_program()
-    t0 = time.monotonic()
     wait_screen(sway, splash_up, 10, 'no splash', 'no-splash')
-    seen = time.monotonic() - t0
-    # The splash and the tint are surfaces of their own: under load the
-    # splash may show a frame or two before the tint; what counts is the
-    # tint round the splash while it is up.
-    wait_screen(
-        sway, lambda i: splash_up(i) and all(
-            i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
+    # The splash and the tint are surfaces of their own: under load the splash may show a frame
+    # or two before the tint; what counts is the tint round the splash while it is up.
+    wait_screen(sway, lambda i: splash_up(i) and all(
+        i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
         2, 'the tint beside the splash', 'splash-untinted', saved='splash')
     wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go', 'splash-stays')
-    h.log('wayland: splash seen %.2f s after start, gone after %.1f s' % (
-        seen, time.monotonic() - t0))
     assert app.poll() is None, 'the program ended (%s)' % app.returncode
     return app
 
@@ -123,9 +120,7 @@ def test_defaults_tint_exactly_and_clicks_pass_through(sway):
 def test_f7_panel_slider_store_and_exit(sway):
     probe = sway.start_probe()
     app = start_and_settle(sway)
-    t0 = time.monotonic()
     open_panel(sway)
-    h.log('wayland: panel %.2f s after F7' % (time.monotonic() - t0))
     img = wait_screen(sway, lambda i: thumb_up(i, DEFAULT_ALPHA), 2,
                       'no red thumb on the panel', 'no-thumb', saved='panel')
     expect_everywhere(img, TINT, 'the tint around the panel')
@@ -145,9 +140,7 @@ def test_f7_panel_slider_store_and_exit(sway):
     assert sway.settings() == {}, 'stored while the panel is open'
 
     sway.move(900, 700)  # off the panel: it closes by itself
-    t0 = time.monotonic()
     wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
-    h.log('wayland: panel closed %.1f s after the last move' % (time.monotonic() - t0))
     stored = sway.settings()
     assert stored.get('lngColor') == str(DEFAULT_COLOUR), stored
     assert abs(int(stored.get('intLig', -9)) - alpha) <= 1, stored
@@ -179,10 +172,8 @@ def test_a_second_output_is_tinted_as_it_comes(sway):
             img.pixel(px, py) == TINT for px, py in FREE + [
                 (WIDTH + 3, 3), (2 * WIDTH - 4, HEIGHT - 4),
                 (WIDTH + WIDTH // 2, HEIGHT // 2)])
-    t0 = time.monotonic()
-    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output')
-    h.log('wayland: new output tinted within %.2f s' % (time.monotonic() - t0))
-    sway.shot('two-outputs')
+    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output',
+                saved='two-outputs')
     assert app.poll() is None
 
 
