@@ -1,10 +1,8 @@
-"""A headless sway (pixman, two white 1024x768 outputs, F7 bound to
-`morvane-night --settings` as a user would bind it) with its own D-Bus bus,
-run as a test user when we are root (sway refuses root). grim shoots, wtype
-types, wlpointer points: sway's own cursor commands send no pointer frame.
-It lives under /tmp, where the test user can reach it and a socket's path
-fits 108 bytes; logs and settings go to build/wayland-e2e/<test>/ at stop.
-"""
+"""A headless sway (pixman, two white 1024x768 outputs, F7 bound to `morvane-night --settings`
+as a user would bind it) with its own D-Bus bus, run as a test user when we are root (sway
+refuses root). grim shoots, wtype types, wlpointer points: sway's own cursor commands send no
+pointer frame. It lives under /tmp, where the test user can reach it and a socket's path fits
+108 bytes; logs and settings go to build/wayland-e2e/<test>/ at stop."""
 
 import json
 import os
@@ -22,7 +20,6 @@ ROOT = os.path.join(h.BUILD, 'wayland-e2e')
 SHOTS = os.path.join(ROOT, 'shots')
 USER = 'morvane-e2e'
 WIDTH, HEIGHT = 1024, 768
-BIN = native_target.BIN
 
 
 class Unavailable(Exception):
@@ -74,19 +71,15 @@ class SwaySession:
             if not shutil.which(tool):
                 raise Unavailable('%s is not installed' % tool)
 
-    def _own(self, path, mode=0o755):
-        os.makedirs(path, exist_ok=True)
-        os.chmod(path, mode)
-        if self.ids:
-            os.chown(path, *self.ids)
-
     def _as_user(self):
         return dict(user=self.ids[0], group=self.ids[1], extra_groups=[]) if self.ids else {}
 
-    def spawn(self, argv, log):
+    def spawn(self, argv, log, pipes=False):
+        """Runs argv logging to `log`; with `pipes`, its standard input and output are ours."""
         with open(os.path.join(self.base, log), 'ab') as out:
-            p = subprocess.Popen(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                 stderr=subprocess.STDOUT, cwd=self.base, **self._as_user())
+            p = subprocess.Popen(argv, env=self.env, cwd=self.base, stderr=out,
+                                 stdin=subprocess.PIPE if pipes else subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE if pipes else out, **self._as_user())
         self.procs.append(p)
         return p
 
@@ -111,16 +104,15 @@ class SwaySession:
     def start(self):
         shutil.rmtree(self.logs, ignore_errors=True)
         self.base = tempfile.mkdtemp(prefix='nm-wl-')
-        self._own(self.base)
         bin_dir, self.config, cache, self.runtime = (
             os.path.join(self.base, d) for d in ('bin', 'config', 'cache', 'rt'))
-        for d in (bin_dir, self.config, cache):
-            self._own(d)
-        self._own(self.runtime, 0o700)
-        self.bin = os.path.join(bin_dir, os.path.basename(BIN))
-        for src in [BIN] + list(self.tools.values()):
-            shutil.copy(src, bin_dir)
-        self.tools = {k: os.path.join(bin_dir, os.path.basename(v)) for k, v in self.tools.items()}
+        for d in (self.base, bin_dir, self.config, cache, self.runtime):
+            os.makedirs(d, exist_ok=True)
+            os.chmod(d, 0o700 if d == self.runtime else 0o755)
+            if self.ids:
+                os.chown(d, *self.ids)
+        self.bin = shutil.copy(native_target.BIN, bin_dir)
+        self.tools = {k: shutil.copy(v, bin_dir) for k, v in self.tools.items()}
         conf = os.path.join(self.base, 'sway.conf')
         with open(conf, 'w') as f:
             f.write('\n'.join([
@@ -157,12 +149,9 @@ class SwaySession:
                             .returncode == 0, 5, 0.1):
             raise Unavailable('sway does not answer: %s' % self.log('sway.log')[-600:])
         # A pointer for the seat, held while its standard input is open.
-        self.pointer = subprocess.Popen([self.tools['pointer']], env=self.env,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        cwd=self.base, **self._as_user())
-        self.procs.append(self.pointer)
+        self.pointer = self.spawn([self.tools['pointer']], 'pointer.log', pipes=True)
         if self.pointer.stdout.readline().strip() != b'ready':
-            raise h.HarnessError('no virtual pointer')
+            raise h.HarnessError('no virtual pointer: ' + self.log('pointer.log'))
         # And a keyboard, the same way: each `wtype -k` brings a keyboard of
         # its own, which a client that had none would bind too late for the
         # key; with this one held, every client has its keyboard already.
@@ -179,11 +168,8 @@ class SwaySession:
         self.procs = []
         if self.base is None:
             return
-        os.makedirs(self.logs, exist_ok=True)
-        for entry in os.scandir(self.base):
-            if entry.name.endswith(('.log', '.out', '.conf')):
-                shutil.copy(entry.path, self.logs)
-        shutil.copytree(self.config, os.path.join(self.logs, 'config'), dirs_exist_ok=True)
+        shutil.copytree(self.base, self.logs, dirs_exist_ok=True,
+                        ignore=shutil.ignore_patterns('bin', 'cache', 'rt', '.*'))
         shutil.rmtree(self.base, ignore_errors=True)
         self.base = None
 
@@ -220,9 +206,7 @@ class SwaySession:
     # Each pointer command returns once sway has it (wlpointer waits for a
     # round trip), and a client gets the motion before the button.
     def click(self, x, y):
-        self.move(x, y)
-        self._pointer('press')
-        self._pointer('release')
+        self.drag(x, y, x, y, steps=0)
 
     def drag(self, x0, y0, x1, y1, steps=10):
         self.move(x0, y0)

@@ -1,8 +1,6 @@
-"""Installed as a Linux desktop program: `cmake --install` into a staging
-folder; the package of scripts/package checked by lintian, installed with
-dpkg (as root or through sudo -n, one run at a time), used as a user would,
-and removed without a trace; purged at the end whatever happened.
-"""
+"""Installed as a Linux desktop program: `cmake --install` into a staging folder; the package of
+scripts/package checked by lintian, installed with dpkg (as root or through sudo -n, one run at a
+time), used as a user would, and removed without a trace; purged at the end whatever happened."""
 
 import configparser
 import fcntl
@@ -23,8 +21,7 @@ pytestmark = pytest.mark.install
 
 PACKAGE, ID = 'morvane-night', 'com.morvane.NightMode'
 INSTALLED = '/usr/bin/morvane-night'
-ENTRY, METAINFO = ('/usr/share/applications/%s.desktop' % ID,
-                   '/usr/share/metainfo/%s.metainfo.xml' % ID)
+ENTRY, METAINFO = 'share/applications/%s.desktop' % ID, 'share/metainfo/%s.metainfo.xml' % ID
 SYSTEM_PATH = '/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin'
 LOCK = '/run/lock/morvane-night-install-test.lock'
 
@@ -107,16 +104,14 @@ def test_cmake_install_honours_prefix_and_destdir(tmp_path):
     sizes = [data[6 + 16 * i] for i in range(struct.unpack_from('<H', data, 4)[0])]
     icons = ['share/icons/hicolor/%dx%d/apps/%s.png' % (s, s, ID) for s in sizes]
     got = sorted(str(p.relative_to(root)) for p in root.rglob('*') if p.is_file())
-    assert got == sorted(icons + [
-        'bin/morvane-night', 'share/applications/%s.desktop' % ID,
-        'share/metainfo/%s.metainfo.xml' % ID, 'share/man/man1/morvane-night.1',
-        'share/doc/morvane-night/copyright'])
+    assert got == sorted(icons + ['bin/morvane-night', ENTRY, METAINFO,
+                                  'share/man/man1/morvane-night.1',
+                                  'share/doc/morvane-night/copyright'])
     for size, icon in zip(sizes, icons):
         png = (root / icon).read_bytes()
         assert png[:4] == b'\x89PNG' and struct.unpack('>II', png[16:24]) == (size, size)
-    validate_entry(str(root / ('share/applications/%s.desktop' % ID)))
-    r = run([tool('appstreamcli'), 'validate', '--no-net',
-             str(root / 'share/metainfo' / (ID + '.metainfo.xml'))])
+    validate_entry(str(root / ENTRY))
+    r = run([tool('appstreamcli'), 'validate', '--no-net', str(root / METAINFO)])
     assert r.returncode == 0, r.stdout + r.stderr
     page = manual('-l', str(root / 'share/man/man1/morvane-night.1'))
     assert all(w in page for w in ('--autostart', 'Page Up', 'EXIT STATUS', 'bindsym F7'))
@@ -133,8 +128,8 @@ def test_installed_program_starts_at_login(installed, display, xclickprobe, monk
     assert shutil.which('morvane-night', path=SYSTEM_PATH) == INSTALLED
     r = run(['morvane-night', '--version'], env=dict(os.environ, PATH=SYSTEM_PATH))
     assert r.stdout.startswith('morvane-night ') and r.stdout.split()[-1] == version_text()
-    validate_entry(ENTRY)
-    r = run([tool('appstreamcli'), 'validate', '--no-net', METAINFO])
+    validate_entry('/usr/' + ENTRY)
+    r = run([tool('appstreamcli'), 'validate', '--no-net', '/usr/' + METAINFO])
     assert r.returncode == 0, r.stdout + r.stderr
     assert 'morvane-night - dim and tint' in manual('morvane-night')
 
@@ -162,7 +157,7 @@ def test_installed_program_starts_at_login(installed, display, xclickprobe, monk
 
 def test_removal_leaves_nothing(installed):
     files = [p for p in installed if os.path.isfile(p) or os.path.islink(p)]
-    assert INSTALLED in files and ENTRY in files and METAINFO in files
+    assert {INSTALLED, '/usr/' + ENTRY, '/usr/' + METAINFO} <= set(files)
     r = dpkg('-r', PACKAGE)
     assert r.returncode == 0, r.stderr
     assert [p for p in files if os.path.lexists(p)] == []

@@ -1,8 +1,6 @@
-"""What the cross-built Windows executable carries, read from the file
-itself with pefile (no Windows tool, no display): the version block, the
-icon group, the manifest, the two embedded components and what they
-export, and the libraries it loads at start.
-"""
+"""What the cross-built Windows executable carries, read from the file itself with pefile (no
+Windows tool, no display): the version block, the icon group, the manifest, the two embedded
+components and what they export, and the libraries it loads at start."""
 
 import os
 import struct
@@ -11,8 +9,7 @@ import pytest
 
 import harness as h
 
-pefile = pytest.importorskip('pefile', reason='python3-pefile is not '
-                             'installed (scripts/setup)')
+pefile = pytest.importorskip('pefile', reason='python3-pefile is not installed (scripts/setup)')
 
 RT = pefile.RESOURCE_TYPE
 LANG_ZH_CN = 0x0804
@@ -25,17 +22,15 @@ EXPECTED_STRINGS = {
     'OriginalFilename': 'Morvane电脑夜间模式工具V1.0.exe',
     'CompanyName': 'Morvane软件',
 }
-COMPONENTS = {'CMDLGCHS': ('DLL', 'CMDLGCHS.DLL'),
-              'COMDLG32': ('OCX', 'COMDLG32.ocx')}
-COMDLG32_EXPORTS = {'DllRegisterServer', 'DllUnregisterServer',
-                    'DllGetClassObject', 'DllCanUnloadNow',
-                    'DLLGetDocumentation'}
+COMPONENTS = {'CMDLGCHS': ('DLL', 'CMDLGCHS.DLL'), 'COMDLG32': ('OCX', 'COMDLG32.ocx')}
+COMDLG32_EXPORTS = {'DllRegisterServer', 'DllUnregisterServer', 'DllGetClassObject',
+                    'DllCanUnloadNow', 'DLLGetDocumentation'}
 
 
 def load(path):
     if not os.path.exists(path):
-        pytest.skip('%s is not built (scripts/build windows-cross)'
-                    % os.path.relpath(path, h.REPO))
+        where = os.path.relpath(path, h.REPO)
+        pytest.skip('%s is not built (scripts/build windows-cross)' % where)
     return pefile.PE(path)
 
 
@@ -46,8 +41,7 @@ def exe():
 
 @pytest.fixture(scope='module')
 def res(exe):
-    """{(type, name, language): bytes}; type and name are an int or a str
-    as the resource tree holds them."""
+    """{(type, name, language): bytes}; a type or name is an int or a str as the tree holds it."""
     def key(entry):
         return str(entry.name) if entry.name is not None else entry.id
     out = {}
@@ -56,15 +50,13 @@ def res(exe):
         for n in t.directory.entries:
             for lang in n.directory.entries:
                 data = lang.data.struct
-                out[key(t), key(n), lang.id] = exe.get_data(
-                    data.OffsetToData, data.Size)
+                out[key(t), key(n), lang.id] = exe.get_data(data.OffsetToData, data.Size)
     return out
 
 
 def exports(path):
     table = getattr(load(path), 'DIRECTORY_ENTRY_EXPORT', None)
-    return {s.name.decode() for s in table.symbols if s.name} if table \
-        else set()
+    return {s.name.decode() for s in table.symbols if s.name} if table else set()
 
 
 def test_version_block(exe, res):
@@ -87,8 +79,8 @@ def test_version_block(exe, res):
     assert 'FileDescription' not in strings
 
     trans = [v.entry.get(b'Translation') for v in infos[b'VarFileInfo'].Var]
-    assert trans == ['0x0804 0x04b0'], 'Translation %s, expected ' \
-        '0x0804 with code page 1200' % trans
+    assert trans == ['0x0804 0x04b0'], \
+        'Translation %s, expected 0x0804 with code page 1200' % trans
 
 
 def test_icon_group_holds_a_32_and_a_16_pixel_image_of_16_colours(res):
@@ -99,27 +91,22 @@ def test_icon_group_holds_a_32_and_a_16_pixel_image_of_16_colours(res):
     assert kind == 1, 'icon group 1 is of kind %d, not icons' % kind
     entries = []
     for i in range(count):
-        w, hgt, colours, _, _, bits, _, icon_id = struct.unpack_from(
-            '<BBBBHHIH', data, 6 + 14 * i)
+        w, hgt, colours, _, _, bits, _, icon_id = struct.unpack_from('<BBBBHHIH', data, 6 + 14 * i)
         entries.append(((w or 256, hgt or 256), colours, bits, icon_id))
     assert sorted(e[0] for e in entries) == [(16, 16), (32, 32)]
     assert [e[1:3] for e in entries] == [(16, 4)] * 2, '16 colours, 4 bpp'
     for (w, hgt), _, _, icon_id in entries:
-        image = [v for k, v in res.items() if k[:2] == (RT['RT_ICON'],
-                                                        icon_id)]
-        assert len(image) == 1 and len(image[0]) >= 40, \
-            'icon %d missing' % icon_id
+        image = [v for k, v in res.items() if k[:2] == (RT['RT_ICON'], icon_id)]
+        assert len(image) == 1 and len(image[0]) >= 40, 'icon %d missing' % icon_id
         # a bitmap's height counts the mask below the image as well
-        assert struct.unpack_from('<iiHH', image[0], 4) == (
-            w, 2 * hgt, 1, 4), 'icon %d' % icon_id
+        assert struct.unpack_from('<iiHH', image[0], 4) == (w, 2 * hgt, 1, 4), 'icon %d' % icon_id
 
 
 def test_manifest(res):
     found = [v for k, v in res.items() if k[:2] == (RT['RT_MANIFEST'], 1)]
     assert len(found) == 1, 'manifest id 1: %d found' % len(found)
     text = found[0].decode('utf-8', 'replace')
-    for needle in ('asInvoker', 'PerMonitorV2',
-                   'Microsoft.Windows.Common-Controls'):
+    for needle in ('asInvoker', 'PerMonitorV2', 'Microsoft.Windows.Common-Controls'):
         assert needle in text
 
 
@@ -138,18 +125,14 @@ def test_embedded_component_is_the_built_file(res, name):
 
 
 def test_component_exports():
-    comdlg32 = exports(os.path.join(h.COMPONENTS, 'COMDLG32.ocx'))
-    assert comdlg32 == COMDLG32_EXPORTS
+    assert exports(os.path.join(h.COMPONENTS, 'COMDLG32.ocx')) == COMDLG32_EXPORTS
     # the resource library cannot register: regsvr32 fails on it, silently
-    assert 'DllRegisterServer' not in exports(
-        os.path.join(h.COMPONENTS, 'CMDLGCHS.DLL'))
+    assert 'DllRegisterServer' not in exports(os.path.join(h.COMPONENTS, 'CMDLGCHS.DLL'))
 
 
 def test_no_colour_dialog_library_loaded_at_start(exe):
-    # comdlg32 is loaded when the colour dialog is first shown: linked at
-    # load time it brings shell32, ole32 and the print spooler into every
-    # start.
-    imported = {i.dll.decode().lower()
-                for i in getattr(exe, 'DIRECTORY_ENTRY_IMPORT', [])}
+    # comdlg32 is loaded when the colour dialog is first shown: linked at load time it brings
+    # shell32, ole32 and the print spooler into every start.
+    imported = {i.dll.decode().lower() for i in getattr(exe, 'DIRECTORY_ENTRY_IMPORT', [])}
     assert imported, 'no import table read'
     assert 'comdlg32.dll' not in imported, sorted(imported)

@@ -7,22 +7,18 @@ import time
 import pytest
 
 import harness as h
-from native_target import FRAME
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP,
-                          PANEL_GREY, PANEL_H, PANEL_W, SPLASH_H, SPLASH_RED,
-                          SPLASH_W, SWATCH, THUMB_Y, TRACK_Y, TWIPS, X_MOVED,
-                          slider_alpha, thumb_px, within_alpha)
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, PANEL_GREY, PANEL_H,
+                          PANEL_W, SPLASH_H, SPLASH_RED, SPLASH_W, SWATCH, THUMB_Y, TRACK_Y, TWIPS,
+                          X_MOVED, slider_alpha, thumb_px, within_alpha)
 from sway_session import HEIGHT, WIDTH
 
 pytestmark = [pytest.mark.native, pytest.mark.wayland]
 
 TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)  # (105, 143, 105)
 WHITE = (255, 255, 255)
-# The panel's and the splash's client areas, centred on the output.
-PANEL = ((WIDTH - PANEL_W - 2 * FRAME) // 2 + FRAME,
-         (HEIGHT - PANEL_H - 2 * FRAME) // 2 + FRAME)
-SPLASH = ((WIDTH - SPLASH_W - 2 * FRAME) // 2 + FRAME,
-          (HEIGHT - SPLASH_H - 2 * FRAME) // 2 + FRAME)
+# The panel's and the splash's client areas, centred on the output like their frames.
+PANEL = ((WIDTH - PANEL_W) // 2, (HEIGHT - PANEL_H) // 2)
+SPLASH = ((WIDTH - SPLASH_W) // 2, (HEIGHT - SPLASH_H) // 2)
 # Plain desktop (the probe) away from the panel, the splash and dialogs.
 FREE = [(3, 3), (WIDTH - 4, HEIGHT - 4), (100, 700), (900, 100)]
 CENTRE = (WIDTH // 2, HEIGHT // 2)
@@ -30,15 +26,13 @@ CENTRE = (WIDTH // 2, HEIGHT // 2)
 
 def expect_everywhere(img, rgb, what, points=FREE):
     __tracebackhide__ = True
-    got = {p: img.pixel(*p) for p in points}
-    bad = {p: v for p, v in got.items() if v != rgb}
+    bad = {p: img.pixel(*p) for p in points if img.pixel(*p) != rgb}
     assert not bad, '%s: expected %s exactly, got %s' % (what, rgb, bad)
 
 
 def panel_up(img):
     """Whether the panel is up untinted: its grey in its bottom corner."""
-    x, y = PANEL
-    return img.pixel(x + 4, y + PANEL_H - 6) == PANEL_GREY
+    return img.pixel(PANEL[0] + 4, PANEL[1] + PANEL_H - 6) == PANEL_GREY
 
 
 def thumb_up(img, alpha):
@@ -49,20 +43,23 @@ def thumb_up(img, alpha):
 
 
 def splash_up(img):
-    x, y = SPLASH
-    return img.pixel(x + 4, y + SPLASH_H - 6) == SPLASH_RED
+    return img.pixel(SPLASH[0] + 4, SPLASH[1] + SPLASH_H - 6) == SPLASH_RED
 
 
-def wait_screen(sway, predicate, timeout, what, step):
-    """Screenshots until predicate(img) holds; returns the image."""
+def wait_screen(sway, predicate, timeout, what, step, saved=None):
+    """The first screenshot where predicate holds, the wait logged; then one saved as `saved`."""
+    t0 = time.monotonic()
+
     def look():
         img = sway.shot()
         return img if predicate(img) else None
     img = h.wait_until(look, timeout, 0.1)
     if img is None:
         sway.shot(step)
-        pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step),
-                    pytrace=False)
+        pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step), pytrace=False)
+    h.log('wayland: %.2f s to wait out "%s"' % (time.monotonic() - t0, what))
+    if saved:
+        sway.shot(saved)
     return img
 
 
@@ -73,28 +70,19 @@ def settled(sway, timeout, what, step):
     def same(img):
         done, last[0] = img.raw == last[0], img.raw
         return done
-    img = wait_screen(sway, same, timeout, what, step)
-    sway.shot(step)
-    return img
+    return wait_screen(sway, same, timeout, what, step, saved=step)
 
 
 def start_and_settle(sway):
     """Starts the program; waits for its splash above the tint to go."""
     app = sway.start_program()
-    t0 = time.monotonic()
     wait_screen(sway, splash_up, 10, 'no splash', 'no-splash')
-    seen = time.monotonic() - t0
-    # The splash and the tint are surfaces of their own: under load the
-    # splash may show a frame or two before the tint; what counts is the
-    # tint round the splash while it is up.
-    wait_screen(
-        sway, lambda i: splash_up(i) and all(
-            i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
-        2, 'the tint beside the splash', 'splash-untinted')
-    sway.shot('splash')
+    # The splash and the tint are surfaces of their own: under load the splash may show a frame
+    # or two before the tint; what counts is the tint round the splash while it is up.
+    wait_screen(sway, lambda i: splash_up(i) and all(
+        i.pixel(*p) == TINT for p in ((3, 3), (100, 700))),
+        2, 'the tint beside the splash', 'splash-untinted', saved='splash')
     wait_screen(sway, lambda i: not splash_up(i), 8, 'the splash did not go', 'splash-stays')
-    h.log('wayland: splash seen %.2f s after start, gone after %.1f s' % (
-        seen, time.monotonic() - t0))
     assert app.poll() is None, 'the program ended (%s)' % app.returncode
     return app
 
@@ -132,12 +120,9 @@ def test_defaults_tint_exactly_and_clicks_pass_through(sway):
 def test_f7_panel_slider_store_and_exit(sway):
     probe = sway.start_probe()
     app = start_and_settle(sway)
-    t0 = time.monotonic()
     open_panel(sway)
-    h.log('wayland: panel %.2f s after F7' % (time.monotonic() - t0))
     img = wait_screen(sway, lambda i: thumb_up(i, DEFAULT_ALPHA), 2,
-                      'no red thumb on the panel', 'no-thumb')
-    sway.shot('panel')
+                      'no red thumb on the panel', 'no-thumb', saved='panel')
     expect_everywhere(img, TINT, 'the tint around the panel')
     # The panel has the keyboard while it is up.
     sway.key('c')
@@ -151,14 +136,11 @@ def test_f7_panel_slider_store_and_exit(sway):
     wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), alpha,
                                              DEFAULT_COLOUR, slack=1, tol=0),
                 3, 'after the drag the screen is not %s (opacity %d)' % (
-                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha), 'dragged')
-    sway.shot('dragged')
+                    h.blend_over_white(alpha, DEFAULT_COLOUR), alpha), 'dragged', saved='dragged')
     assert sway.settings() == {}, 'stored while the panel is open'
 
     sway.move(900, 700)  # off the panel: it closes by itself
-    t0 = time.monotonic()
     wait_screen(sway, lambda i: not panel_up(i), 9, 'the panel stays', 'panel-stays')
-    h.log('wayland: panel closed %.1f s after the last move' % (time.monotonic() - t0))
     stored = sway.settings()
     assert stored.get('lngColor') == str(DEFAULT_COLOUR), stored
     assert abs(int(stored.get('intLig', -9)) - alpha) <= 1, stored
@@ -175,8 +157,7 @@ def test_f7_panel_slider_store_and_exit(sway):
         'still running after the exit label'
     assert app.returncode == 0
     img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2, 'the tint stayed',
-                      'tint-stays')
-    sway.shot('ended')
+                      'tint-stays', saved='ended')
     expect_everywhere(img, WHITE, 'the screen after the exit label', FREE + [CENTRE])
 
 
@@ -191,10 +172,8 @@ def test_a_second_output_is_tinted_as_it_comes(sway):
             img.pixel(px, py) == TINT for px, py in FREE + [
                 (WIDTH + 3, 3), (2 * WIDTH - 4, HEIGHT - 4),
                 (WIDTH + WIDTH // 2, HEIGHT // 2)])
-    t0 = time.monotonic()
-    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output')
-    h.log('wayland: new output tinted within %.2f s' % (time.monotonic() - t0))
-    sway.shot('two-outputs')
+    wait_screen(sway, both, 5, 'the second output is not tinted exactly', 'second-output',
+                saved='two-outputs')
     assert app.poll() is None
 
 
@@ -221,8 +200,7 @@ def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
 
 def test_settings_with_nothing_running_starts_with_the_panel(sway):
     app = sway.start_program('--settings')
-    wait_screen(sway, panel_up, 10, 'no panel', 'no-panel')
-    sway.shot('panel')
+    wait_screen(sway, panel_up, 10, 'no panel', 'no-panel', saved='panel')
     assert app.poll() is None
     expect_everywhere(sway.shot(), TINT, 'the tint around the panel')
 
@@ -249,8 +227,7 @@ def test_the_colour_dialog_is_usable_and_recolours_the_tint(sway):
     orange = 0x000080FF
     want = h.blend_over_white(DEFAULT_ALPHA, orange)
     img = wait_screen(sway, lambda i: panel_up(i) and i.pixel(*FREE[2]) == want, 5,
-                      'the panel and the orange tint did not come', 'no-orange')
-    sway.shot('orange')
+                      'the panel and the orange tint did not come', 'no-orange', saved='orange')
     swatch = img.pixel(x + SWATCH[0] // TWIPS + 4, y + SWATCH[1] // TWIPS + 4)
     assert swatch == (255, 128, 0), 'the swatch shows %s' % (swatch,)
     sway.move(900, 700)
@@ -266,8 +243,7 @@ def test_keys_on_the_panel(sway):
     for _ in range(10):
         sway.key('Right')
     wait_screen(sway, lambda i: within_alpha(i.pixel(*FREE[2]), want, DEFAULT_COLOUR, 0, 1),
-                3, 'not opacity %d' % want, 'right')
-    sway.shot('right')
+                3, 'not opacity %d' % want, 'right', saved='right')
     # Just before Esc a step there and back: no idle close for 2.5 s.
     for key in ('Left', 'Right', 'Escape'):
         sway.key(key)
