@@ -1,8 +1,7 @@
-"""No leaks: 200 openings of the panel and 10,000 slider moves leave the
-tool's GDI objects, USER objects and handles where they were. resprobe.exe
-reads each count by every means the system offers; its self test shows which
-Wine answers with a stub. The first 20 cycles and 1,000 moves fill the caches
-(fonts, the panel's brushes): growth is measured after them."""
+"""No leaks: 200 openings of the panel and 10,000 slider moves leave the tool's GDI objects,
+USER objects and handles where they were. resprobe.exe reads each count by every means the
+system offers; its self test shows which Wine answers with a stub. The first 20 cycles and 1,000
+moves fill the caches (fonts, the panel's brushes): growth is measured after them."""
 
 import time
 
@@ -90,9 +89,8 @@ def panel_cycles(app, overlay, count):
 
 
 def slider_moves(app, panel, count, batch=500):
-    """count moves with the button held, 2 ms apart (Wine merges motion that
-    queues up faster); each batch waits for its last tint, so no backlog
-    builds up. Returns the last client x."""
+    """count moves with the button held, 2 ms apart (Wine merges motion that queues up faster);
+    each batch waits for its last tint, so no backlog builds up. Returns the last client x."""
     cx, cy = panel['client'][:2]
     y = cy + TRACK_Y // TWIPS
     # The panel's plain face below the slider: a press there is an

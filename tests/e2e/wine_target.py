@@ -1,6 +1,5 @@
-"""The Windows executable under Wine, in one prefix on one display. A key
-press goes through a notepad of the test's own: a Wine program sees a key
-only while a Wine window has the focus."""
+"""The Windows executable under Wine, in one prefix on one display. A key press goes through
+a notepad of the test's own: a Wine program sees a key only while a Wine window has the focus."""
 
 import contextlib
 import json
