@@ -159,8 +159,8 @@ class WineApp(kit.BaseApp):
                      for c in w['children'] if c['class'] == 'Edit'), None)
 
     def focus_panel(self, panel):
-        """Openbox leaves the X focus, and the keys, with notepad when a window of
-        another Wine program maps: a click on the panel's own face hands them over."""
+        """Openbox leaves the X focus and the keys with notepad when another Wine program maps
+        a window: a click on the panel's face (an interaction, nothing else) hands them over."""
         x, y, _, hgt = panel['client']
         self.display.click(x + 10, y + hgt - 10)
 
