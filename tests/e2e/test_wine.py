@@ -8,9 +8,8 @@ import pytest
 
 import harness as h
 import shared
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_W,
-                          TRACK_X1, TRACK_X2, TWIPS, X_MOVED, slider_alpha,
-                          track_point)
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_W, TRACK_X1, TRACK_X2,
+                          TWIPS, X_MOVED, slider_alpha, track_point)
 from wine_target import COMPONENTS, COMPONENTS_KEY, find_in
 
 pytestmark = pytest.mark.wine
@@ -21,8 +20,8 @@ DEFAULT_TINT = h.blend_over_white(DEFAULT_ALPHA, DEFAULT_COLOUR)
 def expect_stored(app, alpha, what):
     got = app.settings()
     assert got == {'intLig': str(alpha), 'lngColor': str(DEFAULT_COLOUR)}, \
-        'the settings key holds %s %s, expected the moved opacity %d and ' \
-        'the colour, and nothing else' % (got, what, alpha)
+        'the settings key holds %s %s, expected the moved opacity %d and the colour, and ' \
+        'nothing else' % (got, what, alpha)
 
 
 STORED = {'first_run': {}, 'intLig_abc': {'intLig': 'abc'}}
@@ -34,8 +33,7 @@ def test_default_tint(app, case):
     app.store(**stored)
     app.start_and_settle()
     app.expect_centre(DEFAULT_TINT, 'stored %s, over white' % stored)
-    app.expect_centre(DEFAULT_TINT, 'the tint does not cover the screen',
-                      at=(5, 5), step='corner')
+    app.expect_centre(DEFAULT_TINT, 'the tint does not cover the screen', at=(5, 5), step='corner')
 
 
 def test_second_instance_message(app):
@@ -43,26 +41,21 @@ def test_second_instance_message(app):
     second, box = app.start_second()
     assert box['text'] == h.APP_TITLE, \
         'message box caption is %r, expected %r' % (box['text'], h.APP_TITLE)
-    buttons = [c for c in box['children'] if c['class'].lower() == 'button'
-               and c['visible']]
-    assert len(buttons) == 1, \
-        'message box has %d buttons, expected one OK' % len(buttons)
+    buttons = [c for c in box['children'] if c['class'].lower() == 'button' and c['visible']]
+    assert len(buttons) == 1, 'message box has %d buttons, expected one OK' % len(buttons)
     app.answer_message(box, second)
     time.sleep(0.5)  # fixed: the first instance must NOT end meanwhile
     assert app.proc.poll() is None, 'the first instance ended too'
-    app.expect_centre(DEFAULT_TINT, 'tint after the second instance left',
-                      step='after')
+    app.expect_centre(DEFAULT_TINT, 'tint after the second instance left', step='after')
 
 
 def test_components_installed(app):
     for name in COMPONENTS:
-        assert find_in(app.system32(), name) is None, \
-            name + ' already in the fresh prefix'
+        assert find_in(app.system32(), name) is None, name + ' already in the fresh prefix'
     app.start_and_settle()
     paths = app.expect_components()
     names = [os.path.basename(p) for p in paths]
-    assert names == list(COMPONENTS), \
-        'written as %s, expected %s' % (names, COMPONENTS)
+    assert names == list(COMPONENTS), 'written as %s, expected %s' % (names, COMPONENTS)
     # Inode and time: a file rewritten, even in place, changes one of them.
     stamps = {p: (os.stat(p).st_ino, os.stat(p).st_mtime_ns) for p in paths}
     app.wait_registration('the first start')
@@ -90,8 +83,7 @@ def test_panel_slider_sets_opacity(app):
     app.wait_panel_closed()
     stored = app.settings().get('intLig')
     assert stored is not None and stored.strip().lstrip('-').isdigit() \
-        and abs(int(stored) - alpha) <= 1, \
-        'stored intLig %r, expected %d' % (stored, alpha)
+        and abs(int(stored) - alpha) <= 1, 'stored intLig %r, expected %d' % (stored, alpha)
 
 
 def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
@@ -112,18 +104,15 @@ def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
         8, 0.3)
     app.shot('box-and-f7')
     assert not seen, 'the second instance showed a panel: %s' % seen
-    assert second.poll() is None, \
-        'the second instance ended before its box was answered'
+    assert second.poll() is None, 'the second instance ended before its box was answered'
     app.answer_message(app.message_box(box['pid']) or box, second)
     got = app.settings()
-    assert got == {'intLig': '120', 'lngColor': '255'}, \
-        'the stored values changed: %s' % got
+    assert got == {'intLig': '120', 'lngColor': '255'}, 'the stored values changed: %s' % got
     # The next start, once the first has gone, shows the user's tint.
     app.stop_tool()
     app.forget_app()
     app.start_and_settle()
-    app.expect_centre(h.blend_over_white(120, 255), 'the next start', at=FREE,
-                      step='next-start')
+    app.expect_centre(h.blend_over_white(120, 255), 'the next start', at=FREE, step='next-start')
 
 
 def test_typing_goes_on_in_the_other_program_after_the_panel(app):
@@ -155,26 +144,23 @@ def test_taskkill_stores_the_moved_opacity_and_the_next_start_runs(app):
     expect_stored(app, alpha, 'after taskkill')
     app.forget_app()
     app.start_and_settle()
-    app.expect_centre(h.blend_over_white(alpha, DEFAULT_COLOUR),
-                      'the next start', at=FREE, step='next-start')
+    app.expect_centre(h.blend_over_white(alpha, DEFAULT_COLOUR), 'the next start', at=FREE,
+                      step='next-start')
 
 
 def test_a_close_message_to_the_panel_closes_it_alone(app):
     """The panel goes as on its idle close; a close to the overlay ends."""
     app.start_for_panel()
     panel, _ = app.open_panel()
-    alpha = app.press_track(panel, (TRACK_X1 + (TRACK_X2 - TRACK_X1) // 4)
-                            // TWIPS)
+    alpha = app.press_track(panel, (TRACK_X1 + (TRACK_X2 - TRACK_X1) // 4) // TWIPS)
     app.wine.run(app.probes['closeprobe'], str(panel['hwnd']))
     assert h.wait_until(lambda: app.panel() is None, 3, 0.1), \
         'the panel is still up 3 s after its close message'
     time.sleep(0.5)  # fixed: night mode must NOT end meanwhile
     app.shot('panel-closed')
-    assert app.running() and app.overlay(), \
-        'night mode ended with the panel\'s close message'
-    app.expect_centre(h.blend_over_white(alpha, DEFAULT_COLOUR),
-                      'the tint after the panel closed', at=FREE,
-                      step='tint-stays')
+    assert app.running() and app.overlay(), 'night mode ended with the panel\'s close message'
+    app.expect_centre(h.blend_over_white(alpha, DEFAULT_COLOUR), 'the tint after the panel closed',
+                      at=FREE, step='tint-stays')
     expect_stored(app, alpha, 'after the panel closed')
     app.wine.run(app.probes['closeprobe'], str(app.overlay()['hwnd']))
     assert h.wait_until(lambda: not app.running(), 3, 0.05), \
@@ -186,8 +172,7 @@ def test_a_hidden_system_component_of_another_program_is_never_replaced(app):
     theirs = os.path.join(system32, 'COMDLG32.ocx')
     with open(theirs, 'wb') as f:
         f.write(b'another program\'s copy')
-    app.wine.run('cmd', '/c', 'attrib', '+h', '+s',
-                 'C:\\windows\\system32\\COMDLG32.ocx')
+    app.wine.run('cmd', '/c', 'attrib', '+h', '+s', 'C:\\windows\\system32\\COMDLG32.ocx')
     # What an interrupted start leaves beside its target.
     partial = os.path.join(system32, 'CMDLGCHS.DLL.partial')
     with open(partial, 'wb') as f:
@@ -199,10 +184,8 @@ def test_a_hidden_system_component_of_another_program_is_never_replaced(app):
     with open(theirs, 'rb') as f:
         assert f.read() == b'another program\'s copy', \
             'the hidden system COMDLG32.ocx was replaced'
-    assert not os.path.exists(partial), \
-        'the left-over partial file is still there'
-    sizes = [os.path.getsize(os.path.join(d, 'CMDLGCHS.DLL'))
-             for d in (system32, h.COMPONENTS)]
+    assert not os.path.exists(partial), 'the left-over partial file is still there'
+    sizes = [os.path.getsize(os.path.join(d, 'CMDLGCHS.DLL')) for d in (system32, h.COMPONENTS)]
     assert sizes[0] == sizes[1], \
         'CMDLGCHS.DLL was not written whole: %d of %d bytes' % tuple(sizes)
     leftovers = [n for n in os.listdir(system32) if n.endswith('.partial')]
@@ -213,8 +196,7 @@ def test_windir_set_elsewhere_moves_nothing(app, tmp_path):
     decoy = tmp_path / 'decoy'
     (decoy / 'system32').mkdir(parents=True)
     app.start_with_environment('windir=' + app.wine.winpath(str(decoy)))
-    assert h.wait_until(app.overlay, 25, 0.5), \
-        'the tool did not start with windir elsewhere'
+    assert h.wait_until(app.overlay, 25, 0.5), 'the tool did not start with windir elsewhere'
     app.wait_components('windir elsewhere')
     app.wait_registration('windir elsewhere')
     written = [str(p) for p in decoy.rglob('*') if p.is_file()]

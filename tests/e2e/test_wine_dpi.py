@@ -1,19 +1,16 @@
 """The splash and the panel at other DPI settings (Wine reads "LogPixels"
 as a process starts), and the overlay across a change of screen size."""
 
-import os
 import time
-from functools import partial
 
 import pytest
 
 import harness as h
 import shared
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
-                          OVERLAY_CAPTION, PANEL_GREY, SPLASH_RED, TRACK_X1,
-                          TRACK_X2, TRACK_Y, TWIPS, round_half_even, thumb_px,
-                          within_alpha)
-from wine_target import LOGS, SHOTS
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_GREY,
+                          SPLASH_RED, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, round_half_even,
+                          thumb_px, within_alpha)
+from wine_target import WineApp
 
 pytestmark = [pytest.mark.wine, pytest.mark.soak]
 
@@ -83,7 +80,6 @@ def check_texts(img, client, labels, dpi, right_limits=None):
     its point size, and inside its label, its right neighbour or the edge."""
     cx, cy, cw, ch = client
     tol = max(2, round(2 * dpi / 96))
-    right_limits = right_limits or {}
     problems = []
     for name, l, t, w, hgt, pt, colour, back in labels:
         em = pt * dpi / 72
@@ -94,23 +90,18 @@ def check_texts(img, client, labels, dpi, right_limits=None):
         box_l, box_t = cx + round(px(l, dpi)), cy + round(px(t, dpi))
         spill = None
         if w is not None:
-            box_r = cx + round(px(l + w, dpi))
-            box_b = cy + round(px(t + hgt, dpi))
-            region = (box_l - margin, box_t - vmargin, box_r + margin,
-                      box_b + vmargin)
+            box_r, box_b = cx + round(px(l + w, dpi)), cy + round(px(t + hgt, dpi))
+            region = (box_l - margin, box_t - vmargin, box_r + margin, box_b + vmargin)
             if name in OPAQUE:
                 # Text inside the painted box, its border left out; any that
                 # ran over would show on the panel beside it.
                 region = (box_l + 2, box_t + 2, box_r - 2, box_b - 2)
-                spill = [ink_box(img, x0, box_t, x1, box_b, colour,
-                                 PANEL_GREY)
-                         for x0, x1 in ((box_l - margin, box_l - 2),
-                                        (box_r + 2, box_r + margin))]
+                spill = [ink_box(img, x0, box_t, x1, box_b, colour, PANEL_GREY)
+                         for x0, x1 in ((box_l - margin, box_l - 2), (box_r + 2, box_r + margin))]
         else:
-            limit = right_limits.get(name)
+            limit = (right_limits or {}).get(name)
             limit_x = cx + (round(limit(dpi)) - 2 if limit else cw)
-            region = (box_l - margin, box_t - vmargin, limit_x,
-                      box_t + round(1.25 * em))
+            region = (box_l - margin, box_t - vmargin, limit_x, box_t + round(1.25 * em))
         # Keep off the window's edges: the frame is not text.
         region = (max(region[0], cx + 1), max(region[1], cy + 1),
                   min(region[2], cx + cw - 1), min(region[3], cy + ch - 1))
@@ -119,25 +110,21 @@ def check_texts(img, client, labels, dpi, right_limits=None):
             problems.append('%s: no text found' % name)
             continue
         il, it, ir, ib = ink
-        at = '%s: text at x %d..%d y %d..%d' % (name, il - cx, ir - cx,
-                                                 it - cy, ib - cy)
+        at = '%s: text at x %d..%d y %d..%d' % (name, il - cx, ir - cx, it - cy, ib - cy)
         if not 0.6 * em <= ib - it <= 1.2 * em:
-            problems.append('%s: text %d px tall, expected about %.0f px '
-                            '(%.2f pt at %d DPI)' % (name, ib - it, em, pt,
-                                                     dpi))
-        if w is not None:
-            if (il < box_l - tol or ir > box_r + tol or it < box_t - tol
-                    or ib > box_b + tol or any(spill or [])):
-                problems.append('%s leaves its label x %d..%d y %d..%d' % (
-                    at, box_l - cx, box_r - cx, box_t - cy, box_b - cy))
-        else:
+            problems.append('%s: text %d px tall, expected about %.0f px (%.2f pt at %d DPI)' % (
+                name, ib - it, em, pt, dpi))
+        if w is None:
             if il < box_l - tol or it < box_t - tol:
-                problems.append('%s starts left of or above its label at '
-                                '(%d, %d)' % (at, box_l - cx, box_t - cy))
+                problems.append('%s starts left of or above its label at (%d, %d)' % (
+                    at, box_l - cx, box_t - cy))
             if ir >= region[2] or ib >= region[3]:
-                problems.append('%s runs into its neighbour or the edge (x < '
-                                '%d, y < %d)' % (at, region[2] - cx,
-                                                 region[3] - cy))
+                problems.append('%s runs into its neighbour or the edge (x < %d, y < %d)' % (
+                    at, region[2] - cx, region[3] - cy))
+        elif (il < box_l - tol or ir > box_r + tol or it < box_t - tol or ib > box_b + tol
+              or any(spill or [])):
+            problems.append('%s leaves its label x %d..%d y %d..%d' % (
+                at, box_l - cx, box_r - cx, box_t - cy, box_b - cy))
     assert not problems, '%d DPI: %s' % (dpi, '; '.join(problems))
 
 
@@ -150,10 +137,9 @@ def form_of_size(app, tw, th, dpi):
 
 def wait_form(app, tw, th, dpi, what, timeout):
     form = h.wait_until(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
-    assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI ' \
-        'within %d s: windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi),
-                                     dpi, timeout,
-                                     [w['client'] for w in app.forms()])
+    assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI within %d s: ' \
+        'windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi), dpi, timeout,
+                        [w['client'] for w in app.forms()])
     return form
 
 
@@ -190,21 +176,20 @@ def test_dpi_splash_panel_slider(app, dpi):
     cx, cy = panel['client'][:2]
     thumb_y = cy + round(px(1395, dpi)) - 3
     want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
-    live = partial(shared.pixel, app.display)
-    shared.wait_until(lambda: thumb_at(live, cx, thumb_y, want) is not None,
-                      5, 'the panel painted, its thumb in view')
+    shared.wait_until(lambda: thumb_at(app.pixel, cx, thumb_y, want) is not None, 5,
+                      'the panel painted, its thumb in view')
     img = app.shot('panel')
     check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
     got = thumb_at(img.pixel, cx, thumb_y, want)
-    assert got is not None and abs(got - want) <= 2, 'thumb for opacity ' \
-        '%d at client x %s, expected %d' % (DEFAULT_ALPHA, got, want)
+    assert got is not None and abs(got - want) <= 2, \
+        'thumb for opacity %d at client x %s, expected %d' % (DEFAULT_ALPHA, got, want)
 
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
     app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
-    shared.wait_until(lambda: h.close(live(cx + x, thumb_y), (255, 0, 0), 40),
-                      5, 'the thumb redrawn at client x %d after a press' % x)
+    shared.wait_until(lambda: h.close(app.pixel(cx + x, thumb_y), (255, 0, 0), 40), 5,
+                      'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
     got = thumb_at(img.pixel, cx, thumb_y, x)
     assert got is not None and abs(got - x) <= 1, \
@@ -214,52 +199,43 @@ def test_dpi_splash_panel_slider(app, dpi):
         'tint %s after a press at client x %d, expected %s (opacity %d)' % (
             tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR), alpha)
     app.display.move(5, 5)
-    assert h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9,
-                        0.3), 'the settings panel is still open after 9 s'
+    assert h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9, 0.3), \
+        'the settings panel is still open after 9 s'
     stored = app.settings().get('intLig')
-    assert stored == str(alpha), 'stored intLig %r after a press at client ' \
-        'x %d at %d DPI, expected %d' % (stored, x, dpi, alpha)
+    assert stored == str(alpha), 'stored intLig %r after a press at client x %d at %d DPI, ' \
+        'expected %d' % (stored, x, dpi, alpha)
     app.note('%d DPI: splash %dx%d, panel %dx%d, press at x %d gave %d' % (
-        dpi, splash['client'][2], splash['client'][3],
-        panel['client'][2], panel['client'][3], x, alpha))
+        dpi, *splash['client'][2:], *panel['client'][2:], x, alpha))
 
 
 def tinted_everywhere(display, tol=3):
     """The corners and centre that are not tinted."""
     w, hgt = display.width, display.height
-    points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4),
-              (w // 2, hgt // 2)]
+    points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4), (w // 2, hgt // 2)]
     seen = [(p, shared.pixel(display, *p)) for p in points]
     return [(p, got) for p, got in seen if not h.close(got, TINT, tol)]
 
 
 def test_display_change_overlay_covers_new_size(app, new_display):
     # A display of its own: the others must keep their size.
-    full = (h.SCREEN_W, h.SCREEN_H)
-    small = (1024, 768)
+    full, small = (h.SCREEN_W, h.SCREEN_H), (1024, 768)
     display = new_display('xvfb', width=full[0], height=full[1])
-    wine = h.Wine(app.wine.prefix, display)
+    there = WineApp(app.name, display, h.Wine(app.wine.prefix, display), app.probes)
 
     def overlay_rects():
-        return [w['rect'] for w in wine.windows(app.probes['winlist'])
+        return [w['rect'] for w in there.windows()
                 if w['visible'] and w['text'] == OVERLAY_CAPTION]
 
     def covered(size):
-        return overlay_rects() == [[0, 0] + list(size)] \
-            and not tinted_everywhere(display)
-
-    def shot(step):
-        display.shot(os.path.join(SHOTS, app.name + '-' + step + '.png'))
+        return overlay_rects() == [[0, 0] + list(size)] and not tinted_everywhere(display)
     try:
         display.set_screen_size(*small)
         root = display.x().screen().root
         shared.wait_until(lambda: root.get_geometry().width == small[0], 5,
                           'the X screen %dx%d' % small)
-        log = os.path.join(LOGS, app.name + '.log')
-        os.makedirs(LOGS, exist_ok=True)
-        proc = wine.start(h.EXE, log_name=log)
+        proc = there.start_app()
         ok = h.wait_until(lambda: not tinted_everywhere(display), 25, 0.3)
-        shot('small')
+        there.shot('small')
         assert ok, 'no tint over the whole %dx%d screen after start: %s' % (
             small + (tinted_everywhere(display),))
         assert proc.poll() is None, 'the program ended'
@@ -268,24 +244,20 @@ def test_display_change_overlay_covers_new_size(app, new_display):
         t0 = time.monotonic()
         # The tool checks its cover for some seconds after a change of size.
         ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
-        shot('grown')
-        assert ok, 'after the screen grew to %dx%d the tint does not cover ' \
-            'it: untinted %s; overlay at %s' % (
-                full + (tinted_everywhere(display), overlay_rects()))
-        app.note('covered %.1f s after the screen grew'
-                 % (time.monotonic() - t0))
+        there.shot('grown')
+        assert ok, 'after the screen grew to %dx%d the tint does not cover it: untinted %s; ' \
+            'overlay at %s' % (full + (tinted_everywhere(display), overlay_rects()))
+        app.note('covered %.1f s after the screen grew' % (time.monotonic() - t0))
         rects = overlay_rects()
         assert rects[:1] == [[0, 0] + list(full)], \
-            'overlay at %s, expected the screen %s' % (rects,
-                                                       [0, 0] + list(full))
+            'overlay at %s, expected the screen %s' % (rects, [0, 0] + list(full))
 
         display.set_screen_size(*small)
         ok = h.wait_until(lambda: covered(small), 11.5, 0.5)
-        shot('shrunk')
+        there.shot('shrunk')
         assert ok and not tinted_everywhere(display), \
-            'after the screen shrank back the overlay is not the screen %s: ' \
-            'at %s, untinted %s' % ([0, 0] + list(small), overlay_rects(),
-                                    tinted_everywhere(display))
+            'after the screen shrank back the overlay is not the screen %s: at %s, ' \
+            'untinted %s' % ([0, 0] + list(small), overlay_rects(), tinted_everywhere(display))
         assert proc.poll() is None, 'the program ended'
     finally:
-        wine.kill()
+        there.wine.kill()

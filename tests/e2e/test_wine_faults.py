@@ -11,8 +11,8 @@ import time
 import pytest
 
 import harness as h
-from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, X_MOVED,
-                          expect_panel_layout, slider_alpha, track_point)
+from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, X_MOVED, expect_panel_layout,
+                          slider_alpha, track_point)
 from wine_target import COMPONENTS, COMPONENTS_KEY, find_in
 
 pytestmark = pytest.mark.wine
@@ -28,8 +28,7 @@ def wait_settled(app, what):
     if not app.wait_splash():
         app.note('%s: no splash seen' % what)
     else:
-        assert app.wait_splash_gone(), \
-            '%s: the splash is still up 10 s after it showed' % what
+        assert app.wait_splash_gone(), '%s: the splash is still up 10 s after it showed' % what
     time.sleep(0.6)  # fixed: the tool must NOT end meanwhile
     assert app.running(), '%s: the tool is not running after start-up' % what
 
@@ -40,8 +39,7 @@ def stored(app):
 
 def is_decimal(text, lo, hi):
     body = text[1:] if text.startswith('-') else text
-    return (body.isdigit() and (body == '0' or not body.startswith('0'))
-            and lo <= int(text) <= hi)
+    return body.isdigit() and (body == '0' or not body.startswith('0')) and lo <= int(text) <= hi
 
 
 def check_store(app, old, new, what):
@@ -52,11 +50,10 @@ def check_store(app, old, new, what):
     for name, (lo, hi) in ranges.items():
         kind, data = got.get(name, (None, None))
         assert kind == 'REG_SZ' and is_decimal(data, lo, hi), \
-            '%s: stored %s is %s %r, not REG_SZ decimal text' % (
-                what, name, kind, data)
+            '%s: stored %s is %s %r, not REG_SZ decimal text' % (what, name, kind, data)
         allowed = {v for v in (old.get(name), new.get(name)) if v is not None}
-        assert data in allowed, '%s: stored %s is %r, neither the old nor ' \
-            'the new value %s' % (what, name, data, sorted(allowed))
+        assert data in allowed, '%s: stored %s is %r, neither the old nor the new value %s' % (
+            what, name, data, sorted(allowed))
         which[name] = 'new' if data == new.get(name) else 'old'
     return which
 
@@ -76,9 +73,8 @@ def adjust_and_close(app, what, all_new=True):
     panel, _ = app.open_panel(step='panel')
     alpha = slider_alpha(X_MOVED)
     app.display.click(*track_point(panel, X_MOVED))
-    app.expect_centre(h.blend_over_white(alpha, colour), 'after a slider '
-                      'click (opacity %d)' % alpha, at=FREE, tol=4,
-                      step='slider')
+    app.expect_centre(h.blend_over_white(alpha, colour),
+                      'after a slider click (opacity %d)' % alpha, at=FREE, tol=4, step='slider')
     app.close_panel_alt_f4(overlay)
     new = {'intLig': str(alpha), 'lngColor': str(colour)}
     which = check_store(app, OLD, new, what)
@@ -108,8 +104,7 @@ def test_store_wrong_types_default_then_rewritten(app):
         app.expect_centre(DEFAULT_TINT, what, step='tint%d' % i)
         overlay = app.overlay_xid()
         panel, _ = app.open_panel(step='panel%d' % i)
-        expect_panel_layout(app, panel, app.panel_shot, DEFAULT_ALPHA,
-                            DEFAULT_COLOUR)
+        expect_panel_layout(app, panel, app.panel_shot, DEFAULT_ALPHA, DEFAULT_COLOUR)
         if i == 0:
             # The panel's own idle close, once; Alt+F4 is quicker after.
             app.wait_panel_closed()
@@ -118,8 +113,8 @@ def test_store_wrong_types_default_then_rewritten(app):
         got = stored(app)
         want = {'intLig': ('REG_SZ', str(DEFAULT_ALPHA)),
                 'lngColor': ('REG_SZ', str(DEFAULT_COLOUR))}
-        assert got == want, '%s: after the panel closed the store holds ' \
-            '%s, expected %s' % (what, got, want)
+        assert got == want, \
+            '%s: after the panel closed the store holds %s, expected %s' % (what, got, want)
         assert app.running(), '%s: the tool ended with its panel' % what
         app.stop_tool()
 
@@ -138,36 +133,28 @@ def test_fault_regsvr32_missing(app):
 
 
 def test_fault_windir_unset_or_empty(app):
-    assert not find_in('/system32', COMPONENTS[0]), \
-        '/system32 holds a component before the test'
+    assert not find_in('/system32', COMPONENTS[0]), '/system32 holds a component before the test'
     app.store(**OLD)
     for change, want_set in (('-windir', False), ('windir=', True)):
         what = 'windir empty' if want_set else 'windir unset'
-        for path in filter(None, (find_in(app.system32(), n)
-                                  for n in COMPONENTS)):
+        for path in filter(None, (find_in(app.system32(), n) for n in COMPONENTS)):
             os.remove(path)
         pid = app.start_with_environment(change)
         env = h.wait_until(lambda: h.probe_json(
             app.wine, app.probes['envprobe'], 'read', pid, 'windir'), 10, 0.5)
-        assert env and 'set' in env, \
-            '%s: cannot read the tool\'s environment: %s' % (what, env)
-        assert env['set'] == want_set \
-            and (not want_set or env['value'] == ''), \
+        assert env and 'set' in env, '%s: cannot read the tool\'s environment: %s' % (what, env)
+        assert env['set'] == want_set and (not want_set or env['value'] == ''), \
             '%s: the tool sees windir %s' % (what, env)
         wait_settled(app, what)
         now = {k: v[1] for k, v in stored(app).items()}
-        app.expect_centre(h.blend_over_white(int(now['intLig']),
-                                             int(now['lngColor'])),
-                          what, step=what.split()[-1])
+        app.expect_centre(h.blend_over_white(int(now['intLig']), int(now['lngColor'])), what,
+                          step=what.split()[-1])
         app.expect_components(what)
-        # A path built from an empty windir would start at the current
-        # drive's root: C:\system32, or Z:\system32 (/system32) from a Unix
-        # folder.
-        for stray in (os.path.join(app.wine.prefix, 'drive_c', 'system32'),
-                      '/system32'):
+        # A path built from an empty windir would start at the current drive's root:
+        # C:\system32, or Z:\system32 (/system32) from a Unix folder.
+        for stray in (os.path.join(app.wine.prefix, 'drive_c', 'system32'), '/system32'):
             for name in COMPONENTS:
-                assert not find_in(stray, name), \
-                    '%s: %s written to %s' % (what, name, stray)
+                assert not find_in(stray, name), '%s: %s written to %s' % (what, name, stray)
         app.wait_registration(what)
         if not want_set:
             last = adjust_and_close(app, what, all_new=False)
@@ -182,11 +169,10 @@ def test_fault_system32_read_only(app):
     folder = app.system32()
     for name in COMPONENTS:
         assert not find_in(folder, name), name + ' in the fresh prefix'
-    r = subprocess.run(['chattr', '+i', folder], capture_output=True,
-                       text=True, check=False)
+    r = subprocess.run(['chattr', '+i', folder], capture_output=True, text=True, check=False)
     if r.returncode != 0:
-        pytest.skip('chattr +i refused here (%s); a read-only system folder '
-                    'cannot be shown' % (r.stderr.strip() or r.returncode))
+        pytest.skip('chattr +i refused here (%s); a read-only system folder cannot be shown'
+                    % (r.stderr.strip() or r.returncode))
     try:
         probe = os.path.join(folder, 'nm-write-test')
         with contextlib.suppress(OSError):
@@ -197,15 +183,13 @@ def test_fault_system32_read_only(app):
         new = adjust_and_close(app, 'read-only system folder')
         time.sleep(1.0)  # fixed: the tool must NOT end meanwhile
         assert app.running(), 'the tool ended'
-        app.expect_centre(h.blend_over_white(int(new['intLig']), 255),
-                          'after the panel closed', step='after', at=FREE)
+        app.expect_centre(h.blend_over_white(int(new['intLig']), 255), 'after the panel closed',
+                          step='after', at=FREE)
         # The component step runs beside the first frames; by now, seconds
         # after the panel, it has long tried and failed.
         for name in COMPONENTS:
-            assert not find_in(folder, name), \
-                name + ' appeared in a read-only folder'
+            assert not find_in(folder, name), name + ' appeared in a read-only folder'
         partial = [f for f in os.listdir(folder) if f.endswith('.partial')]
-        assert not partial, 'a partial file was left in the system folder: ' \
-            '%s' % partial
+        assert not partial, 'a partial file was left in the system folder: %s' % partial
     finally:
         subprocess.run(['chattr', '-i', folder], check=False)

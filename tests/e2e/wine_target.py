@@ -1,6 +1,5 @@
-"""The Windows executable under Wine, in one prefix on one display. A key
-press goes through a notepad of the test's own: a Wine program sees a key
-only while a Wine window has the focus."""
+"""The Windows executable under Wine, in one prefix on one display. A key press goes through
+a notepad of the test's own: a Wine program sees a key only while a Wine window has the focus."""
 
 import contextlib
 import json
@@ -13,8 +12,7 @@ import pytest
 import harness as h
 import scenario_kit as kit
 import shared
-from scenario_kit import (DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H,
-                          PANEL_W)
+from scenario_kit import DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H, PANEL_W
 
 SHOTS = os.path.join(h.E2E, 'shots')
 LOGS = os.path.join(h.E2E, 'logs')
@@ -27,8 +25,7 @@ COMPONENTS_KEY = 'HKCU\\Software\\' + h.APP_TITLE + '\\Components'
 def find_in(folder, name):
     """The file of that name in folder, whatever its case, or None."""
     names = os.listdir(folder) if os.path.isdir(folder) else []
-    return next((os.path.join(folder, f) for f in names
-                 if f.lower() == name.lower()), None)
+    return next((os.path.join(folder, f) for f in names if f.lower() == name.lower()), None)
 
 
 def centre(c):
@@ -60,35 +57,29 @@ class WineApp(kit.BaseApp):
             return good(seen[0])
         shared.poll(read, 5)
         self.shot(step)
-        assert good(seen[0]), '%s: pixel %s is %s, expected %s' % (
-            what, at, seen[0], want)
+        assert good(seen[0]), '%s: pixel %s is %s, expected %s' % (what, at, seen[0], want)
 
     def expect_centre(self, rgb, what, tol=3, step=None, at=(kit.CX, kit.CY)):
         __tracebackhide__ = True
-        self._expect_at(at, lambda p: h.close(p, rgb, tol), what,
-                        '%s (+-%d)' % (rgb, tol), step)
+        self._expect_at(at, lambda p: h.close(p, rgb, tol), what, '%s (+-%d)' % (rgb, tol), step)
 
-    def expect_tint(self, alpha, what, colour=DEFAULT_COLOUR, at=FREE,
-                    step=None):
+    def expect_tint(self, alpha, what, colour=DEFAULT_COLOUR, at=FREE, step=None):
         __tracebackhide__ = True
-        self._expect_at(at, lambda p: kit.within_alpha(p, alpha, colour),
-                        what, '%s (opacity %d)' % (
-                            h.blend_over_white(alpha, colour), alpha), step)
+        self._expect_at(at, lambda p: kit.within_alpha(p, alpha, colour), what,
+                        '%s (opacity %d)' % (h.blend_over_white(alpha, colour), alpha), step)
 
     def press_track(self, panel, x_px, what='a press on the slider'):
         """A click on the track at client x; returns the opacity it gives."""
         alpha = kit.slider_alpha(x_px)
         self.display.click(*kit.track_point(panel, x_px))
-        self.expect_tint(alpha, '%s at track x=%d' % (what, x_px),
-                         step='press')
+        self.expect_tint(alpha, '%s at track x=%d' % (what, x_px), step='press')
         return alpha
 
     def start_app(self):
         if not os.path.exists(h.EXE):
             pytest.fail('executable not built: ' + h.EXE, pytrace=False)
-        log = os.path.join(LOGS, self.name + '.log')
         os.makedirs(LOGS, exist_ok=True)
-        p = self.wine.start(h.EXE, log_name=log)
+        p = self.wine.start(h.EXE, log_name=os.path.join(LOGS, self.name + '.log'))
         if self.proc is None:
             self.proc = p
         return p
@@ -101,14 +92,12 @@ class WineApp(kit.BaseApp):
             os.remove(out)
         # Not wine.run: the tool inherits the launcher's output, and a
         # reader of those pipes would wait for the tool to end.
-        self.wine.start(self.probes['envprobe'], self.wine.winpath(out),
-                        'launch', self.wine.winpath(h.EXE),
-                        *changes).wait(timeout=60)
+        self.wine.start(self.probes['envprobe'], self.wine.winpath(out), 'launch',
+                        self.wine.winpath(h.EXE), *changes).wait(timeout=60)
         got = None
         with contextlib.suppress(OSError), open(out, encoding='utf-8') as f:
             got = json.load(f)
-        assert got and 'pid' in got, 'envprobe could not start the tool: %s' \
-            % got
+        assert got and 'pid' in got, 'envprobe could not start the tool: %s' % got
         return got['pid']
 
     def windows(self):
@@ -126,15 +115,13 @@ class WineApp(kit.BaseApp):
                 and w['visible'] and w['hwnd'] != ov['hwnd']]
 
     def panel(self):
-        return next((w for w in self.forms()
-                     if abs(w['client'][2] - PANEL_W) <= 3
+        return next((w for w in self.forms() if abs(w['client'][2] - PANEL_W) <= 3
                      and abs(w['client'][3] - PANEL_H) <= 3), None)
 
     def start_notepad(self):
         # By full path: a bare name goes through start.exe, another process.
         pad = self.wine.start('C:\\windows\\system32\\notepad.exe')
-        xids = h.wait_until(lambda: self.display.windows_by_pid(pad.pid),
-                            20, 0.3)
+        xids = h.wait_until(lambda: self.display.windows_by_pid(pad.pid), 20, 0.3)
         assert xids, 'notepad did not open a window within 20 s'
         self.notepad_xid = xids[-1]
         return pad
@@ -165,18 +152,15 @@ class WineApp(kit.BaseApp):
             self.display.click(*centre(button))
             self.note('Return did not reach the box; clicked OK')
         assert h.wait_until(lambda: proc.poll() is not None, 10), \
-            'the second instance still runs 15 s after its message was ' \
-            'answered'
+            'the second instance still runs 15 s after its message was answered'
 
     def typed(self):
-        return next((c['text'] for w in self.windows()
-                     if w['class'] == 'Notepad' for c in w['children']
-                     if c['class'] == 'Edit'), None)
+        return next((c['text'] for w in self.windows() if w['class'] == 'Notepad'
+                     for c in w['children'] if c['class'] == 'Edit'), None)
 
     def focus_panel(self, panel):
-        """Openbox leaves the X focus with notepad, and the keys with it,
-        when a window of another Wine program maps: a click on the panel's
-        own surface (an interaction, nothing else) hands them over."""
+        """Openbox leaves the X focus and the keys with notepad when another Wine program maps
+        a window: a click on the panel's face (an interaction, nothing else) hands them over."""
         x, y, _, hgt = panel['client']
         self.display.click(x + 10, y + hgt - 10)
 
@@ -186,16 +170,15 @@ class WineApp(kit.BaseApp):
     def focus_notepad(self):
         self.display.activate(self.notepad_xid)
         assert h.wait_until(self.notepad_active, 5, 0.05), \
-            'notepad (%s) is not the active window 5 s after activating it: ' \
-            '%s is' % (self.notepad_xid, self.display.active_window())
+            'notepad (%s) is not the active window 5 s after activating it: %s is' % (
+                self.notepad_xid, self.display.active_window())
 
     # -- what the shared tests ask of a target ------------------------------
 
     focus_window = focus_notepad
 
     def describe_windows(self):
-        return [(w['text'], w['client']) for w in self.windows()
-                if w['visible']]
+        return [(w['text'], w['client']) for w in self.windows() if w['visible']]
 
     def start_for_panel(self, expect_unsaved=False):
         self.start_and_settle()
@@ -213,8 +196,7 @@ class WineApp(kit.BaseApp):
         os.makedirs(LOGS, exist_ok=True)
         if os.path.exists(self.click_log):
             os.remove(self.click_log)
-        self.wine.start(self.probes['clickprobe'],
-                        self.wine.winpath(self.click_log))
+        self.wine.start(self.probes['clickprobe'], self.wine.winpath(self.click_log))
         assert h.wait_until(lambda: os.path.exists(self.click_log), 30), \
             'clickprobe did not start within 30 s'
 
@@ -224,8 +206,7 @@ class WineApp(kit.BaseApp):
 
     def colour_dialog(self):
         """The dialog with a Blue field (id 708), or None."""
-        return next((w for w in self.windows() if w['visible']
-                     and w['class'] == '#32770'
+        return next((w for w in self.windows() if w['visible'] and w['class'] == '#32770'
                      and any(c['id'] == 708 for c in w['children'])), None)
 
     def dialog_missing_detail(self):
@@ -244,15 +225,14 @@ class WineApp(kit.BaseApp):
             now = self.colour_dialog()
             texts = now and {c['id']: c['text'] for c in now['children']}
             return texts and [texts[i] for i in (706, 707, 708)][:len(want)]
-        shared.wait_until(lambda: fields() == want, 5, 'the colour dialog\'s '
-                          'fields showing %s' % want)
+        shared.wait_until(lambda: fields() == want, 5,
+                          'the colour dialog\'s fields showing %s' % want)
         return kids
 
     def _close_dialog(self, button):
         self.display.click(*centre(button))
         shared.wait_until(lambda: self.colour_dialog() is None, 5,
-                          'the colour dialog gone after a click on %r'
-                          % button['text'])
+                          'the colour dialog gone after a click on %r' % button['text'])
 
     def pick_colour(self, dlg, rgb):
         kids = self._type_fields(dlg, rgb)
@@ -273,8 +253,7 @@ class WineApp(kit.BaseApp):
             self.wine.reg_add(h.SETTINGS_KEY, name, data)
 
     def system32(self):
-        return os.path.join(self.wine.prefix, 'drive_c', 'windows',
-                            'system32')
+        return os.path.join(self.wine.prefix, 'drive_c', 'windows', 'system32')
 
     def wait_components(self, what='', timeout=15):
         """The paths of both component files once there: the step runs
@@ -299,17 +278,16 @@ class WineApp(kit.BaseApp):
                 self.note('no slot file at ' + slot)
                 continue
             with open(path, 'rb') as a, open(slot, 'rb') as b:
-                assert a.read() == b.read(), '%s%s differs from the ' \
-                    'embedded slot file' % (what + ': ' if what else '', name)
+                assert a.read() == b.read(), '%s%s differs from the embedded slot file' % (
+                    what + ': ' if what else '', name)
         return paths
 
     def registration(self):
         return h.reg_values(self.wine, COMPONENTS_KEY).get('COMDLG32')
 
     def wait_registration(self, what):
-        assert h.wait_until(self.registration, 10, 1.0), \
-            '%s: no record of the COMDLG32 registration under %s within ' \
-            '10 s' % (what, COMPONENTS_KEY)
+        assert h.wait_until(self.registration, 10, 1.0), '%s: no record of the COMDLG32 ' \
+            'registration under %s within 10 s' % (what, COMPONENTS_KEY)
 
     def unix_pids(self):
         """The tool's processes in this prefix, however it was started."""
@@ -318,8 +296,7 @@ class WineApp(kit.BaseApp):
         mine = ('WINEPREFIX=' + self.wine.prefix).encode()
         pids = []
         for pid in map(int, r.stdout.split()):
-            with contextlib.suppress(OSError), \
-                    open('/proc/%d/environ' % pid, 'rb') as f:
+            with contextlib.suppress(OSError), open('/proc/%d/environ' % pid, 'rb') as f:
                 if mine in f.read().split(b'\0'):
                     pids.append(pid)
         return pids
@@ -337,29 +314,24 @@ class WineApp(kit.BaseApp):
         for pid in pids:
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-        shared.wait_until(lambda: not self.running(), 10, 'the tool ended',
-                          interval=0.1)
+        shared.wait_until(lambda: not self.running(), 10, 'the tool ended', interval=0.1)
         if self.proc is not None:
             self.proc.wait()
             self.proc = None
-        shared.wait_until(lambda: not self.xids(pids), 5,
-                          'the windows of the killed tool gone')
+        shared.wait_until(lambda: not self.xids(pids), 5, 'the windows of the killed tool gone')
 
     def overlay_xid(self):
         """The tool's one X window while no splash or panel is up."""
         xids = h.wait_until(self.xids, 10, 0.2)
         assert xids and len(xids) == 1, \
-            'expected the overlay alone on screen, the tool shows X ' \
-            'windows %s' % xids
+            'expected the overlay alone on screen, the tool shows X windows %s' % xids
         return xids[0]
 
     def close_panel_alt_f4(self, overlay, timeout=5):
         panels = [x for x in self.xids() if x != overlay]
-        assert panels, 'no panel window to close (tool windows: %s)' \
-            % self.xids()
+        assert panels, 'no panel window to close (tool windows: %s)' % self.xids()
         # The panel may be gone before the key's release is sent: no check.
-        self.display.xdotool('windowactivate', '--sync', panels[0], 'key',
-                             'alt+F4', check=False, timeout=10)
-        gone = h.wait_until(lambda: all(x == overlay for x in self.xids()),
-                            timeout, 0.05)
+        self.display.xdotool('windowactivate', '--sync', panels[0], 'key', 'alt+F4',
+                             check=False, timeout=10)
+        gone = h.wait_until(lambda: all(x == overlay for x in self.xids()), timeout, 0.05)
         assert gone, 'the panel is still up %d s after Alt+F4' % timeout
