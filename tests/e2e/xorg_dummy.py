@@ -1,8 +1,7 @@
 """Xorg with the dummy driver: two monitors (DUMMY0 1024x768 primary at 0,0;
 DUMMY1 800x600 right of it, on or off) with CRTC gamma ramps, which Xvfb
 lacks. It runs as root (no seat), off the consoles, with no input hardware
-(xdotool uses XTEST). start() raises XorgUnavailable where it cannot run.
-"""
+(xdotool uses XTEST). start() raises XorgUnavailable where it cannot run."""
 
 import os
 import re
@@ -84,8 +83,7 @@ class XorgDummyDisplay(harness.Display):
     KIND = 'xorg-dummy'
 
     def __init__(self, compositor=True, logdir=None):
-        super().__init__(PRIMARY_SIZE[0] + SECOND_SIZE[0], PRIMARY_SIZE[1],
-                         logdir or os.path.join(harness.E2E, 'xorg-dummy'))
+        super().__init__(PRIMARY_SIZE[0] + SECOND_SIZE[0], PRIMARY_SIZE[1], logdir)
         self.compositor = compositor
 
     def _errors_logged(self):
@@ -184,7 +182,6 @@ class XorgDummyDisplay(harness.Display):
         return any(m[0] == SECOND for m in self.monitors())
 
     def set_second_monitor(self, on):
-        """Turns DUMMY1 on or off and waits until RandR says so."""
         if on:
             self.xrandr('--output', SECOND, '--mode', SECOND_MODE, '--right-of', PRIMARY)
         else:
@@ -209,7 +206,6 @@ class XorgDummyDisplay(harness.Display):
         raise HarnessError('no output %s on %s' % (output, self.name))
 
     def set_gamma(self, output, red=1.0, green=1.0, blue=1.0):
-        """xrandr --output OUTPUT --gamma R:G:B (1:1:1 is the identity)."""
         self.xrandr('--output', output, '--gamma', '%g:%g:%g' % (red, green, blue))
 
 
