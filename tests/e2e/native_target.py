@@ -144,6 +144,9 @@ class NativeApp(kit.BaseApp):
         """Starts the probe, which has the focus for F7, then the program."""
         self.start_click_probe()
         self.start_and_settle()
+        if expect_unsaved:
+            assert self.settings() == {}, \
+                'settings stored before any panel closed: %s' % self.settings()
 
     def expect_key_seen(self):
         assert any(line.startswith('key ') for line in self.probe_lines()), \

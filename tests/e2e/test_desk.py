@@ -6,7 +6,6 @@ import time
 import pytest
 
 import harness as h
-import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, PANEL_GREY, X_MOVED,
                           client, slider_alpha, track_point, within_alpha)
 from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
@@ -28,22 +27,18 @@ def tints(app, step, alpha=DEFAULT_ALPHA, colour=DEFAULT_COLOUR):
         assert within_alpha(got, alpha, colour), \
             '%s: the %s monitor at %s is %s, expected %s' % (
                 step, where, at, got, h.blend_over_white(alpha, colour))
-    return img
 
 
 @pytest.fixture
 def second_back(display):
     yield
-    if not display.second_monitor_on():
-        display.set_second_monitor(True)
+    display.set_second_monitor(True)
 
 
 def start_with_pointer_on_second(app):
     app.start_for_panel()
     app.focus_window()
-    app.display.move(*ON_SECOND)
-    shared.wait_until(lambda: app.display.pointer() == ON_SECOND, 3,
-                      'the pointer on the second monitor')
+    app.display.move(*ON_SECOND)  # which waits until the pointer is there
 
 
 def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):

@@ -173,8 +173,7 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
     app.focus_window()
     app.display.key('F7')
     # Nothing more may show for longer than a panel's idle close.
-    others = shared.poll(lambda: [w for w in app.windows(second)
-                                  if w[1] != h.APP_TITLE], 7, 0.3)
+    others = shared.poll(lambda: [w for w in app.windows(second) if w[1] != h.APP_TITLE], 7, 0.3)
     assert not others, 'the second start shows more than its message: %s' % (others,)
     app.shot('box-and-f7')
     app.answer(box, second, 5)
