@@ -38,7 +38,7 @@ def second_back(display):
 def start_with_pointer_on_second(app):
     app.start_for_panel()
     app.focus_window()
-    app.display.move(*ON_SECOND)  # which waits until the pointer is there
+    app.display.move(*ON_SECOND)  # move() waits until the pointer is there
 
 
 def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
