@@ -1,9 +1,9 @@
 """The native program (GTK) on a test X display, with XDG_CONFIG_HOME and
-XDG_RUNTIME_DIR of its own under build/native-e2e/<test>/: no settings or
-lock shared between tests."""
+XDG_RUNTIME_DIR of its own under build/native-e2e/<test>/."""
 
 import configparser
 import os
+import pwd
 import shutil
 import subprocess
 
@@ -18,6 +18,9 @@ SHOTS = os.path.join(NATIVE, 'shots')
 SETTINGS_DIR = h.APP_TITLE  # under $XDG_CONFIG_HOME
 DIALOG_TITLE = '颜色'
 FRAME = 3  # the dialog frame drawn round the panel and the splash
+# The user's own folder of the program: its lock and its ramp record, the
+# same whatever the environment says.
+PRIVATE = os.path.join(pwd.getpwuid(os.getuid()).pw_dir, '.cache', 'morvane-night')
 
 
 def read_settings(path):
@@ -36,7 +39,7 @@ class NativeApp(kit.BaseApp):
     DIALOG_STAY = 6.0
     F7_EXPECTS_UNSAVED = False  # test_first_run_default_tint checks that
 
-    def __init__(self, name, display, probe, root=NATIVE):
+    def __init__(self, name, display, probe=None, root=NATIVE):
         super().__init__(name, display)
         self.probe = probe
         self.base = os.path.join(root, name)
@@ -50,9 +53,7 @@ class NativeApp(kit.BaseApp):
                         NO_AT_BRIDGE='1', GSETTINGS_BACKEND='memory',
                         LANG=h.locale_name(), LC_ALL=h.locale_name())
         self.env.pop('WAYLAND_DISPLAY', None)
-        self.procs = []
-        self.probe_log = None
-        self.probe_xid = None
+        self.procs, self.probe_log, self.probe_xid = [], None, None
 
     def stop(self):
         h.stop_all(self.procs)
@@ -74,13 +75,23 @@ class NativeApp(kit.BaseApp):
 
     def start_app(self):
         assert os.path.exists(BIN), 'program not built: ' + BIN
-        with open(os.path.join(self.base, 'app-%d.log' % len(self.procs)), 'wb') as log:
+        self.log = os.path.join(self.base, 'app-%d.log' % len(self.procs))
+        with open(self.log, 'wb') as log:
             p = subprocess.Popen([BIN], env=self.env, stdin=subprocess.DEVNULL,
                                  stdout=log, stderr=subprocess.STDOUT)
         self.procs.append(p)
-        if self.proc is None:
-            self.proc = p
+        self.proc = self.proc or p
         return p
+
+    def output(self):
+        """What the program started last has written."""
+        with open(self.log, errors='replace') as f:
+            return f.read()
+
+    def records(self):
+        """The ramp record of this display's X server, where there is one."""
+        name = 'ramps-_' + self.display.name.lstrip(':').split('.')[0]
+        return [name] if os.path.exists(os.path.join(PRIVATE, name)) else []
 
     def windows(self, proc=None):
         """Visible top-level windows of a process: [(xid, name, x, y, w, h)]."""
@@ -91,24 +102,22 @@ class NativeApp(kit.BaseApp):
 
     def panel(self):
         """The panel's client area (x, y, w, h) on screen, or None."""
-        for xid, name, x, y, w, hgt in self.windows():
-            if (abs(w - (PANEL_W + 2 * FRAME)) <= 3
-                    and abs(hgt - (PANEL_H + 2 * FRAME)) <= 3):
+        for _, _, x, y, w, hgt in self.windows():
+            if abs(w - PANEL_W - 2 * FRAME) <= 3 and abs(hgt - PANEL_H - 2 * FRAME) <= 3:
                 return x + FRAME, y + FRAME, w - 2 * FRAME, hgt - 2 * FRAME
         return None
 
     def colour_dialog(self):
         return next((w for w in self.windows() if w[1] == DIALOG_TITLE), None)
 
-    def start_probe(self):
+    def start_click_probe(self):
         """The white window beneath everything (gtkclickprobe)."""
         self.probe_log = os.path.join(self.base, 'probe.log')
         p = subprocess.Popen([self.probe, self.probe_log], env=self.env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
-        shared.wait_until(lambda: os.path.exists(self.probe_log) and
-                          'ready' in open(self.probe_log).read(), 10,
-                          'the click probe starting')
+        shared.wait_until(lambda: os.path.exists(self.probe_log) and 'ready' in
+                          open(self.probe_log).read(), 10, 'the click probe starting')
         self.probe_xid = int(open(self.probe_log).read().split()[1])
         return p
 
@@ -116,28 +125,24 @@ class NativeApp(kit.BaseApp):
         return open(self.probe_log).read().splitlines()
 
     def keys_seen(self):
-        return [line.split(' ', 1)[1] for line in self.probe_lines()
-                if line.startswith('key ')]
+        return [line[4:] for line in self.probe_lines() if line.startswith('key ')]
 
     def typed(self):
         return ''.join(k for k in self.keys_seen() if len(k) == 1)
 
-    def focus_probe(self):
+    def focus_window(self):
         self.display.activate(self.probe_xid)
-        active = h.wait_until(lambda: self.display.active_window() ==
-                              self.probe_xid, 3, 0.05)
-        assert active, 'the probe window does not have the focus (active ' \
-            'window %r)' % self.display.active_window()
+        active = h.wait_until(lambda: self.display.active_window() == self.probe_xid, 3, 0.05)
+        assert active, 'the probe window does not have the focus (active window %r)' % (
+            self.display.active_window(),)
 
     # What the shared tests ask of a target:
-    focus_window = focus_probe
-    start_click_probe = start_probe
     clicks_seen = probe_lines
     describe_windows = windows
 
     def start_for_panel(self, expect_unsaved=False):
         """Starts the probe, which has the focus for F7, then the program."""
-        self.start_probe()
+        self.start_click_probe()
         self.start_and_settle()
         if expect_unsaved:
             assert self.settings() == {}, \
@@ -156,6 +161,12 @@ class NativeApp(kit.BaseApp):
         """[The "already running" window] of a second start; None if not up."""
         return h.wait_until(lambda: proc.poll() is None and [
             w for w in self.windows(proc) if w[1] == h.APP_TITLE], timeout)
+
+    def answer(self, box, proc, timeout=10):
+        self.display.xdotool('windowfocus', '--sync', box[0][0])
+        self.display.key('Return')
+        assert h.wait_until(lambda: proc.poll() is not None, timeout), \
+            'still running %g s after Return on its message' % timeout
 
     def forget_app(self):
         self.proc = None

@@ -1,13 +1,11 @@
-"""Both targets on Xorg with two monitors (1024x768, 800x600 to its right):
-one tint over both, the panel on the pointer's monitor, the tint following
-the second monitor as it goes and comes back."""
+"""Both targets on Xorg with two monitors (1024x768, 800x600 to its right): one tint over
+both, the panel on the pointer's monitor, the tint following the second monitor's changes."""
 
 import time
 
 import pytest
 
 import harness as h
-import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, PANEL_GREY, X_MOVED,
                           client, slider_alpha, track_point, within_alpha)
 from xorg_dummy import PRIMARY_SIZE, SECOND_SIZE
@@ -23,35 +21,24 @@ SECOND = (PRIMARY_SIZE[0], 0) + SECOND_SIZE
 
 
 def tints(app, step, alpha=DEFAULT_ALPHA, colour=DEFAULT_COLOUR):
-    """Checks both monitors show the blend; returns the screenshot."""
     img = app.shot(step)
     for where, at in (('primary', ON_PRIMARY), ('second', ON_SECOND)):
         got = img.pixel(*at)
         assert within_alpha(got, alpha, colour), \
             '%s: the %s monitor at %s is %s, expected %s' % (
                 step, where, at, got, h.blend_over_white(alpha, colour))
-    return img
-
-
-def pointer(display):
-    p = display.x().screen().root.query_pointer()
-    return p.root_x, p.root_y
 
 
 @pytest.fixture
 def second_back(display):
-    """The second monitor on again after a test that turned it off."""
     yield
-    if not display.second_monitor_on():
-        display.set_second_monitor(True)
+    display.set_second_monitor(True)
 
 
 def start_with_pointer_on_second(app):
     app.start_for_panel()
     app.focus_window()
-    app.display.move(*ON_SECOND)
-    shared.wait_until(lambda: pointer(app.display) == ON_SECOND, 3,
-                      'the pointer on the second monitor')
+    app.display.move(*ON_SECOND)  # move() waits until the pointer is there
 
 
 def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
@@ -101,12 +88,11 @@ def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display, seco
     tints(app, 'both-again')
 
 
-def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, display,
-                                                                           second_back):
+def test_the_second_monitor_turned_off_under_the_panel_leaves_it_working(app, second_back):
     """The panel still closes itself, and F7 opens it on the one left."""
     start_with_pointer_on_second(app)
     app.open_panel()
-    display.set_second_monitor(False)
+    app.display.set_second_monitor(False)
     app.wait_panel_closed()
     app.display.move(*ON_PRIMARY)
     app.open_panel(step='again')

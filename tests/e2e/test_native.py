@@ -1,7 +1,8 @@
-"""The native program's own tests (the shared ones are in test_both.py),
-down to the edges of its life: the keyboard after the panel, a stop signal
-and a lost X display storing what the exit label stores."""
+"""The native program's own tests (the shared ones are in test_both.py), down to
+the edges of its life: a stop signal and a lost X display store as the exit label does."""
 
+import os
+import shutil
 import signal
 import subprocess
 
@@ -32,8 +33,7 @@ def test_first_run_default_tint(app):
 
 
 def test_slider_drag_brightens(app):
-    app.start_probe()
-    app.start_and_settle()
+    app.start_for_panel()
     panel, _ = app.open_panel()
     before = app.panel_shot.pixel(*FREE)
     a = slider_alpha(X_MOVED)
@@ -61,15 +61,11 @@ def test_second_instance_message(app):
     second = app.start_app()
     box = app.message_box(second)
     app.shot('msgbox')
-    assert box, 'no window titled %r from the second start within 10 s ' \
-        '(its windows: %s)' % (h.APP_TITLE, app.windows(second)
-                               if second.poll() is None else 'exited')
+    assert box, 'no window titled %r from the second start within 10 s (its windows: %s)' % (
+        h.APP_TITLE, app.windows(second) if second.poll() is None else 'exited')
     assert len(app.windows(second)) == 1, \
         'the second start shows more than its message: %s' % (app.windows(second),)
-    app.display.activate(box[0][0])
-    app.display.key('Return')
-    assert h.wait_until(lambda: second.poll() is not None, 8), \
-        'the second instance still runs 8 s after its message was dismissed'
+    app.answer(box, second, 8)
     app.steady(want=TINT)
     assert app.proc.poll() is None, 'the first instance ended too'
     app.expect_pixel(TINT, 'tint after the second instance left', step='after')
@@ -110,8 +106,10 @@ def test_help_and_version_answer_without_a_display(tmp_path):
     assert r.returncode == 1 and 'cannot open the X display' in r.stderr, r
 
 
-def move_slider(app, panel):
-    """Clicks three quarters along the track; the opacity, once the tint shows it."""
+def start_and_move_slider(app):
+    """Opens the panel, clicks three quarters along the track: the opacity, once shown."""
+    app.start_for_panel()
+    panel, _ = app.open_panel()
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
     want = h.blend_over_white(alpha, DEFAULT_COLOUR)
@@ -129,8 +127,7 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.wait_keys_back()
     app.display.key('x')
     assert h.wait_until(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2), \
-        'after the panel the probe saw the keys %s, expected the last to ' \
-        'be x' % app.keys_seen()
+        'after the panel the probe saw the keys %s, expected the last to be x' % app.keys_seen()
     assert app.keys_seen()[0] == 'a', 'keys seen: %s' % app.keys_seen()
     active = app.display.active_window()
     assert active == app.probe_xid, 'the active window after the panel ' \
@@ -139,14 +136,11 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
 
 @pytest.mark.parametrize('signame', ['SIGTERM', 'SIGINT', 'SIGHUP'])
 def test_a_stop_signal_stores_the_moved_opacity_and_ends(app, signame):
-    app.start_for_panel()
-    panel, _ = app.open_panel()
-    alpha = move_slider(app, panel)
+    alpha = start_and_move_slider(app)
     app.proc.send_signal(getattr(signal, signame))
     assert h.wait_until(lambda: app.proc.poll() is not None, 2, 0.05), \
         'still running 2 s after %s' % signame
-    assert app.proc.returncode == 0, 'exit status %s after %s' % (
-        app.proc.returncode, signame)
+    assert app.proc.returncode == 0, 'exit status %s after %s' % (app.proc.returncode, signame)
     assert app.settings() == {'intLig': str(alpha), 'lngColor': str(DEFAULT_COLOUR)}, \
         'stored %s, expected the moved opacity %d' % (app.settings(), alpha)
     app.shot('ended')
@@ -161,9 +155,7 @@ def test_the_display_closing_stores_and_ends(request, new_display, xclickprobe):
     display = new_display()
     app = native_target.NativeApp(request.node.name, display, xclickprobe)
     request.addfinalizer(app.stop)
-    app.start_for_panel()
-    panel, _ = app.open_panel()
-    alpha = move_slider(app, panel)
+    alpha = start_and_move_slider(app)
     display.stop()  # the X server goes, and with it the connection
     assert h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1), \
         'still running 5 s after its display closed'
@@ -181,13 +173,39 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
     app.focus_window()
     app.display.key('F7')
     # Nothing more may show for longer than a panel's idle close.
-    others = shared.poll(lambda: [w for w in app.windows(second)
-                                  if w[1] != h.APP_TITLE], 7, 0.3)
+    others = shared.poll(lambda: [w for w in app.windows(second) if w[1] != h.APP_TITLE], 7, 0.3)
     assert not others, 'the second start shows more than its message: %s' % (others,)
     app.shot('box-and-f7')
-    app.display.activate(box[0][0])
-    app.display.key('Return')
-    assert h.wait_until(lambda: second.poll() is not None, 5), \
-        'the second start did not end after its message'
+    app.answer(box, second, 5)
     assert app.settings() == {'intLig': '120', 'lngColor': '255'}, \
         'the stored values changed: %s' % app.settings()
+
+
+class BareXvfb(h.Display):
+    """Xvfb alone, without RandR: no compositing manager, no CRTC, no ramp."""
+
+    def start(self):
+        xvfb, self.name = h.spawn_server(
+            ['Xvfb', '-screen', '0', '800x600x24', '-nolisten', 'tcp', '-extension', 'RANDR'],
+            os.path.join(self.logdir, 'bare-xvfb.log'))
+        self.procs.append(xvfb)
+        self.env = dict(os.environ, DISPLAY=self.name)
+        return self
+
+
+def test_neither_compositor_nor_ramps_says_so_and_ends_storing_nothing(request, tmp_path):
+    if not os.path.exists(native_target.BIN) or not shutil.which('Xvfb'):
+        pytest.skip('needs the native program and Xvfb')
+    bare = BareXvfb(logdir=str(tmp_path)).start()
+    request.addfinalizer(bare.stop)
+    app = native_target.NativeApp(request.node.name, bare)
+    request.addfinalizer(app.stop)
+    box = app.message_box(app.start_app())
+    assert box, app.windows()
+    # The message only: no overlay, no splash.
+    assert len(app.windows()) == 1, app.windows()
+    assert 'cannot be tinted' in app.output()
+    app.answer(box, app.proc)
+    assert app.proc.returncode == 1
+    assert app.settings() == {}
+    assert app.records() == []
