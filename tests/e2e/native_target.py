@@ -37,7 +37,6 @@ class NativeApp(kit.BaseApp):
     DIALOG = 'colour chooser'
     DIALOG_OK = 'Select'
     DIALOG_STAY = 6.0
-    F7_EXPECTS_UNSAVED = False  # test_first_run_default_tint checks that
 
     def __init__(self, name, display, probe=None, root=NATIVE):
         super().__init__(name, display)
@@ -144,9 +143,6 @@ class NativeApp(kit.BaseApp):
         """Starts the probe, which has the focus for F7, then the program."""
         self.start_click_probe()
         self.start_and_settle()
-        if expect_unsaved:
-            assert self.settings() == {}, \
-                'settings stored before any panel closed: %s' % self.settings()
 
     def expect_key_seen(self):
         assert any(line.startswith('key ') for line in self.probe_lines()), \

@@ -88,6 +88,7 @@ class BaseApp:
     DIALOG = 'colour dialog'  # what the colour dialog is called in messages
     DIALOG_OK = 'OK'        # the button that chooses a colour
     DIALOG_STAY = 6.5       # s the colour dialog stays up over the panel
+    F7_EXPECTS_UNSAVED = False  # whether start_for_panel checks nothing stored
 
     def __init__(self, name, display):
         self.name, self.display = name, display
@@ -180,6 +181,10 @@ class BaseApp:
         return time.monotonic()
 
     # Hooks a target may override.
+    def dialog_missing_detail(self):
+        """What to add to the message when the colour dialog did not show."""
+        return ''
+
     def expect_key_seen(self):
         """After a key press: checks it went to the focused window."""
 

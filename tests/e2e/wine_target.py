@@ -209,9 +209,6 @@ class WineApp(kit.BaseApp):
         return next((w for w in self.windows() if w['visible'] and w['class'] == '#32770'
                      and any(c['id'] == 708 for c in w['children'])), None)
 
-    def dialog_missing_detail(self):
-        return ''
-
     def _type_fields(self, dlg, values):
         """Types values into the Red, Green, Blue fields (ids 706-708)."""
         kids = {c['id']: c for c in dlg['children']}
