@@ -51,7 +51,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, os.pardir, 'tests', 'e2e'))
 sys.path.insert(0, os.path.join(HERE, os.pardir, 'scripts'))  # what harness builds on
 import harness as h  # noqa: E402
-import shared  # noqa: E402
 
 BENCH = os.path.join(h.BUILD, 'bench')
 # What the tool is measured against, built with the trees by scripts/build.
@@ -92,7 +91,7 @@ class PixelReader:
         self.display = display
 
     def rgb(self, px, py):
-        return shared.pixel(self.display, px, py)
+        return h.pixel(self.display, px, py)
 
     def is_tint(self, point):
         return h.close(self.rgb(*point), TINT, TOL)
@@ -203,7 +202,7 @@ class Subject:
     def stop(self, proc, pixels):
         proc.kill()
         proc.wait()
-        if not h.wait_until(lambda: pixels.is_white(START_POINT)
+        if not h.poll(lambda: pixels.is_white(START_POINT)
                             and pixels.is_white(CENTRE), 15, 0.05):
             raise h.HarnessError('the screen stayed tinted after %s ended'
                                  % self.name)
@@ -216,7 +215,7 @@ class Subject:
                                  % self.name)
         t0 = time.monotonic()
         proc = self.start()
-        seen = h.wait_until(lambda: pixels.is_tint(START_POINT) and
+        seen = h.poll(lambda: pixels.is_tint(START_POINT) and
                             time.monotonic(), 30, 0.002)
         if not seen:
             rgb = pixels.rgb(*START_POINT)
@@ -233,7 +232,7 @@ class Subject:
         proc = self.start()
         t0 = time.monotonic()
         # The tool's splash has gone when the centre shows the tint too.
-        if not h.wait_until(lambda: pixels.is_tint(CENTRE), 30, 0.1):
+        if not h.poll(lambda: pixels.is_tint(CENTRE), 30, 0.1):
             self.stop(proc, pixels)
             raise h.HarnessError('%s: the centre never showed the tint'
                                  % self.name)
@@ -268,7 +267,7 @@ class WineSubject(Subject):
     def warm_up(self):
         self.wine.start(self.keepwarm, log_name=self.log)
         # wineserver, services and the desktop come up behind it.
-        ready = h.wait_until(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
+        ready = h.poll(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
                              60, 0.5)
         if not ready:
             raise h.HarnessError('the %s prefix did not come up' % self.name)
@@ -290,7 +289,7 @@ class WineSubject(Subject):
 
 class NativeSubject(Subject):
     """An X client of the bench display, with folders of its own: settings
-    start from the defaults and no instance lock is shared."""
+    start from the defaults and no instance lock is h."""
 
     def __init__(self, name, exe, display):
         super().__init__(name, exe, display)

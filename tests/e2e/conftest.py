@@ -18,7 +18,6 @@ import pytest
 
 import harness as h
 import native_target
-import shared
 import sway_session
 import wine_target
 import xorg_dummy
@@ -136,13 +135,13 @@ WINDOWS_PROBES = ('clickprobe', 'winlist', 'resprobe', 'envprobe', 'closeprobe')
 
 @pytest.fixture(scope='session')
 def probes():
-    return {name: shared.built('windows-cross', 'e2e/%s.exe' % name)
+    return {name: h.built('windows-cross', 'e2e/%s.exe' % name)
             for name in WINDOWS_PROBES}
 
 
 @pytest.fixture(scope='session')
 def xclickprobe():
-    return shared.built('linux', 'e2e/gtkclickprobe')
+    return h.built('linux', 'e2e/gtkclickprobe')
 
 
 @pytest.fixture(scope='session')
@@ -197,17 +196,17 @@ def native_app(request, display, xclickprobe):
     pids = [p.pid for p in app.procs]
     app.stop()
     # The next test starts on a desktop without this one's windows.
-    shared.wait_until(lambda: not any(display.windows_by_pid(p, False) for p in pids), 10,
+    h.wait_until(lambda: not any(display.windows_by_pid(p, False) for p in pids), 10,
                       'the stopped program\'s windows gone')
     centre = (display.width // 2, display.height // 2)
-    shared.wait_until(lambda: display.pixel_rgb(*centre) == (255, 255, 255), 10,
+    h.wait_until(lambda: display.pixel_rgb(*centre) == (255, 255, 255), 10,
                       'the desktop white again after the program stopped')
 
 
 @pytest.fixture(scope='session')
 def wayland_tools():
-    return {'probe': shared.built('linux', 'e2e/gtkclickprobe'),
-            'pointer': shared.built('linux', 'e2e/wlpointer')}
+    return {'probe': h.built('linux', 'e2e/gtkclickprobe'),
+            'pointer': h.built('linux', 'e2e/wlpointer')}
 
 
 @pytest.fixture

@@ -1,26 +1,44 @@
-"""What only the tests add to scripts/xdisplay.py and scripts/wineprefix.py
-(which the launchers share): the template prefix, the helper programs' JSON
-answers and the tint's arithmetic."""
+"""The helpers every end-to-end test may use: what scripts/xdisplay.py and
+scripts/wineprefix.py (which the launchers share) offer, and what only the
+tests add: built programs, waits, pixels, the template prefix, the helper
+programs' JSON answers and the tint's arithmetic."""
 
 import json
 import os
 import shutil
 import subprocess
 
-import shared
+import pytest
 from wineprefix import (APP_TITLE, EXE, SETTINGS_KEY, Wine, reg_values,  # noqa: F401
                         wine_loader)
 from xdisplay import (BUILD, REPO, SAVED_SHOTS, SCREEN_H, SCREEN_W, DISPLAY_KINDS,  # noqa: F401
                       Display, HarnessError, Image, close, install_signal_exit, locale_name, log,
-                      spawn_server, start_display, stop_all)
+                      poll, spawn_server, start_display, stop_all)
 
 E2E = os.path.join(BUILD, 'e2e')
 COMPONENTS = os.path.join(BUILD, 'windows-cross', 'components')
 
 
-def wait_until(predicate, timeout, interval=0.2):
-    """As shared.poll, polling a little less often."""
-    return shared.poll(predicate, timeout, interval)
+def built(tree, name):
+    """build/<tree>/<name> (scripts/build <tree>); the test skips without it."""
+    path = os.path.join(BUILD, tree, name)
+    if not os.path.exists(path):
+        pytest.skip('%s is not built: %s is missing (scripts/build %s)' % (
+            os.path.basename(name), os.path.relpath(path, REPO), tree))
+    return path
+
+
+def wait_until(cond, timeout, what, interval=0.1):
+    """As poll, but fails the test naming `what` when the time runs out."""
+    value = poll(cond, timeout, interval)
+    if not value:
+        raise AssertionError('%s: not within %g s' % (what, timeout))
+    return value
+
+
+def pixel(display, x, y):
+    """(r, g, b) of one pixel as shown; None when the server refuses."""
+    return display.pixel_rgb(x, y)
 
 
 def blend_over_white(alpha, colour):

@@ -9,7 +9,6 @@ import subprocess
 
 import harness as h
 import scenario_kit as kit
-import shared
 from scenario_kit import PANEL_H, PANEL_W
 
 BIN = os.path.join(h.BUILD, 'linux', 'bin', 'morvane-night')
@@ -115,7 +114,7 @@ class NativeApp(kit.BaseApp):
         p = subprocess.Popen([self.probe, self.probe_log], env=self.env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
-        shared.wait_until(lambda: os.path.exists(self.probe_log) and 'ready' in
+        h.wait_until(lambda: os.path.exists(self.probe_log) and 'ready' in
                           open(self.probe_log).read(), 10, 'the click probe starting')
         self.probe_xid = int(open(self.probe_log).read().split()[1])
         return p
@@ -131,7 +130,7 @@ class NativeApp(kit.BaseApp):
 
     def focus_window(self):
         self.display.activate(self.probe_xid)
-        active = h.wait_until(lambda: self.display.active_window() == self.probe_xid, 3, 0.05)
+        active = h.poll(lambda: self.display.active_window() == self.probe_xid, 3, 0.05)
         assert active, 'the probe window does not have the focus (active window %r)' % (
             self.display.active_window(),)
 
@@ -150,18 +149,18 @@ class NativeApp(kit.BaseApp):
 
     def wait_keys_back(self):
         super().wait_keys_back()
-        shared.wait_until(lambda: self.display.active_window() ==
+        h.wait_until(lambda: self.display.active_window() ==
                           self.probe_xid, 5, 'the probe active again')
 
     def message_box(self, proc, timeout=10):
         """[The "already running" window] of a second start; None if not up."""
-        return h.wait_until(lambda: proc.poll() is None and [
+        return h.poll(lambda: proc.poll() is None and [
             w for w in self.windows(proc) if w[1] == h.APP_TITLE], timeout)
 
     def answer(self, box, proc, timeout=10):
         self.display.xdotool('windowfocus', '--sync', box[0][0])
         self.display.key('Return')
-        assert h.wait_until(lambda: proc.poll() is not None, timeout), \
+        assert h.poll(lambda: proc.poll() is not None, timeout), \
             'still running %g s after Return on its message' % timeout
 
     def forget_app(self):
@@ -185,6 +184,6 @@ class NativeApp(kit.BaseApp):
     def cancel_colour(self, dlg, rgb):
         self._type_colour(dlg, rgb)
         self.display.key('Escape')
-        assert h.wait_until(lambda: self.colour_dialog() is None, 5), \
+        assert h.poll(lambda: self.colour_dialog() is None, 5), \
             'colour chooser still open after Escape'
         self.steady()

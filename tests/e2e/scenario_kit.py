@@ -6,7 +6,6 @@ import os
 import time
 
 import harness as h
-import shared
 
 CX, CY = h.SCREEN_W // 2, h.SCREEN_H // 2
 # Where the tint is read while the panel (centre) and any helper window
@@ -105,7 +104,7 @@ class BaseApp:
         return self.display.shot(os.path.join(self.SHOTS, fname))
 
     def pixel(self, x, y):
-        return shared.pixel(self.display, x, y)
+        return h.pixel(self.display, x, y)
 
     def steady(self, points=((CX, CY), FREE), want=None, timeout=3):
         """Waits until points read the same twice (and the first shows want):
@@ -118,7 +117,7 @@ class BaseApp:
             done = now == last[0] and (want is None or h.close(now[0], want, 4))
             last[0] = now
             return done
-        shared.poll(same, timeout, 0.1)
+        h.poll(same, timeout, 0.1)
 
     def expect_pixel(self, rgb, what, at=(CX, CY), tol=3, step=None):
         __tracebackhide__ = True
@@ -146,10 +145,10 @@ class BaseApp:
             assert box or self.proc is None or self.proc.poll() is None, \
                 'the program exited (code %s) before its splash showed' % self.proc.returncode
             return box and (time.monotonic(), img, box)
-        return shared.poll(seen, timeout or self.SPLASH_TIMEOUT)
+        return h.poll(seen, timeout or self.SPLASH_TIMEOUT)
 
     def wait_splash_gone(self, timeout=10):
-        t = h.wait_until(lambda: self.splash_box(self.display.shot()) is None, timeout, 0.15)
+        t = h.poll(lambda: self.splash_box(self.display.shot()) is None, timeout, 0.15)
         return time.monotonic() if t else None
 
     def start_and_settle(self):
@@ -167,7 +166,7 @@ class BaseApp:
         """Presses key over the test's own window: (the panel, when it showed)."""
         self.focus_window()
         self.display.key(key)
-        p = h.wait_until(self.panel, 6, 0.2)
+        p = h.poll(self.panel, 6, 0.2)
         assert p, 'no settings panel within 6 s of %s (windows: %s)' % (
             key, self.describe_windows())
         t = time.monotonic()
@@ -176,7 +175,7 @@ class BaseApp:
         return p, t
 
     def wait_panel_closed(self, timeout=9):
-        assert h.wait_until(lambda: self.panel() is None, timeout, 0.3), \
+        assert h.poll(lambda: self.panel() is None, timeout, 0.3), \
             'the settings panel is still open after %d s' % timeout
         return time.monotonic()
 
@@ -193,7 +192,7 @@ class BaseApp:
 
     def wait_keys_back(self):
         """Waits until keys reach again the window that had them."""
-        assert h.wait_until(lambda: self.panel() is None, 5), \
+        assert h.poll(lambda: self.panel() is None, 5), \
             'the panel window is still there after it left the screen'
 
 

@@ -131,7 +131,7 @@ class SwaySession:
             'LANG': locale, 'LC_ALL': locale, 'NO_AT_BRIDGE': '1', 'GSETTINGS_BACKEND': 'memory'}
         self.spawn(['dbus-daemon', '--session', '--nofork', '--address=unix:path=' + bus],
                    log='dbus.log')
-        if not h.wait_until(lambda: os.path.exists(bus), 5, 0.05):
+        if not h.poll(lambda: os.path.exists(bus), 5, 0.05):
             raise Unavailable('dbus-daemon did not start (%s)' % self.log('dbus.log'))
         sway = self.spawn(['sway', '-c', conf], log='sway.log')
 
@@ -140,12 +140,12 @@ class SwaySession:
             socks = [n for n in names if n.startswith('wayland-') and not n.endswith('.lock')]
             ipc = [n for n in names if n.startswith('sway-ipc.')]
             return (socks[0], ipc[0]) if socks and ipc else None
-        found = h.wait_until(ready, 10, 0.05)
+        found = h.poll(ready, 10, 0.05)
         if not found or sway.poll() is not None:
             raise Unavailable('sway did not start: %s' % self.log('sway.log')[-600:])
         self.env['WAYLAND_DISPLAY'] = found[0]
         self.env['SWAYSOCK'] = os.path.join(self.runtime, found[1])
-        if not h.wait_until(lambda: self.run(['swaymsg', '-t', 'get_outputs'])
+        if not h.poll(lambda: self.run(['swaymsg', '-t', 'get_outputs'])
                             .returncode == 0, 5, 0.1):
             raise Unavailable('sway does not answer: %s' % self.log('sway.log')[-600:])
         # A pointer for the seat, held while its standard input is open.
@@ -156,7 +156,7 @@ class SwaySession:
         # its own, which a client that had none would bind too late for the
         # key; with this one held, every client has its keyboard already.
         self.spawn(['wtype', '-s', '3600000'], log='keyboard.log')
-        if not h.wait_until(lambda: any(i['type'] == 'keyboard' for i in json.loads(
+        if not h.poll(lambda: any(i['type'] == 'keyboard' for i in json.loads(
                 self.swaymsg('-t', 'get_inputs'))), 5, 0.05):
             raise h.HarnessError('sway shows no keyboard of wtype: ' + self.log('keyboard.log'))
         return self
@@ -230,7 +230,7 @@ class SwaySession:
         """The white client beneath the tint, which logs what reaches it."""
         path = os.path.join(self.base, 'probe.log')
         probe = self.spawn([self.tools['probe'], path], log='probe.out')
-        if not h.wait_until(lambda: 'ready' in self.log('probe.log')
+        if not h.poll(lambda: 'ready' in self.log('probe.log')
                             and self.focused_pid() == probe.pid, 10, 0.1):
             raise h.HarnessError('the Wayland click probe did not start with the keyboard '
                                  '(focused pid %s): %s' % (self.focused_pid(),

@@ -6,7 +6,6 @@ import signal
 import time
 
 import harness as h
-import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, FREE,
                           PANEL_GREY, SPLASH_H, SPLASH_W, SWATCH, TRACK_X1, TRACK_X2, TWIPS,
                           client, expect_panel_layout, face_point, slider_alpha, track_point,
@@ -27,7 +26,7 @@ def test_click_through(app):
     app.start_and_settle()
     app.expect_pixel(TINT, 'tint over the probe')
     app.display.click(300, 300)
-    assert h.wait_until(lambda: 'down 300 300' in app.clicks_seen(), 5), \
+    assert h.poll(lambda: 'down 300 300' in app.clicks_seen(), 5), \
         'the click at (300,300) did not reach the window beneath (probe log: %s)' % (
             app.clicks_seen())
 
@@ -89,11 +88,11 @@ def test_f7_while_the_panel_is_up_is_taken_then(app):
         time.sleep(0.4)  # fixed: the panel must not go meanwhile
     assert app.panel(), 'the panel went at F7 pressed while it was up'
     # Looked at often: a panel opened again comes a tick after the close.
-    closed = h.wait_until(lambda: app.panel() is None, 9, 0.02)
+    closed = h.poll(lambda: app.panel() is None, 9, 0.02)
     assert closed, 'the settings panel is still open 9 s after F7'
     dt = time.monotonic() - t_open
     assert dt <= 6.5, 'the panel closed %.1f s after it showed, expected about 2.5 to 5 s' % dt
-    again = h.wait_until(app.panel, 1.5, 0.1)
+    again = h.poll(app.panel, 1.5, 0.1)
     app.shot('stays-closed')
     assert not again, 'the panel opened again after it closed itself: an ' \
         'F7 pressed while it was up was left over'
@@ -112,7 +111,7 @@ def test_a_held_up_program_keeps_the_panel_its_full_time(app):
     finally:
         os.kill(app.proc.pid, signal.SIGCONT)
     t_resumed = time.monotonic()
-    closed = h.wait_until(lambda: app.panel() is None, 9, 0.1)
+    closed = h.poll(lambda: app.panel() is None, 9, 0.1)
     dt = time.monotonic() - t_resumed
     app.shot('closed')
     assert closed, 'the panel is still open 9 s after the program went on'
@@ -127,7 +126,7 @@ def test_exit_label_saves_and_ends(app):
     x_px = (TRACK_X1 + TRACK_X2) // 2 // TWIPS
     a = slider_alpha(x_px)
     app.display.click(*track_point(panel, x_px))
-    shared.wait_until(lambda: within_alpha(app.pixel(*FREE), a, DEFAULT_COLOUR), 3,
+    h.wait_until(lambda: within_alpha(app.pixel(*FREE), a, DEFAULT_COLOUR), 3,
                       'the tint of opacity %d after a click on the track' % a)
     cx, cy = client(panel)[:2]
     ex, ey = cx + EXIT_LEFT // TWIPS + 30, cy + EXIT_TOP // TWIPS + 10
@@ -139,10 +138,10 @@ def test_exit_label_saves_and_ends(app):
         reds[0] = sum(1 for y in range(ey - 12, ey + 14) for x in range(ex - 32, ex + 110)
                       if h.close(img.pixel(x, y), (255, 0, 0), 60))
         return reds[0] > 20
-    assert h.wait_until(lit, 2, 0.1), \
+    assert h.poll(lit, 2, 0.1), \
         'exit label not red under the pointer (%d red pixels)' % reds[0]
     app.display.click(ex, ey)
-    assert h.wait_until(lambda: app.proc.poll() is not None, 8), \
+    assert h.poll(lambda: app.proc.poll() is not None, 8), \
         'the program still runs 8 s after a click on the exit label'
     app.steady([FREE], want=WHITE)
     app.expect_pixel(WHITE, 'after exit', step='after', at=FREE)
@@ -163,7 +162,7 @@ def test_colour_chosen_from_swatch(app):
     cx, cy = client(panel)[:2]
     swatch = (cx + SWATCH[0] // TWIPS + 20, cy + SWATCH[1] // TWIPS + 14)
     app.display.click(*swatch)
-    dlg = h.wait_until(app.colour_dialog, 6, 0.3)
+    dlg = h.poll(app.colour_dialog, 6, 0.3)
     app.shot('dialog')
     assert dlg, 'no %s within 6 s of a click on the swatch%s' % (
         app.DIALOG, app.dialog_missing_detail())
@@ -172,7 +171,7 @@ def test_colour_chosen_from_swatch(app):
     assert app.panel(), 'the panel closed while the %s was open' % app.DIALOG
     blue = 0x00FF0000
     app.pick_colour(dlg, (0, 0, 255))
-    assert h.wait_until(lambda: app.colour_dialog() is None, 5), \
+    assert h.poll(lambda: app.colour_dialog() is None, 5), \
         '%s still open after %s' % (app.DIALOG, app.DIALOG_OK)
     want = h.blend_over_white(DEFAULT_ALPHA, blue)
     app.steady([FREE], want=want)
@@ -184,7 +183,7 @@ def test_colour_chosen_from_swatch(app):
     assert app.settings() == {}, 'colour stored before the panel closed: %s' % app.settings()
     # Cancel changes nothing.
     app.display.click(*swatch)
-    dlg = h.wait_until(app.colour_dialog, 6, 0.3)
+    dlg = h.poll(app.colour_dialog, 6, 0.3)
     assert dlg, 'no %s on the second click on the swatch' % app.DIALOG
     app.cancel_colour(dlg, (255, 0, 0))
     got = app.shot('cancel').pixel(*FREE)
@@ -202,13 +201,13 @@ def test_keys_on_the_panel(app):
     app.focus_panel(panel)
     app.display.key(*['Right'] * 10)
     want = DEFAULT_ALPHA - 10 * 5
-    assert h.wait_until(lambda: within_alpha(app.shot('right').pixel(*FREE),
+    assert h.poll(lambda: within_alpha(app.shot('right').pixel(*FREE),
                                              want, DEFAULT_COLOUR), 3), \
         'Right ten times: the tint is not that of opacity %d' % want
     # A step there and back just before Esc: the idle close cannot come
     # within 2.5 s of it, so a panel gone sooner went with Esc.
     app.display.key('Left', 'Right', 'Escape')
-    assert h.wait_until(lambda: not h.close(app.pixel(*face_point(panel)),
+    assert h.poll(lambda: not h.close(app.pixel(*face_point(panel)),
                                             PANEL_GREY, 4), 2, 0.05), \
         'panel up 2 s after Esc'
     app.shot('esc')
@@ -217,5 +216,5 @@ def test_keys_on_the_panel(app):
         '%s after Esc: %s' % (app.STORE, got)
     app.wait_keys_back()
     app.display.xdotool('type', '--delay', '80', 'xyz')
-    assert h.wait_until(lambda: app.typed() == 'xyz', 5, 0.3), \
+    assert h.poll(lambda: app.typed() == 'xyz', 5, 0.3), \
         'typed after Esc, the window that had the keys shows %r' % app.typed()

@@ -48,7 +48,7 @@ def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
     panel, _ = app.open_panel()
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
-    h.wait_until(lambda: all(within_alpha(app.pixel(*at), alpha, DEFAULT_COLOUR)
+    h.poll(lambda: all(within_alpha(app.pixel(*at), alpha, DEFAULT_COLOUR)
                              for at in (ON_PRIMARY, ON_SECOND)), 3)
     tints(app, 'moved', alpha=alpha)
 
@@ -80,7 +80,7 @@ def test_the_second_monitor_turned_off_and_on_is_tinted_again(app, display, seco
         'the primary alone is not tinted to its edge: %s' % (got,)
     display.set_second_monitor(True)
     t0 = time.monotonic()
-    ok = h.wait_until(lambda: within_alpha(
+    ok = h.poll(lambda: within_alpha(
         app.pixel(*ON_SECOND), DEFAULT_ALPHA, DEFAULT_COLOUR), 2.5, 0.1)
     app.note('the second monitor tinted %.1f s after it came back' % (time.monotonic() - t0))
     assert ok, 'the second monitor is not tinted 2 s after it came back: %s' % (

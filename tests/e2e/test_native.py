@@ -10,7 +10,6 @@ import pytest
 
 import harness as h
 import native_target
-import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE,
                           OVERLAY_CAPTION, X_MOVED, slider_alpha, thumb_px,
                           thumb_seen, track_point, within_alpha)
@@ -78,7 +77,7 @@ def test_corrupt_ini_gives_defaults(app):
     app.expect_pixel(TINT, 'unreadable settings file', step='garbage')
     app.stop()
     app.proc = None
-    shared.wait_until(lambda: app.pixel(*FREE) == (255, 255, 255), 5,
+    h.wait_until(lambda: app.pixel(*FREE) == (255, 255, 255), 5,
                       'the tint gone with the program')
     # A key file with values that are not ours.
     app.write_ini('[Settings]\nintLig=abc\nlngColor=-5\n')
@@ -113,7 +112,7 @@ def start_and_move_slider(app):
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
     want = h.blend_over_white(alpha, DEFAULT_COLOUR)
-    shared.wait_until(lambda: h.close(app.pixel(*FREE), want, 4), 5,
+    h.wait_until(lambda: h.close(app.pixel(*FREE), want, 4), 5,
                       'the tint %s after a click on the track' % (want,))
     return alpha
 
@@ -126,7 +125,7 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.wait_panel_closed()
     app.wait_keys_back()
     app.display.key('x')
-    assert h.wait_until(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2), \
+    assert h.poll(lambda: app.keys_seen()[-1:] == ['x'], 3, 0.2), \
         'after the panel the probe saw the keys %s, expected the last to be x' % app.keys_seen()
     assert app.keys_seen()[0] == 'a', 'keys seen: %s' % app.keys_seen()
     active = app.display.active_window()
@@ -138,7 +137,7 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
 def test_a_stop_signal_stores_the_moved_opacity_and_ends(app, signame):
     alpha = start_and_move_slider(app)
     app.proc.send_signal(getattr(signal, signame))
-    assert h.wait_until(lambda: app.proc.poll() is not None, 2, 0.05), \
+    assert h.poll(lambda: app.proc.poll() is not None, 2, 0.05), \
         'still running 2 s after %s' % signame
     assert app.proc.returncode == 0, 'exit status %s after %s' % (app.proc.returncode, signame)
     assert app.settings() == {'intLig': str(alpha), 'lngColor': str(DEFAULT_COLOUR)}, \
@@ -157,7 +156,7 @@ def test_the_display_closing_stores_and_ends(request, new_display, xclickprobe):
     request.addfinalizer(app.stop)
     alpha = start_and_move_slider(app)
     display.stop()  # the X server goes, and with it the connection
-    assert h.wait_until(lambda: app.proc.poll() is not None, 5, 0.1), \
+    assert h.poll(lambda: app.proc.poll() is not None, 5, 0.1), \
         'still running 5 s after its display closed'
     assert app.settings().get('intLig') == str(alpha), \
         'stored %s, expected the moved opacity %d' % (app.settings(), alpha)
@@ -173,7 +172,7 @@ def test_second_start_with_f7_during_its_message_leaves_the_values(app):
     app.focus_window()
     app.display.key('F7')
     # Nothing more may show for longer than a panel's idle close.
-    others = shared.poll(lambda: [w for w in app.windows(second) if w[1] != h.APP_TITLE], 7, 0.3)
+    others = h.poll(lambda: [w for w in app.windows(second) if w[1] != h.APP_TITLE], 7, 0.3)
     assert not others, 'the second start shows more than its message: %s' % (others,)
     app.shot('box-and-f7')
     app.answer(box, second, 5)

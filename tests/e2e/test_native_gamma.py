@@ -72,7 +72,7 @@ def ramps_of(display):
 
 def wait_tinted(display, found, colour=0x4000, alpha=150, outputs=(PRIMARY, SECOND)):
     want = {o: blend(found[o], colour, alpha) for o in outputs}
-    if not h.wait_until(lambda: all(near(display.gamma(o), want[o]) for o in outputs), 10, 0.1):
+    if not h.poll(lambda: all(near(display.gamma(o), want[o]) for o in outputs), 10, 0.1):
         got = {o: [r[::51] for r in display.gamma(o)] for o in outputs}
         expected = {o: [[round(x) for x in r[::51]] for r in want[o]] for o in outputs}
         pytest.fail('ramps not tinted with %06x at %d: %s, expected %s'
@@ -99,7 +99,7 @@ def test_both_monitors_tinted_through_the_ramps_with_no_window(display, app):
     app.store(intLig=180, lngColor=AMBER)
     found = start_tinted(display, app, AMBER, 180)
     # Nothing of the program on screen once the splash is gone: the tint is in the ramps only.
-    assert h.wait_until(lambda: app.windows() == [], 10), app.windows()
+    assert h.poll(lambda: app.windows() == [], 10), app.windows()
     assert all_white(display)
     assert 'gamma ramps' in app.output()
     assert app.records()
@@ -112,7 +112,7 @@ def test_slider_changes_the_ramps_live_and_sigterm_gives_them_back(display, app)
     found = start_tinted(display, app)
     display.move(300, 300)
     display.key('F7')
-    panel = h.wait_until(app.panel, 10, 0.2)
+    panel = h.poll(app.panel, 10, 0.2)
     assert panel, 'no panel after F7: %s' % app.windows()
     display.drag(*track_point(panel, round(thumb_px(150))), *track_point(panel, X_MOVED))
     wait_tinted(display, found, 0x4000, slider_alpha(X_MOVED))
@@ -138,7 +138,7 @@ def test_a_killed_run_is_mended_by_the_next_start(display, app, screen):
     assert app.records()
     app.env['DISPLAY'] = display.name + screen
     app.start()
-    assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
+    assert h.poll(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'gave back the gamma ramps' in app.output()
     wait_tinted(display, found)
     ends_giving_back(display, app, found)
@@ -150,11 +150,11 @@ def test_a_compositor_takes_the_tint_onto_the_overlay_and_back(display, app):
     xcompmgr = subprocess.Popen(['xcompmgr'], env=display.env,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        assert h.wait_until(lambda: ramps_of(display) == found, 10, 0.1)
-        assert h.wait_until(lambda: any(w[4:] == DESK for w in app.windows()), 10), \
+        assert h.poll(lambda: ramps_of(display) == found, 10, 0.1)
+        assert h.poll(lambda: any(w[4:] == DESK for w in app.windows()), 10), \
             app.windows()
         want = h.blend_over_white(150, 0x4000)
-        assert h.wait_until(lambda: h.close(display.pixel_rgb(1500, 300), want, 3), 10), \
+        assert h.poll(lambda: h.close(display.pixel_rgb(1500, 300), want, 3), 10), \
             display.pixel_rgb(1500, 300)
         # The two paths agree: the top of each tinted ramp (white) shows
         # what the compositor draws over the white desk, within a step.
@@ -166,8 +166,8 @@ def test_a_compositor_takes_the_tint_onto_the_overlay_and_back(display, app):
         xcompmgr.terminate()
         xcompmgr.wait()
     wait_tinted(display, found)
-    assert h.wait_until(lambda: not any(w[4:] == DESK for w in app.windows()), 10)
-    assert h.wait_until(lambda: all_white(display), 10)
+    assert h.poll(lambda: not any(w[4:] == DESK for w in app.windows()), 10)
+    assert h.poll(lambda: all_white(display), 10)
     ends_giving_back(display, app, found)
 
 
@@ -178,7 +178,7 @@ def test_a_monitor_added_gets_the_ramp(display, app):
     wait_tinted(display, found, outputs=(PRIMARY,))
     display.set_second_monitor(True)
     # Its red ramp tops out far below white once the tint is on it.
-    assert h.wait_until(lambda: display.gamma(SECOND)[0][-1] < 0.8 * 65535, 10), \
+    assert h.poll(lambda: display.gamma(SECOND)[0][-1] < 0.8 * 65535, 10), \
         'the monitor added is not tinted: %s' % ([r[::51] for r in display.gamma(SECOND)],)
     tinted = display.gamma(SECOND)
     assert app.signal(signal.SIGTERM) == 0
@@ -223,9 +223,9 @@ def test_xkill_gives_the_ramps_back_before_the_end(display, app):
     t0 = time.monotonic()
     subprocess.run(['xkill', '-id', str(ours[0])], env=display.env,
                    capture_output=True, check=True, timeout=10)
-    assert h.wait_until(lambda: ramps_of(display) == found, 2, 0.05), \
+    assert h.poll(lambda: ramps_of(display) == found, 2, 0.05), \
         'ramps still tinted %.1f s after xkill' % (time.monotonic() - t0)
-    assert h.wait_until(lambda: app.proc.poll() is not None, 10)
+    assert h.poll(lambda: app.proc.poll() is not None, 10)
     assert app.records() == []
     assert app.settings() == {'intLig': '120', 'lngColor': str(AMBER)}
 
@@ -237,7 +237,7 @@ def test_ramps_set_after_a_killed_run_are_kept(display, app):
     display.set_gamma(PRIMARY, 0.9, 1.1, 1.3)
     now = ramps_of(display)
     app.start()
-    assert h.wait_until(lambda: 'through the gamma ramps' in app.output(), 10)
+    assert h.poll(lambda: 'through the gamma ramps' in app.output(), 10)
     assert 'no longer show the tint' in app.output()
     # The second monitor still showed the tint: its ramp came back first.
     kept = {PRIMARY: now[PRIMARY], SECOND: found[SECOND]}

@@ -53,7 +53,7 @@ def wait_screen(sway, predicate, timeout, what, step, saved=None):
     def look():
         img = sway.shot()
         return img if predicate(img) else None
-    img = h.wait_until(look, timeout, 0.1)
+    img = h.poll(look, timeout, 0.1)
     if img is None:
         sway.shot(step)
         pytest.fail('%s within %.0f s (screenshot %s)' % (what, timeout, step), pytrace=False)
@@ -100,7 +100,7 @@ def probe_lines(path):
 
 def expect_key_reaches(sway, probe, key, what):
     sway.key(key)
-    assert h.wait_until(lambda: 'key ' + key in probe_lines(probe), 3), \
+    assert h.poll(lambda: 'key ' + key in probe_lines(probe), 3), \
         '%s went to %s' % (what, probe_lines(probe))
 
 
@@ -153,7 +153,7 @@ def test_f7_panel_slider_store_and_exit(sway):
     open_panel(sway, 'no panel after the second F7')
     sway.move(x + EXIT_LEFT // TWIPS + 10, y + EXIT_TOP // TWIPS + 10)
     sway.click(x + EXIT_LEFT // TWIPS + 20, y + EXIT_TOP // TWIPS + 10)
-    assert h.wait_until(lambda: app.poll() is not None, 3, 0.05), \
+    assert h.poll(lambda: app.poll() is not None, 3, 0.05), \
         'still running after the exit label'
     assert app.returncode == 0
     img = wait_screen(sway, lambda i: i.pixel(*FREE[2]) == WHITE, 2, 'the tint stayed',
@@ -189,7 +189,7 @@ def test_a_second_plain_start_says_so_and_leaves_the_first(sway):
     # Its only button is at the bottom of the box, in the middle.
     bottom = max(y for y in range(HEIGHT // 2, HEIGHT) if img.pixel(WIDTH // 2, y) != TINT)
     sway.click(WIDTH // 2, bottom - 15)
-    assert h.wait_until(lambda: second.poll() is not None, 5, 0.1), \
+    assert h.poll(lambda: second.poll() is not None, 5, 0.1), \
         'the second start still runs after its message was answered'
     assert first.poll() is None, 'the first instance ended too'
     img = wait_screen(sway, lambda i: i.pixel(*CENTRE) == TINT, 3, 'the message stays',

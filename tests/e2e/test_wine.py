@@ -7,7 +7,6 @@ import time
 import pytest
 
 import harness as h
-import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_W, TRACK_X1, TRACK_X2,
                           TWIPS, X_MOVED, slider_alpha, track_point)
 from wine_target import COMPONENTS, COMPONENTS_KEY, find_in
@@ -98,7 +97,7 @@ def test_second_start_with_f7_during_its_box_leaves_the_stored_values(app):
     app.display.key('F7')
     # Fixed: longer than the panel's idle close, so a panel of the second
     # instance would have opened, closed itself and stored by now.
-    seen = shared.poll(lambda: [
+    seen = h.poll(lambda: [
         w['hwnd'] for w in app.windows() if w['visible'] and w['text'] == ''
         and w['pid'] != first_pid and abs(w['client'][2] - PANEL_W) <= 3],
         8, 0.3)
@@ -122,9 +121,9 @@ def test_typing_goes_on_in_the_other_program_after_the_panel(app):
     app.open_panel()
     app.wait_panel_closed()
     # The text typed next tells whether the keys came back to notepad.
-    shared.poll(app.notepad_active, 5)
+    h.poll(app.notepad_active, 5)
     app.display.xdotool('type', '--delay', '80', 'xyz')
-    assert h.wait_until(lambda: app.typed() == 'abcxyz', 5, 0.3), \
+    assert h.poll(lambda: app.typed() == 'abcxyz', 5, 0.3), \
         'notepad holds %r, expected "abcxyz"' % app.typed()
     app.shot('typed')
 
@@ -137,7 +136,7 @@ def test_taskkill_stores_the_moved_opacity_and_the_next_start_runs(app):
     t0 = time.monotonic()
     r = app.wine.run('taskkill', '/PID', str(pid), check=False)
     assert r.returncode == 0, 'taskkill failed: %s' % r.stdout[-200:]
-    assert h.wait_until(lambda: not app.running(), 2, 0.05), \
+    assert h.poll(lambda: not app.running(), 2, 0.05), \
         'the tool still runs 2 s after taskkill'
     app.note('ended %.2f s after taskkill' % (time.monotonic() - t0))
     app.shot('ended')
@@ -154,7 +153,7 @@ def test_a_close_message_to_the_panel_closes_it_alone(app):
     panel, _ = app.open_panel()
     alpha = app.press_track(panel, (TRACK_X1 + (TRACK_X2 - TRACK_X1) // 4) // TWIPS)
     app.wine.run(app.probes['closeprobe'], str(panel['hwnd']))
-    assert h.wait_until(lambda: app.panel() is None, 3, 0.1), \
+    assert h.poll(lambda: app.panel() is None, 3, 0.1), \
         'the panel is still up 3 s after its close message'
     time.sleep(0.5)  # fixed: night mode must NOT end meanwhile
     app.shot('panel-closed')
@@ -163,7 +162,7 @@ def test_a_close_message_to_the_panel_closes_it_alone(app):
                       at=FREE, step='tint-stays')
     expect_stored(app, alpha, 'after the panel closed')
     app.wine.run(app.probes['closeprobe'], str(app.overlay()['hwnd']))
-    assert h.wait_until(lambda: not app.running(), 3, 0.05), \
+    assert h.poll(lambda: not app.running(), 3, 0.05), \
         'the tool still runs 3 s after a close message to the overlay'
 
 
@@ -196,7 +195,7 @@ def test_windir_set_elsewhere_moves_nothing(app, tmp_path):
     decoy = tmp_path / 'decoy'
     (decoy / 'system32').mkdir(parents=True)
     app.start_with_environment('windir=' + app.wine.winpath(str(decoy)))
-    assert h.wait_until(app.overlay, 25, 0.5), 'the tool did not start with windir elsewhere'
+    assert h.poll(app.overlay, 25, 0.5), 'the tool did not start with windir elsewhere'
     app.wait_components('windir elsewhere')
     app.wait_registration('windir elsewhere')
     written = [str(p) for p in decoy.rglob('*') if p.is_file()]

@@ -6,7 +6,6 @@ import time
 import pytest
 
 import harness as h
-import shared
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_GREY,
                           SPLASH_RED, TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, round_half_even,
                           thumb_px, within_alpha)
@@ -136,7 +135,7 @@ def form_of_size(app, tw, th, dpi):
 
 
 def wait_form(app, tw, th, dpi, what, timeout):
-    form = h.wait_until(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
+    form = h.poll(lambda: form_of_size(app, tw, th, dpi), timeout, 0.2)
     assert form, '%s: no window of %d x %d twips = %.1f x %.1f px at %d DPI within %d s: ' \
         'windows %s' % (what, tw, th, px(tw, dpi), px(th, dpi), dpi, timeout,
                         [w['client'] for w in app.forms()])
@@ -176,7 +175,7 @@ def test_dpi_splash_panel_slider(app, dpi):
     cx, cy = panel['client'][:2]
     thumb_y = cy + round(px(1395, dpi)) - 3
     want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
-    shared.wait_until(lambda: thumb_at(app.pixel, cx, thumb_y, want) is not None, 5,
+    h.wait_until(lambda: thumb_at(app.pixel, cx, thumb_y, want) is not None, 5,
                       'the panel painted, its thumb in view')
     img = app.shot('panel')
     check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
@@ -188,7 +187,7 @@ def test_dpi_splash_panel_slider(app, dpi):
     # A press on the track: the opacity follows the twips at this DPI.
     x, alpha = slider_press_x(dpi)
     app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
-    shared.wait_until(lambda: h.close(app.pixel(cx + x, thumb_y), (255, 0, 0), 40), 5,
+    h.wait_until(lambda: h.close(app.pixel(cx + x, thumb_y), (255, 0, 0), 40), 5,
                       'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
     got = thumb_at(img.pixel, cx, thumb_y, x)
@@ -199,7 +198,7 @@ def test_dpi_splash_panel_slider(app, dpi):
         'tint %s after a press at client x %d, expected %s (opacity %d)' % (
             tint, x, h.blend_over_white(alpha, DEFAULT_COLOUR), alpha)
     app.display.move(5, 5)
-    assert h.wait_until(lambda: not form_of_size(app, 6120, 2775, dpi), 9, 0.3), \
+    assert h.poll(lambda: not form_of_size(app, 6120, 2775, dpi), 9, 0.3), \
         'the settings panel is still open after 9 s'
     stored = app.settings().get('intLig')
     assert stored == str(alpha), 'stored intLig %r after a press at client x %d at %d DPI, ' \
@@ -212,7 +211,7 @@ def tinted_everywhere(display, tol=3):
     """The corners and centre that are not tinted."""
     w, hgt = display.width, display.height
     points = [(3, 3), (w - 4, 3), (3, hgt - 4), (w - 4, hgt - 4), (w // 2, hgt // 2)]
-    seen = [(p, shared.pixel(display, *p)) for p in points]
+    seen = [(p, h.pixel(display, *p)) for p in points]
     return [(p, got) for p, got in seen if not h.close(got, TINT, tol)]
 
 
@@ -231,10 +230,10 @@ def test_display_change_overlay_covers_new_size(app, new_display):
     try:
         display.set_screen_size(*small)
         root = display.x().screen().root
-        shared.wait_until(lambda: root.get_geometry().width == small[0], 5,
+        h.wait_until(lambda: root.get_geometry().width == small[0], 5,
                           'the X screen %dx%d' % small)
         proc = there.start_app()
-        ok = h.wait_until(lambda: not tinted_everywhere(display), 25, 0.3)
+        ok = h.poll(lambda: not tinted_everywhere(display), 25, 0.3)
         there.shot('small')
         assert ok, 'no tint over the whole %dx%d screen after start: %s' % (
             small + (tinted_everywhere(display),))
@@ -243,7 +242,7 @@ def test_display_change_overlay_covers_new_size(app, new_display):
         display.set_screen_size(*full)
         t0 = time.monotonic()
         # The tool checks its cover for some seconds after a change of size.
-        ok = h.wait_until(lambda: not tinted_everywhere(display), 10, 0.25)
+        ok = h.poll(lambda: not tinted_everywhere(display), 10, 0.25)
         there.shot('grown')
         assert ok, 'after the screen grew to %dx%d the tint does not cover it: untinted %s; ' \
             'overlay at %s' % (full + (tinted_everywhere(display), overlay_rects()))
@@ -253,7 +252,7 @@ def test_display_change_overlay_covers_new_size(app, new_display):
             'overlay at %s, expected the screen %s' % (rects, [0, 0] + list(full))
 
         display.set_screen_size(*small)
-        ok = h.wait_until(lambda: covered(small), 11.5, 0.5)
+        ok = h.poll(lambda: covered(small), 11.5, 0.5)
         there.shot('shrunk')
         assert ok and not tinted_everywhere(display), \
             'after the screen shrank back the overlay is not the screen %s: at %s, ' \

@@ -140,7 +140,7 @@ def test_fault_windir_unset_or_empty(app):
         for path in filter(None, (find_in(app.system32(), n) for n in COMPONENTS)):
             os.remove(path)
         pid = app.start_with_environment(change)
-        env = h.wait_until(lambda: h.probe_json(
+        env = h.poll(lambda: h.probe_json(
             app.wine, app.probes['envprobe'], 'read', pid, 'windir'), 10, 0.5)
         assert env and 'set' in env, '%s: cannot read the tool\'s environment: %s' % (what, env)
         assert env['set'] == want_set and (not want_set or env['value'] == ''), \

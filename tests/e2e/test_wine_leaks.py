@@ -8,7 +8,6 @@ import time
 import pytest
 
 import harness as h
-import shared
 from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_GREY, PANEL_H,
                           TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, slider_alpha, within_alpha)
 
@@ -68,11 +67,11 @@ def panel_cycles(app, overlay, count):
     pid = app.proc.pid
     for i in range(count):
         app.display.xdotool('windowactivate', '--sync', app.notepad_xid, 'key', 'F7', timeout=10)
-        panel = h.wait_until(
+        panel = h.poll(
             lambda: [x for x in app.display.windows_by_pid(pid) if x != overlay], 5, 0.03)
         assert panel, 'cycle %d: no panel within 5 s of F7' % (i + 1)
         # Painting is what makes GDI objects: wait for the panel's face.
-        shared.wait_until(lambda: h.close(app.pixel(CX - 160, CY + 75), PANEL_GREY, 4), 5,
+        h.wait_until(lambda: h.close(app.pixel(CX - 160, CY + 75), PANEL_GREY, 4), 5,
                           'cycle %d: the panel painted' % (i + 1), interval=0.02)
         if (i + 1) % 50 == 0:
             # Now and then, see that it really is the painted panel.
@@ -83,7 +82,7 @@ def panel_cycles(app, overlay, count):
                 'pixels grey)' % (i + 1, grey, len(row))
         app.display.xdotool('windowactivate', '--sync', panel[0], 'key', 'alt+F4', check=False,
                             timeout=10)
-        gone = h.wait_until(
+        gone = h.poll(
             lambda: all(x == overlay for x in app.display.windows_by_pid(pid)), 5, 0.03)
         assert gone, 'cycle %d: the panel is still up 5 s after Alt+F4' % (i + 1)
 
@@ -114,7 +113,7 @@ def slider_moves(app, panel, count, batch=500):
         # panel is a quiet tick. The look is at the face's own grey (a window list through
         # Wine would take seconds on such a machine).
         for _ in range(10):
-            if shared.poll(lambda: within_alpha(app.pixel(*FREE), slider_alpha(x),
+            if h.poll(lambda: within_alpha(app.pixel(*FREE), slider_alpha(x),
                                                 DEFAULT_COLOUR), 1.0):
                 break
             app.display.click(*face)

@@ -11,7 +11,6 @@ import pytest
 
 import harness as h
 import scenario_kit as kit
-import shared
 from scenario_kit import DEFAULT_COLOUR, FREE, OVERLAY_CAPTION, PANEL_H, PANEL_W
 
 SHOTS = os.path.join(h.E2E, 'shots')
@@ -53,9 +52,9 @@ class WineApp(kit.BaseApp):
         seen = [None]
 
         def read():
-            seen[0] = shared.pixel(self.display, *at)
+            seen[0] = h.pixel(self.display, *at)
             return good(seen[0])
-        shared.poll(read, 5)
+        h.poll(read, 5)
         self.shot(step)
         assert good(seen[0]), '%s: pixel %s is %s, expected %s' % (what, at, seen[0], want)
 
@@ -121,7 +120,7 @@ class WineApp(kit.BaseApp):
     def start_notepad(self):
         # By full path: a bare name goes through start.exe, another process.
         pad = self.wine.start('C:\\windows\\system32\\notepad.exe')
-        xids = h.wait_until(lambda: self.display.windows_by_pid(pad.pid), 20, 0.3)
+        xids = h.poll(lambda: self.display.windows_by_pid(pad.pid), 20, 0.3)
         assert xids, 'notepad did not open a window within 20 s'
         self.notepad_xid = xids[-1]
         return pad
@@ -135,7 +134,7 @@ class WineApp(kit.BaseApp):
     def start_second(self):
         """Starts a second instance: (its Popen, its "already running" box)."""
         second = self.start_app()
-        box = h.wait_until(self.message_box, 20, 0.4)
+        box = h.poll(self.message_box, 20, 0.4)
         self.shot('msgbox')
         assert box, 'no window with the text %r within 20 s' % MESSAGE
         return second, box
@@ -146,12 +145,12 @@ class WineApp(kit.BaseApp):
         if xids:
             self.display.activate(xids[-1])
         self.display.key('Return')
-        if h.wait_until(lambda: proc.poll() is not None, 5) is None:
+        if h.poll(lambda: proc.poll() is not None, 5) is None:
             button = [c for c in box['children']
                       if c['class'].lower() == 'button' and c['visible']][0]
             self.display.click(*centre(button))
             self.note('Return did not reach the box; clicked OK')
-        assert h.wait_until(lambda: proc.poll() is not None, 10), \
+        assert h.poll(lambda: proc.poll() is not None, 10), \
             'the second instance still runs 15 s after its message was answered'
 
     def typed(self):
@@ -169,7 +168,7 @@ class WineApp(kit.BaseApp):
 
     def focus_notepad(self):
         self.display.activate(self.notepad_xid)
-        assert h.wait_until(self.notepad_active, 5, 0.05), \
+        assert h.poll(self.notepad_active, 5, 0.05), \
             'notepad (%s) is not the active window 5 s after activating it: %s is' % (
                 self.notepad_xid, self.display.active_window())
 
@@ -197,7 +196,7 @@ class WineApp(kit.BaseApp):
         if os.path.exists(self.click_log):
             os.remove(self.click_log)
         self.wine.start(self.probes['clickprobe'], self.wine.winpath(self.click_log))
-        assert h.wait_until(lambda: os.path.exists(self.click_log), 30), \
+        assert h.poll(lambda: os.path.exists(self.click_log), 30), \
             'clickprobe did not start within 30 s'
 
     def clicks_seen(self):
@@ -222,13 +221,13 @@ class WineApp(kit.BaseApp):
             now = self.colour_dialog()
             texts = now and {c['id']: c['text'] for c in now['children']}
             return texts and [texts[i] for i in (706, 707, 708)][:len(want)]
-        shared.wait_until(lambda: fields() == want, 5,
+        h.wait_until(lambda: fields() == want, 5,
                           'the colour dialog\'s fields showing %s' % want)
         return kids
 
     def _close_dialog(self, button):
         self.display.click(*centre(button))
-        shared.wait_until(lambda: self.colour_dialog() is None, 5,
+        h.wait_until(lambda: self.colour_dialog() is None, 5,
                           'the colour dialog gone after a click on %r' % button['text'])
 
     def pick_colour(self, dlg, rgb):
@@ -260,7 +259,7 @@ class WineApp(kit.BaseApp):
         def paths():
             found = [find_in(self.system32(), n) for n in COMPONENTS]
             return found if all(found) else None
-        found = h.wait_until(paths, timeout, 0.2)
+        found = h.poll(paths, timeout, 0.2)
         missing = [n for n in COMPONENTS if not find_in(self.system32(), n)]
         assert found, '%s%s not written to C:\\windows\\system32 within %d s' \
             % (what + ': ' if what else '', ' and '.join(missing), timeout)
@@ -283,7 +282,7 @@ class WineApp(kit.BaseApp):
         return h.reg_values(self.wine, COMPONENTS_KEY).get('COMDLG32')
 
     def wait_registration(self, what):
-        assert h.wait_until(self.registration, 10, 1.0), '%s: no record of the COMDLG32 ' \
+        assert h.poll(self.registration, 10, 1.0), '%s: no record of the COMDLG32 ' \
             'registration under %s within 10 s' % (what, COMPONENTS_KEY)
 
     def unix_pids(self):
@@ -311,15 +310,15 @@ class WineApp(kit.BaseApp):
         for pid in pids:
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
-        shared.wait_until(lambda: not self.running(), 10, 'the tool ended', interval=0.1)
+        h.wait_until(lambda: not self.running(), 10, 'the tool ended', interval=0.1)
         if self.proc is not None:
             self.proc.wait()
             self.proc = None
-        shared.wait_until(lambda: not self.xids(pids), 5, 'the windows of the killed tool gone')
+        h.wait_until(lambda: not self.xids(pids), 5, 'the windows of the killed tool gone')
 
     def overlay_xid(self):
         """The tool's one X window while no splash or panel is up."""
-        xids = h.wait_until(self.xids, 10, 0.2)
+        xids = h.poll(self.xids, 10, 0.2)
         assert xids and len(xids) == 1, \
             'expected the overlay alone on screen, the tool shows X windows %s' % xids
         return xids[0]
@@ -330,5 +329,5 @@ class WineApp(kit.BaseApp):
         # The panel may be gone before the key's release is sent: no check.
         self.display.xdotool('windowactivate', '--sync', panels[0], 'key', 'alt+F4',
                              check=False, timeout=10)
-        gone = h.wait_until(lambda: all(x == overlay for x in self.xids()), timeout, 0.05)
+        gone = h.poll(lambda: all(x == overlay for x in self.xids()), timeout, 0.05)
         assert gone, 'the panel is still up %d s after Alt+F4' % timeout
