@@ -124,7 +124,17 @@ class Wine:
         return 'Z:' + os.path.abspath(unix_path).replace('/', '\\')
 
     def reg_add(self, key, name, data, kind='REG_SZ'):
-        self.run('reg', 'add', key, '/v', name, '/t', kind, '/d', str(data), '/f')
+        # As for `reg query`: a run that fails without a word from `reg`
+        # is Wine's, and goes again; one that `reg` refused fails at once.
+        def attempt():
+            r = self.run('reg', 'add', key, '/v', name, '/t', kind, '/d', str(data), '/f',
+                         check=False)
+            said = (r.stdout + r.stderr).decode('utf-8', 'replace')
+            if r.returncode != 0 and 'reg: ' in said:
+                raise HarnessError('reg add %s /v %s: %s' % (key, name, said[-300:]))
+            return (True, None) if r.returncode == 0 else (None, 'exit code %d' % r.returncode)
+
+        three_times(attempt, 'reg add %s /v %s' % (key, name))
 
     def reg_query(self, key):
         """{value name: data} of one key, {} when the key does not exist."""
