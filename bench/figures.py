@@ -203,7 +203,7 @@ class Subject:
         proc.kill()
         proc.wait()
         if not h.poll(lambda: pixels.is_white(START_POINT)
-                            and pixels.is_white(CENTRE), 15, 0.05):
+                      and pixels.is_white(CENTRE), 15, 0.05):
             raise h.HarnessError('the screen stayed tinted after %s ended'
                                  % self.name)
         time.sleep(1.0)  # let the system settle before the next start
@@ -216,7 +216,7 @@ class Subject:
         t0 = time.monotonic()
         proc = self.start()
         seen = h.poll(lambda: pixels.is_tint(START_POINT) and
-                            time.monotonic(), 30, 0.002)
+                      time.monotonic(), 30, 0.002)
         if not seen:
             rgb = pixels.rgb(*START_POINT)
             code = proc.poll()
@@ -268,7 +268,7 @@ class WineSubject(Subject):
         self.wine.start(self.keepwarm, log_name=self.log)
         # wineserver, services and the desktop come up behind it.
         ready = h.poll(lambda: len(prefix_pids(self.wine.prefix)) >= 4,
-                             60, 0.5)
+                       60, 0.5)
         if not ready:
             raise h.HarnessError('the %s prefix did not come up' % self.name)
         # The services finish starting before the first timed run; a fixed
@@ -289,7 +289,7 @@ class WineSubject(Subject):
 
 class NativeSubject(Subject):
     """An X client of the bench display, with folders of its own: settings
-    start from the defaults and no instance lock is h."""
+    start from the defaults and no instance lock is shared."""
 
     def __init__(self, name, exe, display):
         super().__init__(name, exe, display)

@@ -123,18 +123,24 @@ class Wine:
     def winpath(self, unix_path):
         return 'Z:' + os.path.abspath(unix_path).replace('/', '\\')
 
-    def reg_add(self, key, name, data, kind='REG_SZ'):
-        # As for `reg query`: a run that fails without a word from `reg`
-        # is Wine's, and goes again; one that `reg` refused fails at once.
+    def reg(self, *args):
+        """A `reg` run that ended or that `reg` itself answered (after "reg: ",
+        in the prefix's language). A run that failed without a word from
+        `reg` is Wine's, under load, and goes again."""
         def attempt():
-            r = self.run('reg', 'add', key, '/v', name, '/t', kind, '/d', str(data), '/f',
-                         check=False)
-            said = (r.stdout + r.stderr).decode('utf-8', 'replace')
-            if r.returncode != 0 and 'reg: ' in said:
-                raise HarnessError('reg add %s /v %s: %s' % (key, name, said[-300:]))
-            return (True, None) if r.returncode == 0 else (None, 'exit code %d' % r.returncode)
+            r = self.run('reg', *args, check=False)
+            if r.returncode == 0 or b'reg: ' in r.stdout + r.stderr:
+                return r, None
+            return None, 'exit code %d: %s' % (r.returncode, r.stderr.decode(
+                'utf-8', 'replace')[-300:])
 
-        three_times(attempt, 'reg add %s /v %s' % (key, name))
+        return three_times(attempt, 'reg ' + ' '.join(args[:2]))
+
+    def reg_add(self, key, name, data, kind='REG_SZ'):
+        r = self.reg('add', key, '/v', name, '/t', kind, '/d', str(data), '/f')
+        if r.returncode != 0:
+            raise HarnessError('reg add %s /v %s refused: %s' % (key, name, (
+                r.stdout + r.stderr).decode('utf-8', 'replace')[-300:]))
 
     def reg_query(self, key):
         """{value name: data} of one key, {} when the key does not exist."""
@@ -164,20 +170,14 @@ def reg_values(wine, key):
     (REG_DWORD as 0x..., REG_BINARY as hex digits); {} when the key does
     not exist."""
 
-    # Only a key that is not there counts as no values: `reg` says so, in
-    # the prefix's language, after "reg: ". Any other failed run, read as
-    # "nothing stored", would pass for a lost setting.
-    def attempt():
-        r = wine.run('reg', 'query', key, check=False)
-        if r.returncode == 0:
-            return r.stdout.decode('utf-8', 'replace'), None
-        if r.returncode == 1 and b'reg: ' in r.stdout + r.stderr:
-            return '', None
-        return None, 'exit code %d: %s' % (r.returncode, r.stderr.decode(
-            'utf-8', 'replace')[-300:])
-
+    # Only a key that is not there counts as no values: `reg` says so. Any
+    # other failed run, read as "nothing stored", would pass for a lost
+    # setting.
+    r = wine.reg('query', key)
+    if r.returncode not in (0, 1):
+        raise HarnessError('reg query %s exited %d' % (key, r.returncode))
     values = {}
-    for line in three_times(attempt, 'reg query ' + key).splitlines():
+    for line in (r.stdout.decode('utf-8', 'replace') if r.returncode == 0 else '').splitlines():
         parts = line.strip().split(None, 2)
         if len(parts) >= 2 and parts[1].startswith('REG_'):
             values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else '')

@@ -197,10 +197,10 @@ def native_app(request, display, xclickprobe):
     app.stop()
     # The next test starts on a desktop without this one's windows.
     h.wait_until(lambda: not any(display.windows_by_pid(p, False) for p in pids), 10,
-                      'the stopped program\'s windows gone')
+                 'the stopped program\'s windows gone')
     centre = (display.width // 2, display.height // 2)
     h.wait_until(lambda: display.pixel_rgb(*centre) == (255, 255, 255), 10,
-                      'the desktop white again after the program stopped')
+                 'the desktop white again after the program stopped')
 
 
 @pytest.fixture(scope='session')

@@ -115,7 +115,7 @@ class NativeApp(kit.BaseApp):
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         h.wait_until(lambda: os.path.exists(self.probe_log) and 'ready' in
-                          open(self.probe_log).read(), 10, 'the click probe starting')
+                     open(self.probe_log).read(), 10, 'the click probe starting')
         self.probe_xid = int(open(self.probe_log).read().split()[1])
         return p
 
@@ -150,7 +150,7 @@ class NativeApp(kit.BaseApp):
     def wait_keys_back(self):
         super().wait_keys_back()
         h.wait_until(lambda: self.display.active_window() ==
-                          self.probe_xid, 5, 'the probe active again')
+                     self.probe_xid, 5, 'the probe active again')
 
     def message_box(self, proc, timeout=10):
         """[The "already running" window] of a second start; None if not up."""

@@ -146,7 +146,7 @@ class SwaySession:
         self.env['WAYLAND_DISPLAY'] = found[0]
         self.env['SWAYSOCK'] = os.path.join(self.runtime, found[1])
         if not h.poll(lambda: self.run(['swaymsg', '-t', 'get_outputs'])
-                            .returncode == 0, 5, 0.1):
+                      .returncode == 0, 5, 0.1):
             raise Unavailable('sway does not answer: %s' % self.log('sway.log')[-600:])
         # A pointer for the seat, held while its standard input is open.
         self.pointer = self.spawn([self.tools['pointer']], 'pointer.log', pipes=True)
@@ -231,7 +231,7 @@ class SwaySession:
         path = os.path.join(self.base, 'probe.log')
         probe = self.spawn([self.tools['probe'], path], log='probe.out')
         if not h.poll(lambda: 'ready' in self.log('probe.log')
-                            and self.focused_pid() == probe.pid, 10, 0.1):
+                      and self.focused_pid() == probe.pid, 10, 0.1):
             raise h.HarnessError('the Wayland click probe did not start with the keyboard '
                                  '(focused pid %s): %s' % (self.focused_pid(),
                                                            self.log('probe.out')))

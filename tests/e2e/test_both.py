@@ -127,7 +127,7 @@ def test_exit_label_saves_and_ends(app):
     a = slider_alpha(x_px)
     app.display.click(*track_point(panel, x_px))
     h.wait_until(lambda: within_alpha(app.pixel(*FREE), a, DEFAULT_COLOUR), 3,
-                      'the tint of opacity %d after a click on the track' % a)
+                 'the tint of opacity %d after a click on the track' % a)
     cx, cy = client(panel)[:2]
     ex, ey = cx + EXIT_LEFT // TWIPS + 30, cy + EXIT_TOP // TWIPS + 10
     app.display.move(ex, ey)
@@ -202,13 +202,13 @@ def test_keys_on_the_panel(app):
     app.display.key(*['Right'] * 10)
     want = DEFAULT_ALPHA - 10 * 5
     assert h.poll(lambda: within_alpha(app.shot('right').pixel(*FREE),
-                                             want, DEFAULT_COLOUR), 3), \
+                                       want, DEFAULT_COLOUR), 3), \
         'Right ten times: the tint is not that of opacity %d' % want
     # A step there and back just before Esc: the idle close cannot come
     # within 2.5 s of it, so a panel gone sooner went with Esc.
     app.display.key('Left', 'Right', 'Escape')
     assert h.poll(lambda: not h.close(app.pixel(*face_point(panel)),
-                                            PANEL_GREY, 4), 2, 0.05), \
+                                      PANEL_GREY, 4), 2, 0.05), \
         'panel up 2 s after Esc'
     app.shot('esc')
     got = app.settings()

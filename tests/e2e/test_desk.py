@@ -49,7 +49,7 @@ def test_both_monitors_are_tinted_and_a_slider_move_changes_both(app, display):
     app.display.click(*track_point(panel, X_MOVED))
     alpha = slider_alpha(X_MOVED)
     h.poll(lambda: all(within_alpha(app.pixel(*at), alpha, DEFAULT_COLOUR)
-                             for at in (ON_PRIMARY, ON_SECOND)), 3)
+                       for at in (ON_PRIMARY, ON_SECOND)), 3)
     tints(app, 'moved', alpha=alpha)
 
 

@@ -78,7 +78,7 @@ def test_corrupt_ini_gives_defaults(app):
     app.stop()
     app.proc = None
     h.wait_until(lambda: app.pixel(*FREE) == (255, 255, 255), 5,
-                      'the tint gone with the program')
+                 'the tint gone with the program')
     # A key file with values that are not ours.
     app.write_ini('[Settings]\nintLig=abc\nlngColor=-5\n')
     app.start_and_settle()
@@ -113,7 +113,7 @@ def start_and_move_slider(app):
     alpha = slider_alpha(X_MOVED)
     want = h.blend_over_white(alpha, DEFAULT_COLOUR)
     h.wait_until(lambda: h.close(app.pixel(*FREE), want, 4), 5,
-                      'the tint %s after a click on the track' % (want,))
+                 'the tint %s after a click on the track' % (want,))
     return alpha
 
 

@@ -9,7 +9,7 @@ import pytest
 import harness as h
 from scenario_kit import (DEFAULT_ALPHA, DEFAULT_COLOUR, EXIT_LEFT, EXIT_TOP, PANEL_GREY, PANEL_H,
                           PANEL_W, SPLASH_H, SPLASH_RED, SPLASH_W, SWATCH, THUMB_Y, TRACK_Y, TWIPS,
-                          X_MOVED, slider_alpha, thumb_px, within_alpha)
+                          X_MOVED, face_point, slider_alpha, thumb_px, within_alpha)
 from sway_session import HEIGHT, WIDTH
 
 pytestmark = [pytest.mark.native, pytest.mark.wayland]
@@ -32,7 +32,7 @@ def expect_everywhere(img, rgb, what, points=FREE):
 
 def panel_up(img):
     """Whether the panel is up untinted: its grey in its bottom corner."""
-    return img.pixel(PANEL[0] + 4, PANEL[1] + PANEL_H - 6) == PANEL_GREY
+    return img.pixel(*face_point(PANEL + (PANEL_W, PANEL_H))) == PANEL_GREY
 
 
 def thumb_up(img, alpha):

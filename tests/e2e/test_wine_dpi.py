@@ -176,7 +176,7 @@ def test_dpi_splash_panel_slider(app, dpi):
     thumb_y = cy + round(px(1395, dpi)) - 3
     want = round(px(thumb_px(DEFAULT_ALPHA) * TWIPS, dpi))
     h.wait_until(lambda: thumb_at(app.pixel, cx, thumb_y, want) is not None, 5,
-                      'the panel painted, its thumb in view')
+                 'the panel painted, its thumb in view')
     img = app.shot('panel')
     check_texts(img, panel['client'], PANEL_LABELS, dpi, PANEL_RIGHT_LIMITS)
     # The thumb stands where the stored opacity puts it, in twips.
@@ -188,7 +188,7 @@ def test_dpi_splash_panel_slider(app, dpi):
     x, alpha = slider_press_x(dpi)
     app.display.click(cx + x, cy + round(px(TRACK_Y, dpi)))
     h.wait_until(lambda: h.close(app.pixel(cx + x, thumb_y), (255, 0, 0), 40), 5,
-                      'the thumb redrawn at client x %d after a press' % x)
+                 'the thumb redrawn at client x %d after a press' % x)
     img = app.shot('press')
     got = thumb_at(img.pixel, cx, thumb_y, x)
     assert got is not None and abs(got - x) <= 1, \
@@ -231,7 +231,7 @@ def test_display_change_overlay_covers_new_size(app, new_display):
         display.set_screen_size(*small)
         root = display.x().screen().root
         h.wait_until(lambda: root.get_geometry().width == small[0], 5,
-                          'the X screen %dx%d' % small)
+                     'the X screen %dx%d' % small)
         proc = there.start_app()
         ok = h.poll(lambda: not tinted_everywhere(display), 25, 0.3)
         there.shot('small')

@@ -8,8 +8,8 @@ import time
 import pytest
 
 import harness as h
-from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_GREY, PANEL_H,
-                          TRACK_X1, TRACK_X2, TRACK_Y, TWIPS, slider_alpha, within_alpha)
+from scenario_kit import (CX, CY, DEFAULT_ALPHA, DEFAULT_COLOUR, FREE, PANEL_GREY, TRACK_X1,
+                          TRACK_X2, TRACK_Y, TWIPS, face_point, slider_alpha, within_alpha)
 
 pytestmark = [pytest.mark.wine, pytest.mark.soak]
 
@@ -72,7 +72,7 @@ def panel_cycles(app, overlay, count):
         assert panel, 'cycle %d: no panel within 5 s of F7' % (i + 1)
         # Painting is what makes GDI objects: wait for the panel's face.
         h.wait_until(lambda: h.close(app.pixel(CX - 160, CY + 75), PANEL_GREY, 4), 5,
-                          'cycle %d: the panel painted' % (i + 1), interval=0.02)
+                     'cycle %d: the panel painted' % (i + 1), interval=0.02)
         if (i + 1) % 50 == 0:
             # Now and then, see that it really is the painted panel.
             img = app.shot('cycle%d' % (i + 1))
@@ -92,9 +92,7 @@ def slider_moves(app, panel, count, batch=500):
     each batch waits for its last tint, so no backlog builds up. Returns the last client x."""
     cx, cy = panel['client'][:2]
     y = cy + TRACK_Y // TWIPS
-    # The panel's plain face below the slider: a press there is an
-    # interaction that moves nothing.
-    face = (cx + 4, cy + PANEL_H - 6)
+    face = face_point(panel)
     lo, hi = TRACK_X1 // TWIPS + 5, TRACK_X2 // TWIPS - 5
     span = hi - lo + 1
     n, x = 0, lo
@@ -114,7 +112,7 @@ def slider_moves(app, panel, count, batch=500):
         # Wine would take seconds on such a machine).
         for _ in range(10):
             if h.poll(lambda: within_alpha(app.pixel(*FREE), slider_alpha(x),
-                                                DEFAULT_COLOUR), 1.0):
+                                           DEFAULT_COLOUR), 1.0):
                 break
             app.display.click(*face)
         app.display.click(*face)

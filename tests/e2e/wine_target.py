@@ -222,13 +222,13 @@ class WineApp(kit.BaseApp):
             texts = now and {c['id']: c['text'] for c in now['children']}
             return texts and [texts[i] for i in (706, 707, 708)][:len(want)]
         h.wait_until(lambda: fields() == want, 5,
-                          'the colour dialog\'s fields showing %s' % want)
+                     'the colour dialog\'s fields showing %s' % want)
         return kids
 
     def _close_dialog(self, button):
         self.display.click(*centre(button))
         h.wait_until(lambda: self.colour_dialog() is None, 5,
-                          'the colour dialog gone after a click on %r' % button['text'])
+                     'the colour dialog gone after a click on %r' % button['text'])
 
     def pick_colour(self, dlg, rgb):
         kids = self._type_fields(dlg, rgb)
